@@ -1,0 +1,21 @@
+#include "core/folders.h"
+
+#include "core/text.h"
+#include "platform/program_dir.h"
+
+namespace quelvar {
+
+std::wstring getProgramDir() {
+    std::wstring path = fromAnsi(platform::executablePath());
+    const std::size_t separator = path.rfind(static_cast<wchar_t>(platform::pathSeparator));
+    if (separator != std::wstring::npos) path.resize(separator);
+    return path;
+}
+
+void ensureFolder(const std::string& path) {
+    if (!platform::pathExists(path)) platform::makeFolder(path);
+}
+
+FolderResult ensureFolderPath(const std::wstring& path) { return platform::makeFolderChain(toAnsi(path)); }
+
+}  // namespace quelvar

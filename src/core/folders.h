@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+#include "platform/folders.h"
+
+namespace quelvar {
+
+// The executable's folder, without a trailing separator; empty text when the
+// executable's path cannot be fetched.
+std::wstring getProgramDir();
+
+// Creates one folder (8-bit path) when nothing of that name exists; its
+// parent must exist. Failures are not reported.
+void ensureFolder(const std::string& path);
+
+// Makes every folder along the path exist. A failure tells whether a name on
+// the way exists already (but is no folder) or something else went wrong.
+using FolderResult = platform::FolderResult;
+FolderResult ensureFolderPath(const std::wstring& path);
+
+}  // namespace quelvar

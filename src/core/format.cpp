@@ -1,0 +1,167 @@
+#include "core/format.h"
+
+#include <vector>
+
+namespace quelvar {
+
+namespace {
+
+struct Conversion {
+    bool leftAlign = false;
+    bool zeroPad = false;
+    bool plusSign = false;
+    bool spaceSign = false;
+    long long width = -1;
+    long long precision = -1;
+};
+
+template <class Char>
+void pad(std::basic_string<Char>& out, long long count, Char filler) {
+    if (count > 0) out.append(static_cast<std::size_t>(count), filler);
+}
+
+template <class Char>
+void appendField(std::basic_string<Char>& out, const Conversion& spec, std::basic_string_view<Char> body) {
+    const long long gap = spec.width - static_cast<long long>(body.size());
+    if (!spec.leftAlign) pad(out, gap, Char(' '));
+    out.append(body);
+    if (spec.leftAlign) pad(out, gap, Char(' '));
+}
+
+template <class Char>
+void appendNumber(std::basic_string<Char>& out, const Conversion& spec, long long value, Char kind) {
+    const bool isSigned = kind == Char('d') || kind == Char('i');
+    unsigned long long magnitude = 0;
+    std::basic_string<Char> sign;
+    if (isSigned) {
+        magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+        if (value < 0) sign = Char('-');
+        else if (spec.plusSign) sign = Char('+');
+        else if (spec.spaceSign) sign = Char(' ');
+    } else {
+        // Unsigned conversions see the value as the 32 bits of an int.
+        magnitude = static_cast<unsigned int>(value);
+    }
+    const unsigned base = (kind == Char('x') || kind == Char('X')) ? 16 : kind == Char('o') ? 8 : 10;
+    const char* digitsOf = kind == Char('X') ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::basic_string<Char> digits;
+    for (unsigned long long rest = magnitude; rest != 0; rest /= base)
+        digits.insert(digits.begin(), Char(digitsOf[rest % base]));
+    if (spec.precision < 0 && digits.empty()) digits = Char('0');
+    if (static_cast<long long>(digits.size()) < spec.precision)
+        digits.insert(0, static_cast<std::size_t>(spec.precision - static_cast<long long>(digits.size())), Char('0'));
+    if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
+        const long long gap = spec.width - static_cast<long long>(sign.size() + digits.size());
+        if (gap > 0) digits.insert(0, static_cast<std::size_t>(gap), Char('0'));
+    }
+    appendField(out, spec, std::basic_string_view<Char>(sign + digits));
+}
+
+template <class Char>
+std::basic_string<Char> format(std::basic_string_view<Char> text, std::initializer_list<FormatArgument<Char>> list) {
+    const std::vector<FormatArgument<Char>> arguments(list);
+    std::size_t next = 0;
+    // A missing or mismatched argument reads as 0 or empty text: a wrong
+    // format must never read beyond what was passed.
+    auto number = [&]() -> long long {
+        if (next >= arguments.size()) return 0;
+        const auto& argument = arguments[next++];
+        return argument.isText ? 0 : argument.number;
+    };
+    auto words = [&]() -> std::basic_string_view<Char> {
+        if (next >= arguments.size()) return {};
+        const auto& argument = arguments[next++];
+        return argument.isText ? argument.text : std::basic_string_view<Char>();
+    };
+
+    std::basic_string<Char> out;
+    out.reserve(text.size() + 64);
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const Char current = text[position];
+        if (current != Char('%')) {
+            out.push_back(current);
+            ++position;
+            continue;
+        }
+        const std::size_t start = position++;
+        Conversion spec;
+        for (; position < text.size(); ++position) {
+            const Char flag = text[position];
+            if (flag == Char('-')) spec.leftAlign = true;
+            else if (flag == Char('0')) spec.zeroPad = true;
+            else if (flag == Char('+')) spec.plusSign = true;
+            else if (flag == Char(' ')) spec.spaceSign = true;
+            else break;
+        }
+        auto readCount = [&]() -> long long {
+            if (position < text.size() && text[position] == Char('*')) {
+                ++position;
+                return number();
+            }
+            long long value = 0;
+            while (position < text.size() && text[position] >= Char('0') && text[position] <= Char('9')) {
+                if (value < 1000000000) value = value * 10 + (text[position] - Char('0'));
+                ++position;
+            }
+            return value;
+        };
+        if (position < text.size() && (text[position] == Char('*') || (text[position] >= Char('1') && text[position] <= Char('9')))) {
+            spec.width = readCount();
+            if (spec.width < 0) {
+                spec.leftAlign = true;
+                spec.width = -spec.width;
+            }
+        }
+        if (position < text.size() && text[position] == Char('.')) {
+            ++position;
+            spec.precision = readCount();
+            if (spec.precision < 0) spec.precision = -1;
+        }
+        while (position < text.size() && (text[position] == Char('l') || text[position] == Char('h') ||
+                                          text[position] == Char('z') || text[position] == Char('j') ||
+                                          text[position] == Char('t') || text[position] == Char('L')))
+            ++position;
+        if (position >= text.size()) {
+            out.append(text.substr(start));
+            break;
+        }
+        const Char kind = text[position++];
+        switch (static_cast<char32_t>(kind)) {
+            case U'%':
+                out.push_back(Char('%'));
+                break;
+            case U'd': case U'i': case U'u': case U'x': case U'X': case U'o':
+                appendNumber(out, spec, number(), kind);
+                break;
+            case U'c': {
+                const Char single = static_cast<Char>(number());
+                appendField(out, spec, std::basic_string_view<Char>(&single, 1));
+                break;
+            }
+            case U's': {
+                std::basic_string_view<Char> value = words();
+                if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < value.size())
+                    value = value.substr(0, static_cast<std::size_t>(spec.precision));
+                appendField(out, spec, value);
+                break;
+            }
+            default:
+                out.append(text.substr(start, position - start));
+                break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::wstring formatList(std::wstring_view text, std::initializer_list<FormatArgument<wchar_t>> arguments) {
+    return format<wchar_t>(text, arguments);
+}
+
+std::string formatList(std::string_view text, std::initializer_list<FormatArgument<char>> arguments) {
+    return format<char>(text, arguments);
+}
+
+}  // namespace quelvar

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+
+namespace quelvar {
+
+// The process-wide settings. Start-up writes them; afterwards they are only
+// read.
+struct Settings {
+    int encryptMode = 1;
+    std::wstring areaCode;
+    std::wstring typeFilter;
+    // Empty means records go under <programDir>/rec.
+    std::wstring dataRoot;
+    // The program's folder in the 8-bit code page of file names.
+    std::string programDirAnsi;
+};
+
+extern Settings settings;
+
+// Reads the configuration file at `path` into `target`. A missing file
+// leaves every setting as it was. Each PATH line also makes the data root and
+// lays today's empty record file into every folder under it.
+void loadSettings(const std::string& path, Settings& target);
+
+}  // namespace quelvar

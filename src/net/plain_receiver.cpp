@@ -1,0 +1,7 @@
+#include "net/plain_receiver.h"
+
+namespace quelvar {
+
+void runPlainReceiver() {}
+
+}  // namespace quelvar
