@@ -1,0 +1,49 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+namespace quelvar {
+namespace {
+
+TEST(Gbk, ConvertsBothWays) {
+    const struct {
+        std::wstring wide;
+        std::string gbk;
+    } cases[] = {
+        {L"中文", "\xD6\xD0\xCE\xC4"},
+        {L"RECORD:ID=1&", "RECORD:ID=1&"},
+        {L"内线市话国内长途", "\xC4\xDA\xCF\xDF\xCA\xD0\xBB\xB0\xB9\xFA\xC4\xDA\xB3\xA4\xCD\xBE"},
+        {L"", ""},
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(toGbk(each.wide), each.gbk);
+        EXPECT_EQ(fromGbk(each.gbk), each.wide);
+    }
+}
+
+TEST(Gbk, KeepsLongTextWhole) {
+    std::wstring wide;
+    for (int index = 0; index < 5000; ++index) wide += L"中a";
+    const std::string gbk = toGbk(wide);
+    EXPECT_EQ(gbk.size(), 15000u);
+    EXPECT_EQ(fromGbk(gbk), wide);
+}
+
+TEST(Gbk, ReplacesWhatCannotBeConverted) {
+    // An emoji has no GBK form; a lone lead byte is no GBK character.
+    EXPECT_EQ(toGbk(L"a\U0001F600b"), "a?b");
+    EXPECT_EQ(fromGbk("a\xD6"), L"a\uFFFD");
+    EXPECT_EQ(fromGbk("\xFF" "b"), L"\uFFFDb");
+}
+
+TEST(Ansi, IsUtf8AndKeepsEveryFileNameByte) {
+    EXPECT_EQ(toAnsi(L"/srv/中文"), "/srv/\xE4\xB8\xAD\xE6\x96\x87");
+    EXPECT_EQ(fromAnsi("/srv/\xE4\xB8\xAD\xE6\x96\x87"), L"/srv/中文");
+    for (const std::string bytes : {"/a/\xFF\xFE", "\xE4\xB8", "\xC0\x80", "\xED\xA0\x80", "ok"}) {
+        EXPECT_EQ(toAnsi(fromAnsi(bytes)), bytes);
+    }
+    EXPECT_EQ(toOemText(L"95588"), "95588");
+}
+
+}  // namespace
+}  // namespace quelvar

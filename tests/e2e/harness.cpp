@@ -1,0 +1,117 @@
+#include "e2e/harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+ProgramFolder::ProgramFolder(const std::string& name) : path_(name.empty() ? folder_.path() : folder_.path() / name) {
+    fs::create_directories(path_);
+    fs::copy_file(QUELVAR_EXECUTABLE, path_ / "quelvar");
+}
+
+ProgramFolder::~ProgramFolder() {
+    if (running()) stop();
+}
+
+void ProgramFolder::write(const std::string& name, const std::string& bytes) const {
+    writeBytes(path_ / name, bytes);
+}
+
+std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
+
+void ProgramFolder::spawn() {
+    const std::string program = (path_ / "quelvar").string();
+    const std::string errors = (outputs_.path() / "stderr").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    // Started from another folder: the collector must find its own.
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
+    char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+    const int failed = posix_spawn(&process_, program.c_str(), &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(failed, 0) << "cannot start " << program;
+}
+
+int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(process_, &status, WNOHANG);
+        if (ended == process_) {
+            process_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (std::chrono::steady_clock::now() > deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+int ProgramFolder::runToExit(std::chrono::seconds limit) {
+    spawn();
+    const int status = waitForExit(limit);
+    if (status == -1) {
+        stop();
+        ADD_FAILURE() << "the collector did not end by itself";
+    }
+    return status;
+}
+
+void ProgramFolder::start() {
+    spawn();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (todaysLog().find("areacode:") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void ProgramFolder::stop() {
+    if (!running()) return;
+    kill(process_, SIGTERM);
+    if (waitForExit(std::chrono::seconds(10)) == -1) {
+        kill(process_, SIGKILL);
+        waitForExit(std::chrono::seconds(10));
+    }
+}
+
+std::string ProgramFolder::todaysLog() const { return read("log/" + todayCompact() + ".log"); }
+
+std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog(), todayCompact()); }
+
+std::string ProgramFolder::standardError() const { return readBytes(outputs_.path() / "stderr"); }
+
+std::string todayCompact() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    return text;
+}
+
+std::string stripStamps(const std::string& log, const std::string& compactDate) {
+    static const std::regex stamp("(\\d{4})-(\\d\\d)-(\\d\\d)   \\d\\d:\\d\\d:\\d\\d   ");
+    std::string texts;
+    std::size_t position = 0;
+    for (std::smatch found; std::regex_search(log.begin() + static_cast<long>(position), log.end(), found, stamp);) {
+        EXPECT_EQ(found.str(1) + found.str(2) + found.str(3), compactDate);
+        texts += log.substr(position, static_cast<std::size_t>(found.position(0)));
+        position += static_cast<std::size_t>(found.position(0) + found.length(0));
+    }
+    return texts + log.substr(position);
+}

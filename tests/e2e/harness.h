@@ -1,0 +1,56 @@
+#pragma once
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "support/temp_folder.h"
+
+// A program folder of its own with a copy of the collector in it, as an
+// operator would lay it out, and the collector's process started there.
+class ProgramFolder {
+public:
+    // The folder is a fresh temporary one, or a folder of that name in it.
+    explicit ProgramFolder(const std::string& name = {});
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;
+
+    // Runs the collector until it ends by itself; gives its exit status.
+    int runToExit(std::chrono::seconds limit = std::chrono::seconds(20));
+
+    // Starts the collector and waits until both start lines are in the log.
+    void start();
+    // Ends a running collector from outside, as an operator does.
+    void stop();
+    bool running() const { return process_ > 0; }
+
+    // The event log of today, and its lines with the stamps taken off
+    // (every stamp is checked against the file's date on the way).
+    std::string todaysLog() const;
+    std::string todaysLogTexts() const;
+    // What the collector wrote to standard error.
+    std::string standardError() const;
+
+private:
+    void spawn();
+    int waitForExit(std::chrono::milliseconds limit);
+
+    TempFolder folder_;
+    std::filesystem::path path_;
+    TempFolder outputs_;
+    pid_t process_ = -1;
+};
+
+// Today's date in local time as YYYYMMDD.
+std::string todayCompact();
+
+// The event texts of a log with their stamps taken off; every stamp must
+// carry the date of `compactDate`.
+std::string stripStamps(const std::string& log, const std::string& compactDate);
