@@ -21,23 +21,23 @@ void pad(std::basic_string<Char>& out, long long count, Char filler) {
 }
 
 template <class Char>
-void appendField(std::basic_string<Char>& out, const Conversion& spec, std::basic_string_view<Char> body) {
-    const long long gap = spec.width - static_cast<long long>(body.size());
-    if (!spec.leftAlign) pad(out, gap, Char(' '));
+void appendField(std::basic_string<Char>& out, const Conversion& conversion, std::basic_string_view<Char> body) {
+    const long long gap = conversion.width - static_cast<long long>(body.size());
+    if (!conversion.leftAlign) pad(out, gap, Char(' '));
     out.append(body);
-    if (spec.leftAlign) pad(out, gap, Char(' '));
+    if (conversion.leftAlign) pad(out, gap, Char(' '));
 }
 
 template <class Char>
-void appendNumber(std::basic_string<Char>& out, const Conversion& spec, long long value, Char kind) {
+void appendNumber(std::basic_string<Char>& out, const Conversion& conversion, long long value, Char kind) {
     const bool isSigned = kind == Char('d') || kind == Char('i');
     unsigned long long magnitude = 0;
     std::basic_string<Char> sign;
     if (isSigned) {
         magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
         if (value < 0) sign = Char('-');
-        else if (spec.plusSign) sign = Char('+');
-        else if (spec.spaceSign) sign = Char(' ');
+        else if (conversion.plusSign) sign = Char('+');
+        else if (conversion.spaceSign) sign = Char(' ');
     } else {
         // Unsigned conversions see the value as the 32 bits of an int.
         magnitude = static_cast<unsigned int>(value);
@@ -47,14 +47,14 @@ void appendNumber(std::basic_string<Char>& out, const Conversion& spec, long lon
     std::basic_string<Char> digits;
     for (unsigned long long rest = magnitude; rest != 0; rest /= base)
         digits.insert(digits.begin(), Char(digitsOf[rest % base]));
-    if (spec.precision < 0 && digits.empty()) digits = Char('0');
-    if (static_cast<long long>(digits.size()) < spec.precision)
-        digits.insert(0, static_cast<std::size_t>(spec.precision - static_cast<long long>(digits.size())), Char('0'));
-    if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
-        const long long gap = spec.width - static_cast<long long>(sign.size() + digits.size());
+    if (conversion.precision < 0 && digits.empty()) digits = Char('0');
+    if (static_cast<long long>(digits.size()) < conversion.precision)
+        digits.insert(0, static_cast<std::size_t>(conversion.precision - static_cast<long long>(digits.size())), Char('0'));
+    if (conversion.zeroPad && !conversion.leftAlign && conversion.precision < 0) {
+        const long long gap = conversion.width - static_cast<long long>(sign.size() + digits.size());
         if (gap > 0) digits.insert(0, static_cast<std::size_t>(gap), Char('0'));
     }
-    appendField(out, spec, std::basic_string_view<Char>(sign + digits));
+    appendField(out, conversion, std::basic_string_view<Char>(sign + digits));
 }
 
 template <class Char>
@@ -85,13 +85,13 @@ std::basic_string<Char> format(std::basic_string_view<Char> text, std::initializ
             continue;
         }
         const std::size_t start = position++;
-        Conversion spec;
+        Conversion conversion;
         for (; position < text.size(); ++position) {
             const Char flag = text[position];
-            if (flag == Char('-')) spec.leftAlign = true;
-            else if (flag == Char('0')) spec.zeroPad = true;
-            else if (flag == Char('+')) spec.plusSign = true;
-            else if (flag == Char(' ')) spec.spaceSign = true;
+            if (flag == Char('-')) conversion.leftAlign = true;
+            else if (flag == Char('0')) conversion.zeroPad = true;
+            else if (flag == Char('+')) conversion.plusSign = true;
+            else if (flag == Char(' ')) conversion.spaceSign = true;
             else break;
         }
         auto readCount = [&]() -> long long {
@@ -107,16 +107,16 @@ std::basic_string<Char> format(std::basic_string_view<Char> text, std::initializ
             return value;
         };
         if (position < text.size() && (text[position] == Char('*') || (text[position] >= Char('1') && text[position] <= Char('9')))) {
-            spec.width = readCount();
-            if (spec.width < 0) {
-                spec.leftAlign = true;
-                spec.width = -spec.width;
+            conversion.width = readCount();
+            if (conversion.width < 0) {
+                conversion.leftAlign = true;
+                conversion.width = -conversion.width;
             }
         }
         if (position < text.size() && text[position] == Char('.')) {
             ++position;
-            spec.precision = readCount();
-            if (spec.precision < 0) spec.precision = -1;
+            conversion.precision = readCount();
+            if (conversion.precision < 0) conversion.precision = -1;
         }
         while (position < text.size() && (text[position] == Char('l') || text[position] == Char('h') ||
                                           text[position] == Char('z') || text[position] == Char('j') ||
@@ -132,18 +132,18 @@ std::basic_string<Char> format(std::basic_string_view<Char> text, std::initializ
                 out.push_back(Char('%'));
                 break;
             case U'd': case U'i': case U'u': case U'x': case U'X': case U'o':
-                appendNumber(out, spec, number(), kind);
+                appendNumber(out, conversion, number(), kind);
                 break;
             case U'c': {
                 const Char single = static_cast<Char>(number());
-                appendField(out, spec, std::basic_string_view<Char>(&single, 1));
+                appendField(out, conversion, std::basic_string_view<Char>(&single, 1));
                 break;
             }
             case U's': {
                 std::basic_string_view<Char> value = words();
-                if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < value.size())
-                    value = value.substr(0, static_cast<std::size_t>(spec.precision));
-                appendField(out, spec, value);
+                if (conversion.precision >= 0 && static_cast<std::size_t>(conversion.precision) < value.size())
+                    value = value.substr(0, static_cast<std::size_t>(conversion.precision));
+                appendField(out, conversion, value);
                 break;
             }
             default:

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 
 #include "support/temp_folder.h"
+#include "support/today.h"
 
 namespace quelvar {
 namespace {
@@ -20,12 +20,7 @@ Settings loadFrom(const TempFolder& folder, const std::string& contents) {
     return loaded;
 }
 
-std::string todaysFileName() {
-    const std::time_t now = std::time(nullptr);
-    char name[32];
-    std::strftime(name, sizeof name, "CDR_%Y_%m_%d.txt", std::localtime(&now));
-    return name;
-}
+std::string todaysFileName() { return todayAs("CDR_%Y_%m_%d.txt"); }
 
 TEST(LoadSettings, ReadsTheGrammarWithItsQuirks) {
     const struct {

@@ -1,4 +1,5 @@
 #include "e2e/harness.h"
+#include "support/today.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -95,14 +96,7 @@ std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog
 
 std::string ProgramFolder::standardError() const { return readBytes(outputs_.path() / "stderr"); }
 
-std::string todayCompact() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y%m%d", &local);
-    return text;
-}
+std::string todayCompact() { return todayAs("%Y%m%d"); }
 
 std::string stripStamps(const std::string& log, const std::string& compactDate) {
     static const std::regex stamp("(\\d{4})-(\\d\\d)-(\\d\\d)   \\d\\d:\\d\\d:\\d\\d   ");

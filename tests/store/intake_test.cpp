@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 
 #include "core/folders.h"
 #include "core/text.h"
 #include "store/event_log.h"
 #include "support/temp_folder.h"
+#include "support/today.h"
 
 namespace quelvar {
 namespace {
@@ -18,12 +18,7 @@ namespace fs = std::filesystem;
 // The intake logs beside the running executable, here the test program.
 class IntakeTest : public testing::Test {
 protected:
-    fs::path logFile() const {
-        const std::time_t now = std::time(nullptr);
-        char name[16];
-        std::strftime(name, sizeof name, "%Y%m%d.log", std::localtime(&now));
-        return fs::path(toAnsi(getProgramDir())) / "log" / name;
-    }
+    fs::path logFile() const { return fs::path(toAnsi(getProgramDir())) / "log" / todayAs("%Y%m%d.log"); }
     void SetUp() override { before_ = fs::exists(logFile()) ? fs::file_size(logFile()) : 0; }
     // What was appended to the log since the test began, without stamps.
     std::string appended() const {

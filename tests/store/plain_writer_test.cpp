@@ -2,24 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 #include <regex>
 
 #include "core/settings.h"
 #include "support/temp_folder.h"
+#include "support/today.h"
 
 namespace quelvar {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string todaysLogName() {
-    const std::time_t now = std::time(nullptr);
-    char name[16];
-    std::strftime(name, sizeof name, "%Y%m%d.log", std::localtime(&now));
-    return name;
-}
+std::string todaysLogName() { return todayAs("%Y%m%d.log"); }
 
 TEST(StorePlainRecord, WritesTextsThatAreNoRecordsToTheEventLogByteForByte) {
     TempFolder folder;
