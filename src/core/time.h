@@ -6,8 +6,9 @@ namespace quelvar {
 using platform::CalendarTime;
 using platform::TimeValue;
 
-// Calendar arithmetic in whole seconds.
-inline TimeValue addSeconds(TimeValue time, long long seconds) { return time + seconds; }
+// Calendar arithmetic in whole seconds; a sum beyond the range of the time
+// value stops at its end.
+TimeValue addSeconds(TimeValue time, long long seconds);
 
 // The current local date and time, read from the clock once.
 CalendarTime currentLocalTime();

@@ -8,19 +8,26 @@
 
 namespace quelvar {
 
-std::wstring submitMessageText(const std::wstring& message, const std::wstring& origin) {
+IntakeOutcome submitMessageOutcome(const std::wstring& message, const std::wstring& origin) {
     FieldMap fields;
     parseFieldMap(message, fields);
     const std::wstring programDir = getProgramDir();
     ensureFolderPath(programDir + L"/log");
     const std::wstring mac = fieldValue(fields, L"MAC");
     if (fieldValue(fields, L"HEAD") == L"RECORD") {
-        if (!mac.empty()) return storeRecord(fields, mac) ? fieldValue(fields, L"ID") : std::wstring();
+        if (!mac.empty()) {
+            if (storeRecord(fields, mac)) return {fieldValue(fields, L"ID"), false};
+            return {{}, true};
+        }
         exportToWorkbook(fields, programDir, origin);
         return {};
     }
     writeEventLine(message);
     return {};
+}
+
+std::wstring submitMessageText(const std::wstring& message, const std::wstring& origin) {
+    return submitMessageOutcome(message, origin).reply;
 }
 
 }  // namespace quelvar

@@ -12,6 +12,14 @@ namespace quelvar {
 // workbook's folder; no caller passes one.
 std::wstring submitMessageText(const std::wstring& message, const std::wstring& origin = {});
 
+// The same, telling also whether the message was a record of a switch that
+// could not be written, so that it must not be acknowledged.
+struct IntakeOutcome {
+    std::wstring reply;
+    bool recordUnwritten = false;
+};
+IntakeOutcome submitMessageOutcome(const std::wstring& message, const std::wstring& origin = {});
+
 template <class... Arguments>
 std::wstring submitMessage(std::wstring_view format, const Arguments&... arguments) {
     return submitMessageText(formatText(format, arguments...));

@@ -1,4 +1,5 @@
 #include "e2e/harness.h"
+#include "e2e/switch_client.h"
 #include "support/today.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <regex>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -32,7 +34,7 @@ void ProgramFolder::write(const std::string& name, const std::string& bytes) con
 
 std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
 
-void ProgramFolder::spawn() {
+void ProgramFolder::spawn(const std::string& preload) {
     const std::string program = (path_ / "quelvar").string();
     const std::string errors = (outputs_.path() / "stderr").string();
     posix_spawn_file_actions_t actions;
@@ -43,7 +45,17 @@ void ProgramFolder::spawn() {
     // Started from another folder: the collector must find its own.
     posix_spawn_file_actions_addchdir_np(&actions, "/");
     char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
-    const int failed = posix_spawn(&process_, program.c_str(), &actions, nullptr, arguments, environ);
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) variables.emplace_back(*variable);
+    if (!preload.empty()) {
+        variables.push_back("LD_PRELOAD=" + preload);
+        // A sanitizer's runtime would otherwise refuse a library loaded before it.
+        variables.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    }
+    std::vector<char*> environment;
+    for (std::string& variable : variables) environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    const int failed = posix_spawn(&process_, program.c_str(), &actions, nullptr, arguments, environment.data());
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_EQ(failed, 0) << "cannot start " << program;
 }
@@ -62,8 +74,8 @@ int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
     }
 }
 
-int ProgramFolder::runToExit(std::chrono::seconds limit) {
-    spawn();
+int ProgramFolder::runToExit(const std::string& preload, std::chrono::seconds limit) {
+    spawn(preload);
     const int status = waitForExit(limit);
     if (status == -1) {
         stop();
@@ -75,10 +87,12 @@ int ProgramFolder::runToExit(std::chrono::seconds limit) {
 void ProgramFolder::start() {
     spawn();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (todaysLog().find("areacode:") == std::string::npos) {
+    while (todaysLog().find(path_.string() + "\r\n") == std::string::npos) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log";
+        ASSERT_EQ(waitForExit(std::chrono::milliseconds(0)), -1) << "the collector ended at start";
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port";
 }
 
 void ProgramFolder::stop() {

@@ -23,9 +23,11 @@ public:
     std::string read(const std::string& name) const;
 
     // Runs the collector until it ends by itself; gives its exit status.
-    int runToExit(std::chrono::seconds limit = std::chrono::seconds(20));
+    // `preload` names a shared library to load into it first.
+    int runToExit(const std::string& preload = {}, std::chrono::seconds limit = std::chrono::seconds(20));
 
-    // Starts the collector and waits until both start lines are in the log.
+    // Starts the collector and waits until it has logged its start and
+    // listens on its port.
     void start();
     // Ends a running collector from outside, as an operator does.
     void stop();
@@ -39,7 +41,7 @@ public:
     std::string standardError() const;
 
 private:
-    void spawn();
+    void spawn(const std::string& preload = {});
     int waitForExit(std::chrono::milliseconds limit);
 
     TempFolder folder_;

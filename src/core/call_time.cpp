@@ -1,0 +1,50 @@
+#include "core/call_time.h"
+
+#include "core/format.h"
+
+namespace quelvar {
+
+int readTimeNumbers(std::wstring_view text, int (&numbers)[6]) {
+    std::size_t position = 0;
+    int count = 0;
+    for (; count < 6; ++count) {
+        // As scanf: white space before a number is skipped and does not
+        // count toward its two characters; a sign does.
+        while (position < text.size() && (text[position] == L' ' || (text[position] >= L'\t' && text[position] <= L'\r')))
+            ++position;
+        const std::size_t end = std::min(text.size(), position + 2);
+        std::size_t cursor = position;
+        bool negative = false;
+        if (cursor < end && (text[cursor] == L'+' || text[cursor] == L'-')) negative = text[cursor++] == L'-';
+        int value = 0;
+        const std::size_t digitsFrom = cursor;
+        for (; cursor < end && text[cursor] >= L'0' && text[cursor] <= L'9'; ++cursor)
+            value = value * 10 + static_cast<int>(text[cursor] - L'0');
+        if (cursor == digitsFrom) break;
+        numbers[count] = negative ? -value : value;
+        position = cursor;
+    }
+    return count;
+}
+
+std::wstring endTimeText(std::wstring_view timeStart, long long durationSeconds, const CalendarTime& today) {
+    int numbers[6] = {0, 0, 0, 0, 0, 0};
+    const int read = readTimeNumbers(timeStart, numbers);
+    CalendarTime start{2000 + numbers[0], numbers[1], numbers[2], numbers[3], numbers[4], numbers[5]};
+    const bool validDate = read >= 3 && numbers[0] <= 38 && numbers[1] >= 1 && numbers[1] <= 12 && numbers[2] >= 1 &&
+                           numbers[2] <= 31;
+    if (!validDate) {
+        start.year = today.year;
+        start.month = today.month;
+        start.day = today.day;
+    }
+    TimeValue startTime = 0;
+    CalendarTime end;
+    if (!platform::fromLocalCalendar(start, startTime) ||
+        !platform::toLocalCalendar(addSeconds(startTime, durationSeconds), end))
+        return {};
+    return formatText(L"%02d%02d%02d%02d%02d%02d", end.year - 2000, end.month, end.day, end.hour, end.minute,
+                      end.second);
+}
+
+}  // namespace quelvar

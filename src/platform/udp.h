@@ -1,0 +1,42 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace quelvar::platform {
+
+using SocketHandle = int;
+inline constexpr SocketHandle invalidSocket = -1;
+
+// The largest payload of one IPv4 UDP datagram.
+inline constexpr std::size_t largestDatagram = 65507;
+
+// A blocking IPv4 UDP socket, or invalidSocket.
+SocketHandle openUdpSocket();
+
+// Buffer sizes and address reuse; failures are not reported.
+void setSocketOptions(SocketHandle socket, int sendBufferBytes, int receiveBufferBytes);
+
+// Binds to every local IPv4 address and the port.
+bool bindUdpPort(SocketHandle socket, int port);
+
+// Receives one datagram whole. Gives its length, or 0 or less when nothing
+// was received; the sender's dotted address and port when asked for.
+long receiveDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size, std::string* address, int* port);
+
+// One send of all bytes to a dotted IPv4 address (empty: 0.0.0.0) and port.
+// True only when every byte went out.
+bool sendDatagram(SocketHandle socket, const unsigned char* bytes, std::size_t count, const std::string& address,
+                  int port);
+
+// One send on a connected socket.
+bool sendConnected(SocketHandle socket, const unsigned char* bytes, std::size_t count);
+
+void closeSocket(SocketHandle socket);
+
+// True when the text is an IPv4 address in dotted form.
+bool isDottedAddress(const std::string& host);
+
+// The first IPv4 address of a host name, in dotted form.
+bool lookupHost(const std::string& host, std::string& dotted);
+
+}  // namespace quelvar::platform

@@ -1,0 +1,107 @@
+#include "e2e/switch_client.h"
+
+#include <arpa/inet.h>
+#include <iconv.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
+
+std::string runCipher(const std::string& input, bool encrypt) {
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
+                                                                            EVP_CIPHER_CTX_free);
+    EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(context.get(), 0);
+    std::string output(input.size() + 16, '\0');
+    int length = 0;
+    EVP_CipherUpdate(context.get(), reinterpret_cast<unsigned char*>(output.data()), &length,
+                     reinterpret_cast<const unsigned char*>(input.data()), static_cast<int>(input.size()));
+    output.resize(static_cast<std::size_t>(length));
+    return output;
+}
+
+}  // namespace
+
+std::string encipherDatagram(const std::string& gbkText) {
+    std::string plain = gbkText;
+    plain.push_back('\0');
+    plain.append(16 - plain.size() % 16, '\0');
+    return runCipher(plain, true);
+}
+
+std::string decipherDatagram(const std::string& datagram) {
+    const std::string whole = datagram.substr(0, datagram.size() - datagram.size() % 16);
+    const std::string plain = runCipher(whole, false);
+    return plain.substr(0, plain.find('\0'));
+}
+
+std::string gbk(const std::string& utf8) {
+    iconv_t converter = iconv_open("CP936", "UTF-8");
+    std::string output(utf8.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* out = output.data();
+    std::size_t outLeft = output.size();
+    iconv(converter, &in, &inLeft, &out, &outLeft);
+    iconv_close(converter);
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+SwitchClient::SwitchClient() {
+    socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t length = sizeof local;
+    getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ntohs(local.sin_port);
+}
+
+SwitchClient::~SwitchClient() { close(socket_); }
+
+void SwitchClient::sendRaw(const std::string& bytes) const {
+    sockaddr_in collector{};
+    collector.sin_family = AF_INET;
+    collector.sin_port = htons(1809);
+    collector.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const ssize_t sent =
+        sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&collector), sizeof collector);
+    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size()));
+}
+
+std::optional<std::string> SwitchClient::receive(std::chrono::milliseconds limit) const {
+    pollfd waiting{socket_, POLLIN, 0};
+    if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
+    std::string datagram(65536, '\0');
+    const ssize_t received = recv(socket_, datagram.data(), datagram.size(), 0);
+    if (received < 0) return std::nullopt;
+    datagram.resize(static_cast<std::size_t>(received));
+    EXPECT_EQ(datagram.size() % 16, 0u) << "an answer is whole blocks";
+    return decipherDatagram(datagram);
+}
+
+bool waitForRecordPort(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream table("/proc/net/udp");
+        std::stringstream contents;
+        contents << table.rdbuf();
+        if (contents.str().find(":0711 ") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <chrono>
+#include <optional>
+#include <string>
+
+// Enciphers and deciphers the collector's datagrams with OpenSSL, not with
+// the collector's own cipher.
+std::string encipherDatagram(const std::string& gbkText);
+std::string decipherDatagram(const std::string& datagram);
+
+// GBK bytes of UTF-8 text, converted by iconv.
+std::string gbk(const std::string& utf8);
+
+// A switch on the loopback: sends datagrams to port 1809 and reads answers.
+class SwitchClient {
+public:
+    SwitchClient();
+    ~SwitchClient();
+    SwitchClient(const SwitchClient&) = delete;
+    SwitchClient& operator=(const SwitchClient&) = delete;
+
+    void sendRaw(const std::string& bytes) const;
+    // Sends the record text enciphered, as a switch does.
+    void send(const std::string& gbkText) const { sendRaw(encipherDatagram(gbkText)); }
+    // The next datagram that arrives within the time, deciphered up to its
+    // terminator.
+    std::optional<std::string> receive(std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) const;
+    int port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+
+// Waits until the collector's socket is bound to port 1809.
+bool waitForRecordPort(std::chrono::seconds limit = std::chrono::seconds(20));
