@@ -69,18 +69,28 @@ void addLeg(MergedCall& call, const FieldMap& part) {
     call.legs[1].push_back(endTimeText(start, leadingInteger(duration), currentLocalTime()));
 }
 
-std::wstring mergedRecord(MergedCall& call, std::size_t count) {
+}  // namespace
+
+std::wstring mergeCallRecord(const std::vector<std::wstring>& parts) {
+    FieldMap partFields;
+    MergedCall call;
+    for (const std::wstring& part : parts) {
+        parseFieldMap(part, partFields);
+        addLeg(call, partFields);
+    }
     for (auto& list : call.legs) list.resize(list.size() + legCount);
     const auto leg = [&](std::size_t list, std::size_t index) -> const std::wstring& { return call.legs[list][index]; };
     return formatText(
         L"RECORD:RID=%s&ACCOUNT=%s&CPN=%s&COUNT=%s&CDPN=%s&TYPE=%s&ROUTE=%s&MAC=%s&TIME-S=%s&TIME-E=%s&DURATION=%s&"
         L"TRUNKN=%s&TIME-S1=%s&TIME-E1=%s&DURATION1=%s&TRUNKN1=%s&TIME-S2=%s&TIME-E2=%s&DURATION2=%s&TRUNKN2=%s&"
         L"TIME-S3=%s&TIME-E3=%s&DURATION3=%s&TRUNKN3=%s&TIME-S4=%s&TIME-E4=%s&DURATION4=%s&TRUNKN4=%s&",
-        call.rid, call.account, call.cpn, formatText(L"%d", count), call.cdpn, call.type, call.route, call.mac,
+        call.rid, call.account, call.cpn, formatText(L"%d", parts.size()), call.cdpn, call.type, call.route, call.mac,
         leg(0, 0), leg(1, 0), leg(2, 0), leg(3, 0), leg(0, 1), leg(1, 1), leg(2, 1), leg(3, 1), leg(0, 2),
         leg(1, 2), leg(2, 2), leg(3, 2), leg(0, 3), leg(1, 3), leg(2, 3), leg(3, 3), leg(0, 4), leg(1, 4),
         leg(2, 4), leg(3, 4));
 }
+
+namespace {
 
 void handleDatagram(SecureUdpEndpoint& endpoint, const std::wstring& text, const std::wstring& address, int port) {
     if (!beginsWithRecordHead(text)) {
@@ -99,8 +109,6 @@ void handleDatagram(SecureUdpEndpoint& endpoint, const std::wstring& text, const
 
     std::vector<std::wstring> parts;
     splitText(text, L"\n", parts);
-    FieldMap partFields;
-    MergedCall call;
     std::wstring bestId;
     bool unwritten = false;
     for (const std::wstring& part : parts) {
@@ -108,8 +116,6 @@ void handleDatagram(SecureUdpEndpoint& endpoint, const std::wstring& text, const
         unwritten = unwritten || outcome.recordUnwritten;
         submitMessage(L"recvfrom %s:%d [%s]\r\n", address, port, part);
         if (leadingInteger(outcome.reply) > leadingInteger(bestId)) bestId = outcome.reply;
-        parseFieldMap(part, partFields);
-        addLeg(call, partFields);
     }
 
     if (unwritten) {
@@ -120,7 +126,7 @@ void handleDatagram(SecureUdpEndpoint& endpoint, const std::wstring& text, const
         if (!bestId.empty()) endpoint.sendText(L"RECORD:ID=" + bestId, &address, port);
         rememberAcknowledgement(key, bestId);
     }
-    submitMessageText(mergedRecord(call, parts.size()));
+    submitMessageText(mergeCallRecord(parts));
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#include "net/recent_record_table.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quelvar {
+namespace {
+
+class RecentRecordTableTest : public testing::Test {
+protected:
+    std::unique_ptr<RecentRecordTable> table = std::make_unique<RecentRecordTable>();
+    bool seen(std::string_view key, TimeValue now) { return isRepeatedRecord(key, now, nullptr, *table); }
+};
+
+TEST_F(RecentRecordTableTest, RepeatsWithinTenSecondsAndRenewsOnEachRepeat) {
+    EXPECT_FALSE(seen("77", 1000));
+    EXPECT_TRUE(seen("77", 1010));   // exactly 10 seconds: still a repeat
+    EXPECT_TRUE(seen("77", 1018));   // renewed at 1010
+    EXPECT_TRUE(seen("77", 1026));   // renewed at 1018
+    EXPECT_FALSE(seen("77", 1037));  // 11 seconds after the last: new again
+    EXPECT_TRUE(seen("77", 1038));
+    EXPECT_FALSE(seen("78", 1038));
+    EXPECT_FALSE(seen("7", 1038)) << "keys compare whole";
+}
+
+TEST_F(RecentRecordTableTest, EmptyKeyIsNeverARepeatAndTakesNoEntry) {
+    EXPECT_FALSE(seen("", 1000));
+    EXPECT_FALSE(seen("", 1000));
+    for (const auto& entry : table->entries) EXPECT_TRUE(entry.key.empty());
+}
+
+TEST_F(RecentRecordTableTest, FullTableAnswersNewWithoutRemembering) {
+    for (int index = 0; index < 512; ++index) ASSERT_FALSE(seen(std::to_string(index), 1000));
+    EXPECT_FALSE(seen("late", 1005));
+    EXPECT_FALSE(seen("late", 1005)) << "not remembered";
+    EXPECT_TRUE(seen("0", 1005));
+    // Once the old keys expire, room comes back, lowest entry first.
+    EXPECT_FALSE(seen("late", 1016));
+    EXPECT_EQ(table->entries[0].key, "late");
+    EXPECT_TRUE(seen("late", 1016));
+}
+
+TEST_F(RecentRecordTableTest, LongKeysAreCutTo127Bytes) {
+    const std::string longKey(200, 'k');
+    EXPECT_FALSE(seen(longKey, 1000));
+    EXPECT_EQ(table->entries[0].key.size(), 127u);
+    EXPECT_TRUE(seen(longKey.substr(0, 127) + "other tail", 1001));
+}
+
+TEST_F(RecentRecordTableTest, KeepsTheFirstAcknowledgementAndForgetsOnRequest) {
+    EXPECT_FALSE(seen("41", 1000));
+    rememberAcknowledgement("41", L"42", *table);
+    std::wstring acknowledgement;
+    EXPECT_TRUE(isRepeatedRecord("41", 1002, &acknowledgement, *table));
+    EXPECT_EQ(acknowledgement, L"42");
+    forgetRecord("41", *table);
+    EXPECT_FALSE(seen("41", 1003));
+    EXPECT_TRUE(isRepeatedRecord("41", 1004, &acknowledgement, *table));
+    EXPECT_EQ(acknowledgement, L"") << "a new copy starts without an acknowledgement";
+}
+
+TEST_F(RecentRecordTableTest, ClearSetsEveryEntryFree) {
+    seen("1", 1000);
+    clearRecentRecords(*table);
+    EXPECT_FALSE(seen("1", 1001));
+}
+
+}  // namespace
+}  // namespace quelvar

@@ -1,0 +1,191 @@
+#include "net/secure_udp_endpoint.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace quelvar {
+namespace {
+
+const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
+
+// OpenSSL's AES-128 in ECB mode over whole blocks.
+std::string openSsl(const std::string& input, bool encrypt) {
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
+                                                                            EVP_CIPHER_CTX_free);
+    EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(context.get(), 0);
+    std::string output(input.size() + 16, '\0');
+    int length = 0;
+    EVP_CipherUpdate(context.get(), reinterpret_cast<unsigned char*>(output.data()), &length,
+                     reinterpret_cast<const unsigned char*>(input.data()), static_cast<int>(input.size()));
+    output.resize(static_cast<std::size_t>(length));
+    return output;
+}
+
+// A plain socket on the loopback, the other side of the endpoint.
+class Peer {
+public:
+    Peer() {
+        handle_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local = address(0);
+        bind(handle_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        socklen_t length = sizeof local;
+        getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &length);
+        port_ = ntohs(local.sin_port);
+    }
+    ~Peer() { close(handle_); }
+    int port() const { return port_; }
+    void sendTo(int port, const std::string& bytes) const {
+        const sockaddr_in target = address(port);
+        sendto(handle_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    }
+    std::optional<std::string> receive() const {
+        pollfd waiting{handle_, POLLIN, 0};
+        if (poll(&waiting, 1, 2000) <= 0) return std::nullopt;
+        std::string bytes(70000, '\0');
+        const ssize_t count = recv(handle_, bytes.data(), bytes.size(), 0);
+        bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));
+        return bytes;
+    }
+    static int freePort() {
+        Peer probe;
+        return probe.port();
+    }
+
+private:
+    static sockaddr_in address(int port) {
+        sockaddr_in result{};
+        result.sin_family = AF_INET;
+        result.sin_port = htons(static_cast<std::uint16_t>(port));
+        result.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return result;
+    }
+    int handle_ = -1;
+    int port_ = 0;
+};
+
+class EndpointTest : public testing::Test {
+protected:
+    void SetUp() override {
+        port = Peer::freePort();
+        ASSERT_EQ(endpoint.create(17, port), 1);
+        endpoint.setKey(&keyText, 128);
+    }
+    // Sends raw bytes to the endpoint and receives them as text.
+    long roundTrip(const std::string& datagram, std::wstring& text) {
+        peer.sendTo(port, datagram);
+        std::wstring address;
+        int senderPort = 0;
+        const long received = endpoint.receiveText(text, &address, &senderPort);
+        EXPECT_EQ(address, L"127.0.0.1");
+        EXPECT_EQ(senderPort, peer.port());
+        return received;
+    }
+    const std::wstring keyText = L"LumenHarpQi";
+    const std::wstring loopback = L"127.0.0.1";
+    SecureUdpEndpoint endpoint;
+    Peer peer;
+    int port = 0;
+};
+
+TEST_F(EndpointTest, SendsTextClosedAndPaddedToWholeBlocks) {
+    const struct {
+        std::size_t textBytes;
+        std::size_t datagramBytes;
+    } cases[] = {{0, 16}, {11, 16}, {14, 16}, {15, 32}, {16, 32}};
+    for (const auto& each : cases) {
+        const std::string text(each.textBytes, 'r');
+        ASSERT_EQ(endpoint.sendText(std::wstring(text.begin(), text.end()), &loopback, peer.port()), 1);
+        const auto datagram = peer.receive();
+        ASSERT_TRUE(datagram.has_value());
+        ASSERT_EQ(datagram->size(), each.datagramBytes) << each.textBytes;
+        EXPECT_EQ(openSsl(*datagram, false), text + std::string(each.datagramBytes - text.size(), '\0'));
+    }
+    ASSERT_EQ(endpoint.sendText(L"RECORD:ID=中", &loopback, peer.port()), 1);
+    EXPECT_EQ(openSsl(*peer.receive(), false), std::string("RECORD:ID=\xD6\xD0\0\0\0\0", 16));
+}
+
+TEST_F(EndpointTest, WithoutKeySendsTheTextAndItsTerminatorOnly) {
+    endpoint.setKey(nullptr, 128);
+    ASSERT_EQ(endpoint.sendText(L"hello", &loopback, peer.port()), 1);
+    EXPECT_EQ(peer.receive(), std::string("hello\0", 6));
+}
+
+TEST_F(EndpointTest, ReceivesAndDeciphersWholeAndPartialBlocks) {
+    std::wstring text = L"untouched";
+    // Whole blocks; the text ends at the first zero byte.
+    EXPECT_EQ(roundTrip(openSsl(std::string("RECORD:ID=1&\0\0\0\0ABCDEFGHIJKLMNOP", 32), true), text), 32);
+    EXPECT_EQ(text, L"RECORD:ID=1&");
+    // GBK text is read as GBK.
+    EXPECT_EQ(roundTrip(openSsl("\xD6\xD0\xCE\xC4" + std::string(12, '\0'), true), text), 16);
+    EXPECT_EQ(text, L"中文");
+    // In a 33-byte datagram the last byte stays as it came.
+    std::string wide;
+    for (int index = 0; index < 16; ++index) wide += "\xD6\xD0";
+    EXPECT_EQ(roundTrip(openSsl(wide, true) + "Z", text), 33);
+    EXPECT_EQ(text, std::wstring(16, L'中') + L"Z");
+    // A 16-byte plaintext without terminator does not fit: empty text.
+    EXPECT_EQ(roundTrip(openSsl(std::string(16, 'A'), true), text), 16);
+    EXPECT_EQ(text, L"");
+    // A 1-byte datagram is not deciphered at all.
+    EXPECT_EQ(roundTrip(std::string(1, '\0'), text), 1);
+    EXPECT_EQ(text, L"");
+}
+
+TEST_F(EndpointTest, DeciphersATrailingPartialBlockWithTheZerosBehindIt) {
+    // Four bytes whose block, filled up with twelve zero bytes, deciphers to
+    // "Q" and a terminator.
+    std::string tail;
+    for (std::uint32_t counter = 0;; ++counter) {
+        const std::string block = std::string(reinterpret_cast<const char*>(&counter), 4) + std::string(12, '\0');
+        const std::string plain = openSsl(block, false);
+        if (plain[0] == 'Q' && plain[1] == '\0') {
+            tail = block.substr(0, 4);
+            break;
+        }
+    }
+    std::wstring text;
+    EXPECT_EQ(roundTrip(openSsl("ABCDEFGHIJKLMNOP", true) + tail, text), 20);
+    EXPECT_EQ(text, L"ABCDEFGHIJKLMNOPQ");
+}
+
+TEST_F(EndpointTest, ReceivesDatagramsUpToTheUdpMaximumWhole) {
+    const std::string record = "RECORD:RID=1-1&CPN=" + std::string(40000, '5') + "&";
+    std::string plain = record + '\0';
+    plain.append(16 - plain.size() % 16, '\0');
+    std::wstring text;
+    EXPECT_EQ(roundTrip(openSsl(plain, true), text), static_cast<long>(plain.size()));
+    EXPECT_EQ(text, std::wstring(record.begin(), record.end()));
+}
+
+TEST(ResolveHost, TakesDottedAddressesAsTheyAreAndLooksUpNames) {
+    std::wstring dotted;
+    EXPECT_EQ(resolveHost(L"127.0.0.1", dotted), 1);
+    EXPECT_EQ(dotted, L"127.0.0.1");
+    EXPECT_EQ(resolveHost(L"localhost", dotted), 1);
+    EXPECT_EQ(dotted.substr(0, 4), L"127.");
+    EXPECT_EQ(resolveHost(L"no-such-host.invalid", dotted), 0);
+
+    SecureUdpEndpoint endpoint;
+    ASSERT_EQ(endpoint.create(17, 0), 1);
+    const std::wstring unknown = L"no-such-host.invalid";
+    EXPECT_EQ(endpoint.sendText(L"RECORD:ID=1", &unknown, 1809), 0);
+}
+
+TEST(SecureUdpEndpoint, CloseWithoutSocketGivesOne) {
+    SecureUdpEndpoint endpoint;
+    EXPECT_EQ(endpoint.close(), 1);
+    EXPECT_EQ(endpoint.create(6, 0), 0) << "only UDP";
+}
+
+}  // namespace
+}  // namespace quelvar
