@@ -3,6 +3,7 @@
 #include "platform/error_posix.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +55,37 @@ bool appendToFile(const std::string& path, std::string_view bytes) {
     const int descriptor = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (descriptor < 0) return rememberError(errno);
     return closeChecked(descriptor, writeAll(descriptor, bytes));
+}
+
+WriteResult appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        const int error = errno;
+        rememberError(error);
+        return error == ENOENT ? WriteResult::folderMissing : WriteResult::failed;
+    }
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0) {
+        rememberError(errno);
+        close(descriptor);
+        return WriteResult::failed;
+    }
+    bool ok = false;
+    if (info.st_size == 0 && !header.empty()) {
+        std::string whole;
+        whole.reserve(header.size() + bytes.size());
+        whole.append(header).append(bytes);
+        ok = writeAll(descriptor, whole);
+    } else {
+        ok = writeAll(descriptor, bytes);
+    }
+    // A line cut short by a full disk is taken back: the record is written
+    // again whole when it comes again.
+    if (!ok) {
+        const int restored = ftruncate(descriptor, info.st_size);
+        static_cast<void>(restored);
+    }
+    return closeChecked(descriptor, ok) ? WriteResult::ok : WriteResult::failed;
 }
 
 bool createNewFile(const std::string& path, std::string_view bytes) {

@@ -5,8 +5,16 @@
 
 namespace quelvar {
 
-// Files one record of a switch into its daily record files. False when the
-// record could not be written and must not be acknowledged.
+// Files one record of a switch into its daily files under the data root
+// (or <programDir>/rec): a record with COUNT as a text and a CSV line under
+// <mac>/new, one without as a text line under <mac>/old, one lacking a
+// required field under the err tree. False when its text line could not be
+// written (logged with the file and the reason): it must not be
+// acknowledged. A record held back by the type filter counts as written.
 bool storeRecord(const FieldMap& fields, const std::wstring& mac);
+
+// The switch's folder name: ':', '/' and '\' become '-', at most 17
+// characters, and "." or ".." cannot climb out of the record base.
+std::wstring macFolderOf(const std::wstring& mac);
 
 }  // namespace quelvar

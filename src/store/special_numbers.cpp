@@ -2,9 +2,8 @@
 
 #include <string>
 
-#include "core/folders.h"
-#include "core/text.h"
 #include "platform/files.h"
+#include "store/classification.h"
 #include "store/warning.h"
 
 namespace quelvar {
@@ -32,8 +31,6 @@ constexpr const char* builtInEntries[] = {
     "100xx", "11xxx", "121xx", "123xx", "179xx", "95xxx", "96xxx", "400xxxxxxx", "800xxxxxxx",
 };
 static_assert(std::size(builtInEntries) == 130);
-
-std::string specialNumberFilePath() { return toAnsi(getProgramDir()) + "/tele.ini"; }
 
 }  // namespace
 
