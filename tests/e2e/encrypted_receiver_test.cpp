@@ -65,8 +65,8 @@ TEST_F(EncryptedReceiver, AcknowledgesTheHighestIdOfACall) {
 
 TEST_F(EncryptedReceiver, GivesNoAcknowledgementWithoutAPositiveIdOfARecordWithMac) {
     sw.send("RECORD:ID=0&RID=1-1&" + mac + "\nRECORD:ID=&RID=1-2&" + mac + "\nRECORD:ID=x&RID=1-3&" + mac);
-    sw.send("RECORD:ID=8&RID=2-1&");                  // no MAC: the workbook's
-    sw.send("record:ID=9&RID=3-1&" + mac);            // not a record head for the intake
+    sw.send("RECORD:ID=8&RID=2-1&");        // no MAC: the workbook's
+    sw.send("record:ID=9&RID=3-1&" + mac);  // not a record head for the intake
     expectNothingMoreBefore("500");
     const std::string lowerCase = "record:ID=9&RID=3-1&" + mac;
     EXPECT_NE(newLog().find(lowerCase + recvfrom(lowerCase)), std::string::npos)
@@ -80,9 +80,9 @@ TEST_F(EncryptedReceiver, LogsUnknownDatagramsAndAnswersNothing) {
     expectNothingMoreBefore("600");
     const std::string sender = "127.0.0.1:" + std::to_string(sw.port());
     const std::string log = newLog();
-    EXPECT_EQ(log.substr(0, log.find("recvfrom")),
-              "unknown message " + sender + " [hello \xD6\xD0]\r\nunknown message " + sender +
-                  " []\r\nunknown message " + sender + " [RECORD]\r\n");
+    EXPECT_EQ(log.substr(0, log.find("recvfrom")), "unknown message " + sender +
+                                                       " [hello \xD6\xD0]\r\nunknown message " + sender +
+                                                       " []\r\nunknown message " + sender + " [RECORD]\r\n");
 }
 
 TEST_F(EncryptedReceiver, RepeatWithinTheWindowIsAnsweredAgainButNotFiledAgain) {
@@ -111,7 +111,8 @@ TEST_F(EncryptedReceiver, HandsOverEveryLineOfALongCall) {
 }
 
 TEST_F(EncryptedReceiver, KeepsGbkTextAndLongLinesWhole) {
-    const std::string line = "RECORD:ID=3&RID=66-1&ACCOUNT=" + gbk("张三") + "&CPN=" + std::string(6000, '8') + "&" + mac;
+    const std::string line =
+        "RECORD:ID=3&RID=66-1&ACCOUNT=" + gbk("张三") + "&CPN=" + std::string(6000, '8') + "&" + mac;
     sw.send(line);
     EXPECT_EQ(sw.receive(), "RECORD:ID=3");
     EXPECT_EQ(newLog(), recvfrom(line));

@@ -1,19 +1,19 @@
 #include "e2e/harness.h"
-#include "e2e/switch_client.h"
-#include "support/today.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <regex>
 #include <thread>
 #include <vector>
+
+#include "e2e/switch_client.h"
+#include "support/today.h"
 
 extern char** environ;
 
@@ -28,9 +28,7 @@ ProgramFolder::~ProgramFolder() {
     if (running()) stop();
 }
 
-void ProgramFolder::write(const std::string& name, const std::string& bytes) const {
-    writeBytes(path_ / name, bytes);
-}
+void ProgramFolder::write(const std::string& name, const std::string& bytes) const { writeBytes(path_ / name, bytes); }
 
 std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
 

@@ -38,30 +38,35 @@ protected:
         if (!configuration.empty()) folder.write("Quelvar.ini", configuration);
         folder.start();
     }
-    // A file under rec/. The merged record of a call is filed after the
-    // answer, so the file is given a moment to reach what is expected.
-    std::string file(const std::string& relative, const std::string& expected = {}) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        std::string contents = readBytes(folder / ("rec/" + relative));
-        while (!expected.empty() && contents != expected && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            contents = readBytes(folder / ("rec/" + relative));
-        }
-        return contents;
-    }
+    std::string file(const std::string& relative) const { return readBytes(folder / ("rec/" + relative)); }
     void expectFile(const std::string& relative, const std::string& expected) const {
-        EXPECT_EQ(file(relative, expected), expected) << relative;
+        EXPECT_EQ(file(relative), expected) << relative;
     }
-    // Sends a datagram and gives its answer, or empty text when none came.
-    std::string exchange(const std::string& text,
-                         std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
+    // Sends a datagram, waits until the collector has handled it whole (the
+    // merged record is filed after the answer) and gives its answer, or
+    // empty text when none came.
+    std::string exchange(const std::string& text, std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
         sw.send(text);
-        return sw.receive(limit).value_or("");
+        const std::string answer = sw.receive(limit).value_or("");
+        settle();
+        return answer;
+    }
+    // Everything sent before is handled once the collector has logged a
+    // datagram sent after it.
+    void settle() {
+        const std::string marker = "settle " + std::to_string(++settled_);
+        sw.send(marker);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (folder.todaysLog().find("[" + marker + "]") == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
     }
 
     ScopedTimeZone zone{"Asia/Shanghai"};
     ProgramFolder folder;
     SwitchClient sw;
+    int settled_ = 0;
 };
 
 TEST_F(RecordWriter, FilesLinesOldAndTheMergedRecordNewWithHeadersOncePerFile) {
@@ -127,10 +132,13 @@ TEST_F(RecordWriter, CutsLongMacsPadsShortRidsAndKeepsLongOnesWhole) {
 TEST_F(RecordWriter, IncompleteRecordsGoToTheErrTreeWithQuestionMarks) {
     start();
     EXPECT_EQ(exchange("RECORD:ID=1&RID=9-1&CPN=8001&CDPN=13912345678&TYPE=OU&MAC=" + macText +
-                       "&TIME-S=240315093000&DURATION=75&TRUNKN=3&COUNT=1&"),
+                       "&TIME-S=240315093000&DURATION=75&TRUNKN=3&"),
               "RECORD:ID=1");
-    const RecordColumns noRoute{"9-1", "",  "8001",         "1", "13912345678", "市话",
-                                "OU",  "?", "240315093000", "",  "75",          "3"};
+    const RecordColumns noRoute{"9-1",          "",   "8001", "1", "13912345678", "市话", "OU", "?", "240315093000",
+                                "240315093115", "75", "3"};
+    RecordColumns noRouteLine = noRoute;
+    noRouteLine.count = "";
+    expectFile("err/" + macFolder + "/old/CDR_2024_03_15.txt", oldHeader(macFolder) + oldLine(noRouteLine));
     expectFile("err/" + macFolder + "/new/CDR_2024_03_15.txt", newHeader(macFolder) + newLine(noRoute));
     expectFile("err/" + macFolder + "/new/CDR_2024_03_15.csv", csvHeader(macFolder) + csvLine(noRoute, "呼出", "总机"));
 
@@ -165,8 +173,8 @@ TEST_F(RecordWriter, TeletypeColumnKeepsItsWidthInBytes) {
              "&TIME-S=240315093000&DURATION=1&COUNT=1&TIME-E=240315093001&");
     exchange("RECORD:ID=2&RID=17-2&CPN=8001&CDPN=07551234567&TYPE=OU&ROUTE=IP&MAC=" + macText +
              "&TIME-S=240315093000&DURATION=1&COUNT=1&TIME-E=240315093001&");
-    const RecordColumns local{"7-1", "", "8001", "1", "02112345678", "市话", "OU", "IP",
-                              "240315093000", "240315093001", "1", ""};
+    const RecordColumns local{"7-1",          "",  "8001", "1", "02112345678", "市话", "OU", "IP", "240315093000",
+                              "240315093001", "1", ""};
     RecordColumns distant = local;
     distant.rid = "17-2";
     distant.cdpn = "07551234567";
@@ -183,9 +191,6 @@ TEST_F(RecordWriter, TypeFilterHoldsRecordsBackButAcknowledgesThem) {
     EXPECT_EQ(exchange("RECORD:ID=4&RID=6-1&CPN=8001&CDPN=8002&TYPE=LO&ROUTE=IC&MAC=" + macText +
                        "&TIME-S=240315093000&DURATION=1&"),
               "RECORD:ID=4");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!fs::is_directory(folder / ("rec/" + macFolder + "/new")) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_TRUE(fs::is_directory(folder / ("rec/" + macFolder + "/old")));
     ASSERT_TRUE(fs::is_directory(folder / ("rec/" + macFolder + "/new")));
     EXPECT_TRUE(fs::is_empty(folder / ("rec/" + macFolder + "/old")));

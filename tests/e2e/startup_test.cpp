@@ -42,9 +42,10 @@ TEST(Startup, WithoutConfigurationLogsTheStartAndLaysOutTheFolder) {
         entries.push_back(line.substr(0, line.size() - 1));
     }
     ASSERT_EQ(entries.size(), 130u);
-    const std::pair<std::size_t, std::string> checks[] = {
-        {1, "110"}, {6, "119"}, {7, "120"}, {41, "1251"}, {53, "10000"}, {77, "12395"}, {78, "95119"},
-        {110, "17900"}, {118, "955588009995558"}, {121, "962528"}, {122, "100xx"}, {130, "800xxxxxxx"}};
+    const std::pair<std::size_t, std::string> checks[] = {{1, "110"},      {6, "119"},     {7, "120"},
+                                                          {41, "1251"},    {53, "10000"},  {77, "12395"},
+                                                          {78, "95119"},   {110, "17900"}, {118, "955588009995558"},
+                                                          {121, "962528"}, {122, "100xx"}, {130, "800xxxxxxx"}};
     for (const auto& [line, entry] : checks) EXPECT_EQ(entries[line - 1], entry) << "line " << line;
 }
 
@@ -77,8 +78,8 @@ TEST(Startup, PlainModeIsChosenWithBlanksAroundTheEqualsSign) {
 TEST(Startup, SocketThatCannotBeMadeEndsWithTheStopLine) {
     ProgramFolder folder;
     EXPECT_EQ(folder.runToExit(QUELVAR_REFUSE_SOCKETS), 0);
-    EXPECT_EQ(folder.todaysLogTexts(), startLines(folder, "encrypt:1 areacode: \r\n") +
-                                           "Sock Create failed!\r\nQuelvar stop 2.0.0.10\r\n");
+    EXPECT_EQ(folder.todaysLogTexts(),
+              startLines(folder, "encrypt:1 areacode: \r\n") + "Sock Create failed!\r\nQuelvar stop 2.0.0.10\r\n");
 }
 
 TEST(Startup, DataRootGetsTodaysFileInEveryFolder) {
@@ -120,8 +121,9 @@ TEST(Startup, ExistingSpecialNumberFileIsNeverChanged) {
 TEST(Startup, SpecialNumberFileThatCannotBeMadeWarnsAndGoesOn) {
     ProgramFolder folder;
     fs::create_directory(folder / "tele.ini");
-    EXPECT_EQ(logOfOneStart(folder), "WARNING   Quelvar: \xCE\xC4\xBC\xFE\xBC\xD0\xB7\xC3\xCE\xCA\xB4\xED\xCE\xF3!\r\n" +
-                                         startLines(folder, "encrypt:1 areacode: \r\n"));
+    EXPECT_EQ(logOfOneStart(folder),
+              "WARNING   Quelvar: \xCE\xC4\xBC\xFE\xBC\xD0\xB7\xC3\xCE\xCA\xB4\xED\xCE\xF3!\r\n" +
+                  startLines(folder, "encrypt:1 areacode: \r\n"));
     EXPECT_EQ(folder.standardError(),
               "Quelvar: \xE6\x96\x87\xE4\xBB\xB6\xE5\xA4\xB9\xE8\xAE\xBF\xE9\x97\xAE\xE9\x94\x99\xE8\xAF\xAF!\n");
 }

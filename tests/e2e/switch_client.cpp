@@ -1,14 +1,13 @@
 #include "e2e/switch_client.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>
@@ -20,8 +19,7 @@ namespace {
 const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
 
 std::string runCipher(const std::string& input, bool encrypt) {
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                            EVP_CIPHER_CTX_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
     EVP_CIPHER_CTX_set_padding(context.get(), 0);
     std::string output(input.size() + 16, '\0');
