@@ -1,6 +1,9 @@
 // Closed-loop throughput of the collector in its default mode: single-record
 // enciphered datagrams sent one at a time, each waiting for its answer.
-// Run as: build/bench/loop_bench [datagrams]   (default 20000)
+// Run as: build/bench/loop_bench [datagrams] [wrapper...]   (default 20000)
+// A wrapper runs the collector under another program, e.g.
+// `build/bench/loop_bench 10000 strace -c -o /tmp/calls.txt` to count its
+// system calls.
 // The collector runs from a temporary program folder in a network of its own.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -52,6 +55,17 @@ bool portBound() {
     return contents.str().find(":0711 ") != std::string::npos;
 }
 
+// The collector itself: the spawned process, or under a wrapper the
+// wrapper's last descendant.
+pid_t innermost(pid_t process) {
+    for (;;) {
+        std::ifstream children("/proc/" + std::to_string(process) + "/task/" + std::to_string(process) + "/children");
+        pid_t child = 0;
+        if (!(children >> child)) return process;
+        process = child;
+    }
+}
+
 double percentile(std::vector<double> values, double share) {
     std::sort(values.begin(), values.end());
     return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
@@ -67,9 +81,12 @@ int main(int argc, char** argv) {
     const fs::path folder = mkdtemp(pattern.data());
     fs::copy_file(QUELVAR_EXECUTABLE, folder / "quelvar");
     const std::string program = (folder / "quelvar").string();
-    char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+    std::vector<char*> arguments;
+    for (int index = 2; index < argc; ++index) arguments.push_back(argv[index]);
+    arguments.push_back(const_cast<char*>(program.c_str()));
+    arguments.push_back(nullptr);
     pid_t collector = -1;
-    if (posix_spawn(&collector, program.c_str(), nullptr, nullptr, arguments, environ) != 0) return 1;
+    if (posix_spawnp(&collector, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0) return 1;
     while (!portBound()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
     const int handle = socket(AF_INET, SOCK_DGRAM, 0);
@@ -104,7 +121,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
 
-    kill(collector, SIGTERM);
+    kill(innermost(collector), SIGTERM);
     waitpid(collector, nullptr, 0);
     fs::remove_all(folder);
     EVP_CIPHER_CTX_free(context);

@@ -6,10 +6,14 @@
 namespace quelvar {
 
 std::wstring getProgramDir() {
-    std::wstring path = fromAnsi(platform::executablePath());
-    const std::size_t separator = path.rfind(static_cast<wchar_t>(platform::pathSeparator));
-    if (separator != std::wstring::npos) path.resize(separator);
-    return path;
+    // The running executable stays where it was started from: looked up once.
+    static const std::wstring programDir = [] {
+        std::wstring path = fromAnsi(platform::executablePath());
+        const std::size_t separator = path.rfind(static_cast<wchar_t>(platform::pathSeparator));
+        if (separator != std::wstring::npos) path.resize(separator);
+        return path;
+    }();
+    return programDir;
 }
 
 void ensureFolder(const std::string& path) {

@@ -22,6 +22,8 @@ FolderResult makeFolderChain(const std::string& path) {
         rememberError(ENOENT);
         return FolderResult::failed;
     }
+    // Nearly always the whole chain is there already: one look settles it.
+    if (isFolder(path)) return FolderResult::ok;
     std::size_t position = 0;
     for (;;) {
         const std::size_t next = path.find('/', position);
