@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "store/classification.h"
 #include "store/event_log.h"
+#include "store/mac_folder.h"
 
 namespace quelvar {
 
@@ -37,15 +38,6 @@ bool appendLine(const std::wstring& folder, const std::wstring& path, const std:
 }
 
 }  // namespace
-
-std::wstring macFolderOf(const std::wstring& mac) {
-    std::wstring folder = mac;
-    for (wchar_t& c : folder)
-        if (c == L':' || c == L'/' || c == L'\\') c = L'-';
-    folder.resize(std::min<std::size_t>(folder.size(), 17));
-    if (folder == L"." || folder == L"..") folder.assign(folder.size(), L'-');
-    return folder;
-}
 
 bool storeRecord(const FieldMap& received, const std::wstring& macValue) {
     FieldMap fields = received;

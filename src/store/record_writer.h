@@ -13,8 +13,4 @@ namespace quelvar {
 // acknowledged. A record held back by the type filter counts as written.
 bool storeRecord(const FieldMap& fields, const std::wstring& mac);
 
-// The switch's folder name: ':', '/' and '\' become '-', at most 17
-// characters, and "." or ".." cannot climb out of the record base.
-std::wstring macFolderOf(const std::wstring& mac);
-
 }  // namespace quelvar

@@ -58,10 +58,11 @@ std::string gbk(const std::string& utf8) {
     return output;
 }
 
-SwitchClient::SwitchClient() {
+SwitchClient::SwitchClient(int port) {
     socket_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
     socklen_t length = sizeof local;
@@ -81,15 +82,21 @@ void SwitchClient::sendRaw(const std::string& bytes) const {
     ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size()));
 }
 
-std::optional<std::string> SwitchClient::receive(std::chrono::milliseconds limit) const {
+std::optional<std::string> SwitchClient::receiveRaw(std::chrono::milliseconds limit) const {
     pollfd waiting{socket_, POLLIN, 0};
     if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
     std::string datagram(65536, '\0');
     const ssize_t received = recv(socket_, datagram.data(), datagram.size(), 0);
     if (received < 0) return std::nullopt;
     datagram.resize(static_cast<std::size_t>(received));
-    EXPECT_EQ(datagram.size() % 16, 0u) << "an answer is whole blocks";
-    return decipherDatagram(datagram);
+    return datagram;
+}
+
+std::optional<std::string> SwitchClient::receive(std::chrono::milliseconds limit) const {
+    const auto datagram = receiveRaw(limit);
+    if (!datagram) return std::nullopt;
+    EXPECT_EQ(datagram->size() % 16, 0u) << "an answer is whole blocks";
+    return decipherDatagram(*datagram);
 }
 
 bool waitForRecordPort(std::chrono::seconds limit) {

@@ -14,7 +14,8 @@ std::string gbk(const std::string& utf8);
 // A switch on the loopback: sends datagrams to port 1809 and reads answers.
 class SwitchClient {
 public:
-    SwitchClient();
+    // Bound to the loopback, on the given port or on one the system picks.
+    explicit SwitchClient(int port = 0);
     ~SwitchClient();
     SwitchClient(const SwitchClient&) = delete;
     SwitchClient& operator=(const SwitchClient&) = delete;
@@ -25,6 +26,8 @@ public:
     // The next datagram that arrives within the time, deciphered up to its
     // terminator.
     std::optional<std::string> receive(std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) const;
+    // The next datagram as it came.
+    std::optional<std::string> receiveRaw(std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) const;
     int port() const { return port_; }
 
 private:

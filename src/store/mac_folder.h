@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+namespace quelvar {
+
+// A switch's folder name from its MAC: ':', '/' and '\\' become '-', at
+// most 17 characters, and a name of dots only ("." or "..") has its dots
+// turned into '-', so that no MAC names a folder outside the record base.
+std::wstring macFolderOf(const std::wstring& mac);
+std::string macFolderOf(const std::string& mac);
+
+}  // namespace quelvar
