@@ -33,6 +33,10 @@ bool sendConnected(SocketHandle socket, const unsigned char* bytes, std::size_t 
 
 void closeSocket(SocketHandle socket);
 
+// Waits until a datagram can be received: 1, or 0 when the time ran out,
+// -1 on error.
+int waitForDatagram(SocketHandle socket, int timeoutMilliseconds);
+
 // True when the text is an IPv4 address in dotted form.
 bool isDottedAddress(const std::string& host);
 

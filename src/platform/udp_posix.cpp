@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,6 +85,15 @@ bool sendConnected(SocketHandle handle, const unsigned char* bytes, std::size_t 
 void closeSocket(SocketHandle handle) {
     shutdown(handle, SHUT_RDWR);
     close(handle);
+}
+
+int waitForDatagram(SocketHandle handle, int timeoutMilliseconds) {
+    pollfd waiting{handle, POLLIN, 0};
+    for (;;) {
+        const int ready = poll(&waiting, 1, timeoutMilliseconds);
+        if (ready >= 0) return ready > 0 ? 1 : 0;
+        if (errno != EINTR) return -1;
+    }
 }
 
 bool isDottedAddress(const std::string& host) {

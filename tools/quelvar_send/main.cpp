@@ -1,0 +1,114 @@
+// quelvar-send: a switch for testing a Quelvar installation. Sends call
+// records, waits for each acknowledgement and sums up what came back.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "platform/udp.h"
+#include "quelvar_send/options.h"
+#include "quelvar_send/records.h"
+#include "quelvar_send/wire.h"
+
+namespace {
+
+using namespace quelvar::send;
+using Clock = std::chrono::steady_clock;
+
+int fail(const std::string& message, int status) {
+    std::fprintf(stderr, "quelvar-send: %s\n", message.c_str());
+    return status;
+}
+
+double percentile(std::vector<double> values, double share) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5)];
+}
+
+std::string shortened(const std::string& text) { return text.size() > 72 ? text.substr(0, 69) + "..." : text; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!parsed) return fail(error + " (see --help)", 2);
+    const SendOptions& options = *parsed;
+    if (options.help) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
+
+    std::string address = options.host;
+    if (!quelvar::platform::isDottedAddress(address) && !quelvar::platform::lookupHost(options.host, address))
+        return fail("cannot resolve host " + options.host, 2);
+
+    std::vector<Call> calls;
+    if (!options.calls.empty()) {
+        calls = callsFromArguments(options.calls, options.plain);
+    } else if (!options.file.empty() && options.file != "-") {
+        std::ifstream input(options.file);
+        if (!input) return fail("cannot read " + options.file, 2);
+        calls = readCalls(input, options.plain);
+    } else if (options.generate == 0) {
+        calls = readCalls(std::cin, options.plain);
+    }
+
+    const quelvar::platform::SocketHandle socket = quelvar::platform::openUdpSocket();
+    if (socket == quelvar::platform::invalidSocket) return fail("cannot make a UDP socket", 2);
+    const quelvar::AesCipher cipher = wireCipher();
+    CallGenerator generator(options.plain, static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()));
+    const long total = options.generate ? options.generate : static_cast<long>(calls.size());
+
+    long sent = 0, acknowledged = 0, lost = 0;
+    std::vector<double> latencies;
+    std::string buffer(65536, '\0');
+    const auto begin = Clock::now();
+    for (long index = 0; index < total; ++index) {
+        if (options.rate > 0)
+            std::this_thread::sleep_until(begin + std::chrono::duration<double>(index / options.rate));
+        const Call call = options.generate ? generator.next() : calls[static_cast<std::size_t>(index)];
+        const std::string datagram = encodeDatagram(call, options.plain, cipher);
+        const auto expected = expectedAcknowledgement(call, options.plain);
+        const auto sentAt = Clock::now();
+        if (!quelvar::platform::sendDatagram(socket, reinterpret_cast<const unsigned char*>(datagram.data()),
+                                             datagram.size(), address, options.port))
+            return fail("cannot send to " + options.host + ":" + std::to_string(options.port), 2);
+        ++sent;
+        if (!expected) {
+            if (!options.quiet) std::printf("sent    %s (no acknowledgement due)\n", shortened(call.front()).c_str());
+            continue;
+        }
+        // Wait for this datagram's answer; a late answer to an earlier one
+        // is passed over.
+        bool answered = false;
+        for (;;) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt);
+            const int left = options.timeoutMilliseconds - static_cast<int>(waited.count());
+            if (left <= 0 || quelvar::platform::waitForDatagram(socket, left) <= 0) break;
+            const long received = quelvar::platform::receiveDatagram(
+                socket, reinterpret_cast<unsigned char*>(buffer.data()), buffer.size(), nullptr, nullptr);
+            if (received <= 0) continue;
+            const std::string answer =
+                decodeAcknowledgement(buffer.substr(0, static_cast<std::size_t>(received)), options.plain, cipher);
+            if (answer != *expected) continue;
+            const double milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - sentAt).count();
+            latencies.push_back(milliseconds);
+            ++acknowledged;
+            answered = true;
+            if (!options.quiet) std::printf("ack     %s (%.2f ms)\n", answer.c_str(), milliseconds);
+            break;
+        }
+        if (!answered) {
+            ++lost;
+            if (!options.quiet) std::printf("lost    %s\n", shortened(call.front()).c_str());
+        }
+    }
+    quelvar::platform::closeSocket(socket);
+    std::printf("sent %ld, acknowledged %ld, lost %ld, latency p50 %.2f ms, p99 %.2f ms\n", sent, acknowledged, lost,
+                percentile(latencies, 0.50), percentile(latencies, 0.99));
+    return lost == 0 ? 0 : 1;
+}
