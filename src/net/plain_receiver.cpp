@@ -17,6 +17,8 @@ namespace quelvar {
 namespace {
 
 constexpr int recordPort = 1809;
+// Room in the kernel for bursts that come faster than records are filed.
+constexpr int burstBufferBytes = 16 << 20;
 
 // Room for the largest datagram and a zero byte behind it.
 std::array<unsigned char, platform::largestDatagram + 1> receiveBuffer;
@@ -86,6 +88,7 @@ void runPlainReceiver() {
         if (socket != platform::invalidSocket) platform::closeSocket(socket);
         return;
     }
+    platform::enlargeReceiveBuffer(socket, burstBufferBytes);
     std::string address;
     int port = 0;
     for (;;) {

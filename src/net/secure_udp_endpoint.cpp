@@ -16,6 +16,9 @@ constexpr std::size_t blockBytes = 16;
 // for the terminator ends in them.
 constexpr std::size_t bufferBytes = 65536 + blockBytes;
 constexpr int socketBufferBytes = 32768;
+// Switches send in bursts faster than records are filed; the kernel queues
+// them here meanwhile (a burst of 10,000 small datagrams needs about 8 MiB).
+constexpr int burstBufferBytes = 16 << 20;
 
 std::array<unsigned char, bufferBytes> receiveBuffer;
 std::array<unsigned char, bufferBytes> sendBuffer;
@@ -29,6 +32,7 @@ int SecureUdpEndpoint::create(int protocol, int port) {
     socketHandle = platform::openUdpSocket();
     if (socketHandle == platform::invalidSocket) return 0;
     platform::setSocketOptions(socketHandle, socketBufferBytes, socketBufferBytes);
+    platform::enlargeReceiveBuffer(socketHandle, burstBufferBytes);
     bindPort(port);
     return 1;
 }

@@ -16,6 +16,10 @@ SocketHandle openUdpSocket();
 // Buffer sizes and address reuse; failures are not reported.
 void setSocketOptions(SocketHandle socket, int sendBufferBytes, int receiveBufferBytes);
 
+// Asks for a receive buffer of that size, beyond the system's usual limit
+// where the process may; gives the size the system granted.
+int enlargeReceiveBuffer(SocketHandle socket, int bytes);
+
 // Binds to every local IPv4 address and the port.
 bool bindUdpPort(SocketHandle socket, int port);
 

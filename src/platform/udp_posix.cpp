@@ -43,6 +43,17 @@ void setSocketOptions(SocketHandle handle, int sendBufferBytes, int receiveBuffe
     setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 }
 
+int enlargeReceiveBuffer(SocketHandle handle, int bytes) {
+    // The forced size needs CAP_NET_ADMIN; without it the kernel holds the
+    // request to net.core.rmem_max.
+    if (setsockopt(handle, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(handle, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    return granted;
+}
+
 bool bindUdpPort(SocketHandle handle, int port) {
     sockaddr_in local{};
     toSocketAddress({}, port, local);
