@@ -1,6 +1,5 @@
 #include "core/format.h"
 
-#include <vector>
 
 namespace quelvar {
 
@@ -59,17 +58,18 @@ void appendNumber(std::basic_string<Char>& out, const Conversion& conversion, lo
 
 template <class Char>
 std::basic_string<Char> format(std::basic_string_view<Char> text, std::initializer_list<FormatArgument<Char>> list) {
-    const std::vector<FormatArgument<Char>> arguments(list);
+    const FormatArgument<Char>* arguments = list.begin();
+    const std::size_t argumentCount = list.size();
     std::size_t next = 0;
     // A missing or mismatched argument reads as 0 or empty text: a wrong
     // format must never read beyond what was passed.
     auto number = [&]() -> long long {
-        if (next >= arguments.size()) return 0;
+        if (next >= argumentCount) return 0;
         const auto& argument = arguments[next++];
         return argument.isText ? 0 : argument.number;
     };
     auto words = [&]() -> std::basic_string_view<Char> {
-        if (next >= arguments.size()) return {};
+        if (next >= argumentCount) return {};
         const auto& argument = arguments[next++];
         return argument.isText ? argument.text : std::basic_string_view<Char>();
     };

@@ -92,13 +92,14 @@ void runPlainReceiver() {
     std::string address;
     int port = 0;
     for (;;) {
-        receiveBuffer.fill(0);
         const long received =
             platform::receiveDatagram(socket, receiveBuffer.data(), receiveBuffer.size() - 1, &address, &port);
         if (received <= 0) {
             platform::sleepMilliseconds(10);
             continue;
         }
+        // The text ends at the first zero byte, or with the datagram.
+        receiveBuffer[static_cast<std::size_t>(received)] = 0;
         const auto* begin = reinterpret_cast<const char*>(receiveBuffer.data());
         handleDatagram(socket, std::string_view(begin), address, port);
     }

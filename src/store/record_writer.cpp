@@ -17,8 +17,6 @@ namespace quelvar {
 
 namespace {
 
-std::wstring& field(FieldMap& fields, const wchar_t* key) { return fields[key]; }
-
 // Appends one line (and the header, when the file is empty), making the
 // file's folder only when the file cannot be opened for the lack of it.
 // A failure is logged with the file and the reason.
@@ -39,20 +37,24 @@ bool appendLine(const std::wstring& folder, const std::wstring& path, const std:
 
 }  // namespace
 
-bool storeRecord(const FieldMap& received, const std::wstring& macValue) {
-    FieldMap fields = received;
+bool storeRecord(const FieldMap& fields, const std::wstring& macValue) {
+    // The required fields, a missing one shown as "?"; the record's map
+    // itself is left as it came.
     bool incomplete = false;
-    for (const wchar_t* key : {L"TYPE", L"CDPN", L"TIME-S", L"DURATION", L"ROUTE"}) {
-        if (fieldValue(fields, key).empty()) {
-            field(fields, key) = L"?";
-            incomplete = true;
-        }
-    }
+    const auto required = [&](const wchar_t* key) {
+        const std::wstring& value = fieldValue(fields, key);
+        incomplete = incomplete || value.empty();
+        return value.empty() ? std::wstring(L"?") : value;
+    };
+    const std::wstring type = required(L"TYPE");
+    const std::wstring cdpn = required(L"CDPN");
+    const std::wstring timeStartValue = required(L"TIME-S");
+    const std::wstring duration = required(L"DURATION");
+    const std::wstring route = required(L"ROUTE");
     const std::wstring macFolder = macFolderOf(macValue);
     std::wstring recordBase = settings.dataRoot.empty() ? getProgramDir() + L"/rec" : settings.dataRoot;
     if (incomplete) recordBase += L"/err";
-    const std::wstring timeStart =
-        fieldValue(fields, L"TIME-S") == L"?" ? std::wstring(L"000000000000") : fieldValue(fields, L"TIME-S");
+    const std::wstring timeStart = timeStartValue == L"?" ? std::wstring(L"000000000000") : timeStartValue;
     // The date pairs name a file; a separator among them would name a folder.
     std::wstring date = timeStart.substr(0, 6);
     for (wchar_t& c : date)
@@ -62,12 +64,9 @@ bool storeRecord(const FieldMap& received, const std::wstring& macValue) {
     const bool newFormat = !fieldValue(fields, L"COUNT").empty();
     const std::wstring folder = recordBase + L"/" + macFolder + (newFormat ? L"/new" : L"/old");
     const std::wstring fileStem = formatText(L"%s/CDR_20%s_%s_%s", folder, pair(0), pair(2), pair(4));
-    const std::wstring computedEnd =
-        endTimeText(timeStart, leadingInteger(fieldValue(fields, L"DURATION")), currentLocalTime());
+    const std::wstring computedEnd = endTimeText(timeStart, leadingInteger(duration), currentLocalTime());
 
-    const std::wstring& type = fieldValue(fields, L"TYPE");
-    const std::wstring& route = fieldValue(fields, L"ROUTE");
-    classifyTeletype(route, type, fieldValue(fields, L"CPN"), fieldValue(fields, L"CDPN"));
+    classifyTeletype(route, type, fieldValue(fields, L"CPN"), cdpn);
     const std::wstring teletype = lastTeletype;
 
     // Held back by the record-type filter: acknowledged all the same.
@@ -76,39 +75,38 @@ bool storeRecord(const FieldMap& received, const std::wstring& macValue) {
         return true;
     }
 
-    std::wstring& rid = field(fields, L"RID");
+    std::wstring rid = fieldValue(fields, L"RID");
     if (rid.size() < 19) rid.insert(0, 19 - rid.size(), L'0');
     const auto value = [&](const wchar_t* key) -> const std::wstring& { return fieldValue(fields, key); };
 
     if (!newFormat) {
         const std::wstring header = formatText(L"#%s&%s\r\n", versionText, macFolder);
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
-                                             value(L"CPN"), value(L"CDPN"), teletype, type, value(L"TIME-S"),
-                                             computedEnd, value(L"DURATION"), route, value(L"TRUNKN"), value(L"ACCOUNT"));
+                                             value(L"CPN"), cdpn, teletype, type, timeStartValue, computedEnd, duration,
+                                             route, value(L"TRUNKN"), value(L"ACCOUNT"));
         return appendLine(folder, fileStem + L".txt", header, line);
     }
 
-    const std::wstring textHeader = formatText(
-        L"#%s&%s\r\n %-17s %-17s %-20s %-2s %-22s %-19s %-4s %-4s %-12s %-10s %-5s %-32s \r\n", versionText, macFolder,
-        L"Call-ID", L"Account", L"CPN", L"Count", L"CDPN", L"Teletype", L"Type", L"Route", L"Time-S", L"Time-E",
-        L"Duration", L"Trunk-N");
+    const std::wstring textHeader =
+        formatText(L"#%s&%s\r\n %-17s %-17s %-20s %-2s %-22s %-19s %-4s %-4s %-12s %-10s %-5s %-32s \r\n", versionText,
+                   macFolder, L"Call-ID", L"Account", L"CPN", L"Count", L"CDPN", L"Teletype", L"Type", L"Route",
+                   L"Time-S", L"Time-E", L"Duration", L"Trunk-N");
     // The teletype column takes 18 bytes in GBK for both teletype lengths.
     const wchar_t* textFormat = teletype.size() <= 2
                                     ? L"%-19s %-15s %-24s %-2s %-24s %-16s %-4s %-4s %-12s %-12s %-5s %-32s "
                                     : L"%-19s %-15s %-24s %-2s %-24s %-14s %-4s %-4s %-12s %-12s %-5s %-32s ";
     const std::wstring textLine =
-        formatText(textFormat, rid, value(L"ACCOUNT"), value(L"CPN"), value(L"COUNT"), value(L"CDPN"), teletype, type,
-                   route, value(L"TIME-S"), value(L"TIME-E"), value(L"DURATION"), value(L"TRUNKN"));
+        formatText(textFormat, rid, value(L"ACCOUNT"), value(L"CPN"), value(L"COUNT"), cdpn, teletype, type, route,
+                   timeStartValue, value(L"TIME-E"), duration, value(L"TRUNKN"));
     const bool textWritten = appendLine(folder, fileStem + L".txt", textHeader, textLine);
 
-    const std::wstring csvHeader = formatText(
-        L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText, macFolder,
-        L"编号", L"账号", L"主叫", L"被叫", L"话务类型", L"通话类型", L"路由规则", L"起始时间", L"结束时间", L"通话时长",
-        L"中继号");
-    const std::wstring csvLine =
-        formatText(L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, value(L"ACCOUNT"),
-                   value(L"CPN"), value(L"CDPN"), teletype, callTypeLabel(type), routeLabel(route), value(L"TIME-S"),
-                   value(L"TIME-E"), value(L"DURATION"), value(L"TRUNKN"));
+    const std::wstring csvHeader =
+        formatText(L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText,
+                   macFolder, L"编号", L"账号", L"主叫", L"被叫", L"话务类型", L"通话类型", L"路由规则", L"起始时间",
+                   L"结束时间", L"通话时长", L"中继号");
+    const std::wstring csvLine = formatText(
+        L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, value(L"ACCOUNT"), value(L"CPN"), cdpn,
+        teletype, callTypeLabel(type), routeLabel(route), timeStartValue, value(L"TIME-E"), duration, value(L"TRUNKN"));
     appendLine(folder, fileStem + L".csv", csvHeader, csvLine);
     return textWritten;
 }

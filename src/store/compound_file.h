@@ -1,0 +1,27 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace quelvar {
+
+// The container of an Excel 97-2003 file: a compound document (a small file
+// system in one file) whose stream "Workbook" holds the workbook's records.
+
+enum class CompoundReadResult {
+    ok,
+    notCompoundFile,  // no compound document signature
+    damaged,          // cut short, or its tables point outside the file or in circles
+    streamMissing,    // the root storage holds no stream of that name
+};
+
+// Reads a stream of the root storage, its name compared without regard to
+// case. Never reads outside `file`, whatever it holds.
+CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view name, std::string& stream);
+
+// A compound document with one stream in its root storage. A stream shorter
+// than 4,096 bytes is padded with zero bytes to that size, so that it never
+// needs the container's mini stream; a workbook's readers stop at its last
+// end-of-file record.
+std::string writeCompoundFile(std::u16string_view name, std::string_view stream);
+
+}  // namespace quelvar
