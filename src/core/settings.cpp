@@ -67,7 +67,7 @@ void prepareDataRoot(Settings& target) {
     }
 }
 
-void applyLine(const std::string& piece, Settings& target) {
+void applyLine(const std::string& piece, Settings& target, void (*prepareFolders)(Settings&)) {
     std::wstring line = fromAnsi(piece);
     const std::size_t first = line.find_first_not_of(L" \t\n\r\v\f");
     line.erase(0, first == std::wstring::npos ? line.size() : first);
@@ -79,7 +79,7 @@ void applyLine(const std::string& piece, Settings& target) {
     } else if (line.starts_with(L"PATH")) {
         target.dataRoot = valueFrom(line, 5);
         if (!target.dataRoot.empty() && target.dataRoot.back() == L'\n') target.dataRoot.pop_back();
-        prepareDataRoot(target);
+        prepareFolders(target);
     } else if (line.starts_with(L"ENCRYPT")) {
         if (line.size() > 8 && line[8] == L'0') target.encryptMode = 0;
     } else if (line.starts_with(L"AREACODE")) {
@@ -91,10 +91,14 @@ void applyLine(const std::string& piece, Settings& target) {
 
 }  // namespace
 
+void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&)) {
+    for (const std::string& piece : readPieces(contents)) applyLine(piece, target, prepareFolders);
+}
+
 void loadSettings(const std::string& path, Settings& target) {
     std::string contents;
     if (!platform::readFile(path, contents)) return;
-    for (const std::string& piece : readPieces(contents)) applyLine(piece, target);
+    applySettingsText(contents, target, prepareDataRoot);
 }
 
 }  // namespace quelvar

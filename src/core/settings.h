@@ -22,4 +22,8 @@ extern Settings settings;
 // lays today's empty record file into every folder under it.
 void loadSettings(const std::string& path, Settings& target);
 
+// The grammar over a configuration text already read; `prepareFolders`
+// runs for every PATH line.
+void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&));
+
 }  // namespace quelvar

@@ -22,7 +22,9 @@ constexpr int recordPort = 1809;
 constexpr int udpProtocol = 17;
 constexpr std::size_t legCount = 5;
 
-bool beginsWithRecordHead(std::wstring_view text) {
+}  // namespace
+
+bool isRecordDatagram(std::wstring_view text) {
     constexpr std::wstring_view head = L"RECORD:";
     if (text.size() < head.size()) return false;
     for (std::size_t index = 0; index < head.size(); ++index) {
@@ -36,13 +38,13 @@ bool beginsWithRecordHead(std::wstring_view text) {
     return true;
 }
 
-// The call's key: the RID's 8-bit text before its first "-"; none when the
-// RID has no "-".
-std::string repeatKeyOf(const std::wstring& rid) {
-    const std::string bytes = toOemText(rid);
+std::string repeatKeyOf(const FieldMap& datagramFields) {
+    const std::string bytes = toOemText(fieldValue(datagramFields, L"RID"));
     const std::size_t dash = bytes.find('-');
     return dash == std::string::npos ? std::string() : bytes.substr(0, dash);
 }
+
+namespace {
 
 struct MergedCall {
     std::wstring rid, account, cpn, cdpn, type, route, mac;
@@ -93,13 +95,13 @@ std::wstring mergeCallRecord(const std::vector<std::wstring>& parts) {
 namespace {
 
 void handleDatagram(SecureUdpEndpoint& endpoint, const std::wstring& text, const std::wstring& address, int port) {
-    if (!beginsWithRecordHead(text)) {
+    if (!isRecordDatagram(text)) {
         submitMessage(L"unknown message %s:%d [%s]\r\n", address, port, text);
         return;
     }
     FieldMap datagramFields;
     parseFieldMap(text, datagramFields);
-    const std::string key = repeatKeyOf(fieldValue(datagramFields, L"RID"));
+    const std::string key = repeatKeyOf(datagramFields);
     std::wstring firstAcknowledgement;
     if (isRepeatedRecord(key, platform::currentTime(), &firstAcknowledgement)) {
         // Filed already; the switch may have lost our answer, so answer again.

@@ -23,7 +23,9 @@ constexpr int burstBufferBytes = 16 << 20;
 // Room for the largest datagram and a zero byte behind it.
 std::array<unsigned char, platform::largestDatagram + 1> receiveBuffer;
 
-bool beginsWithRecordHead(std::string_view text) {
+}  // namespace
+
+bool isPlainRecord(std::string_view text) {
     constexpr std::string_view head = "RECORD:";
     if (text.size() < head.size()) return false;
     for (std::size_t index = 0; index < head.size(); ++index) {
@@ -34,14 +36,15 @@ bool beginsWithRecordHead(std::string_view text) {
     return true;
 }
 
-// From "RID=" to the first "-" after it, wherever that is; none without.
-std::string repeatKeyOf(std::string_view text) {
+std::string plainRepeatKey(std::string_view text) {
     const std::size_t rid = text.find("RID=");
     if (rid == std::string_view::npos) return {};
     const std::size_t dash = text.find('-', rid + 4);
     if (dash == std::string_view::npos) return {};
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
+
+namespace {
 
 void acknowledge(platform::SocketHandle socket, const std::string& text, const std::string& address, int port) {
     std::string datagram = text;
@@ -52,11 +55,11 @@ void acknowledge(platform::SocketHandle socket, const std::string& text, const s
 }
 
 void handleDatagram(platform::SocketHandle socket, std::string_view text, const std::string& address, int port) {
-    if (!beginsWithRecordHead(text)) {
+    if (!isPlainRecord(text)) {
         storePlainRecord(formatBytes("unknown message %s:%d [%s]", address, port, text));
         return;
     }
-    const std::string key = repeatKeyOf(text);
+    const std::string key = plainRepeatKey(text);
     std::wstring firstAcknowledgement;
     if (isRepeatedRecord(key, platform::currentTime(), &firstAcknowledgement)) {
         // Filed already; the switch may have lost our answer, so answer again.

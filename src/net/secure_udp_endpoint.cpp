@@ -72,16 +72,7 @@ long SecureUdpEndpoint::receiveText(std::wstring& text, std::wstring* address, i
                                                     receiveBuffer.size() - blockBytes, address ? &dotted : nullptr, port);
     if (received <= 0) return received;
     if (address != nullptr) *address = fromAnsi(dotted);
-    const auto length = static_cast<std::size_t>(received);
-    std::memset(receiveBuffer.data() + length, 0, blockBytes);
-    // The last byte of a datagram one longer than whole blocks stays as it
-    // came; any other partial block is deciphered with the zeros behind it.
-    if (cipherOn == 1) decryptBuffer(cipher, receiveBuffer.data(), length - 1);
-    const auto* begin = receiveBuffer.data();
-    const auto* terminator = static_cast<const unsigned char*>(std::memchr(begin, 0, length + blockBytes));
-    const std::size_t textBytes = terminator ? static_cast<std::size_t>(terminator - begin) : length + blockBytes;
-    text = fromGbk(std::string_view(reinterpret_cast<const char*>(begin), textBytes));
-    if (text.size() + 1 > length) text.clear();
+    text = datagramText(receiveBuffer.data(), static_cast<std::size_t>(received), cipherOn == 1 ? &cipher : nullptr);
     return received;
 }
 
@@ -103,6 +94,18 @@ int SecureUdpEndpoint::sendText(std::wstring_view text, const std::wstring* addr
     std::wstring dotted;
     if (!resolveHost(*address, dotted)) return 0;
     return sendTo(sendBuffer.data(), length, &dotted, port);
+}
+
+std::wstring datagramText(unsigned char* datagram, std::size_t length, const AesCipher* cipher) {
+    std::memset(datagram + length, 0, blockBytes);
+    // The last byte of a datagram one longer than whole blocks stays as it
+    // came; any other partial block is deciphered with the zeros behind it.
+    if (cipher != nullptr && length > 0) decryptBuffer(*cipher, datagram, length - 1);
+    const auto* terminator = static_cast<const unsigned char*>(std::memchr(datagram, 0, length + blockBytes));
+    const std::size_t textBytes = terminator ? static_cast<std::size_t>(terminator - datagram) : length + blockBytes;
+    std::wstring text = fromGbk(std::string_view(reinterpret_cast<const char*>(datagram), textBytes));
+    if (text.size() + 1 > length) text.clear();
+    return text;
 }
 
 int resolveHost(const std::wstring& host, std::wstring& dotted) {

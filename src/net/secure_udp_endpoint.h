@@ -50,6 +50,12 @@ private:
     AesCipher cipher;
 };
 
+// The text of a received datagram of `length` bytes at the start of a
+// buffer that has 16 bytes of room behind it: deciphered in place when a
+// cipher is given, up to the first zero byte, read as GBK; empty when it does
+// not fit the datagram.
+std::wstring datagramText(unsigned char* datagram, std::size_t length, const AesCipher* cipher);
+
 // A dotted IPv4 address is given back as it is; a host name is looked up
 // and its first IPv4 address given in dotted form. 1 or 0.
 int resolveHost(const std::wstring& host, std::wstring& dotted);
