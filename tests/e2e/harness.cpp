@@ -108,6 +108,17 @@ std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog
 
 std::string ProgramFolder::standardError() const { return readBytes(outputs_.path() / "stderr"); }
 
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw) {
+    static int marker = 0;
+    const std::string text = "handled " + std::to_string(++marker);
+    sw.send(text);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (folder.todaysLog().find("[" + text + "]") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 std::string todayCompact() { return todayAs("%Y%m%d"); }
 
 std::string stripStamps(const std::string& log, const std::string& compactDate) {

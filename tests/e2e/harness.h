@@ -50,6 +50,12 @@ private:
     pid_t process_ = -1;
 };
 
+class SwitchClient;
+
+// Returns once the collector has handled everything the switch sent before:
+// it sends a datagram that is no record and waits until the log shows it.
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw);
+
 // Today's date in local time as YYYYMMDD.
 std::string todayCompact();
 

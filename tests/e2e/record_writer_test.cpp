@@ -51,22 +51,11 @@ protected:
         settle();
         return answer;
     }
-    // Everything sent before is handled once the collector has logged a
-    // datagram sent after it.
-    void settle() {
-        const std::string marker = "settle " + std::to_string(++settled_);
-        sw.send(marker);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (folder.todaysLog().find("[" + marker + "]") == std::string::npos) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
+    void settle() { waitUntilHandled(folder, sw); }
 
     ScopedTimeZone zone{"Asia/Shanghai"};
     ProgramFolder folder;
     SwitchClient sw;
-    int settled_ = 0;
 };
 
 TEST_F(RecordWriter, FilesLinesOldAndTheMergedRecordNewWithHeadersOncePerFile) {
