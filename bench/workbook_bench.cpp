@@ -1,0 +1,152 @@
+// Filing one record in a month's workbook that already holds 30 day sheets
+// of N rows each (N = 100, 1,000, 10,000): the whole export as the collector
+// runs it, where its time goes (reading the workbook in, writing it out),
+// and the floor of any atomic replace, the same number of bytes written to a
+// new file, flushed and renamed over the old one.
+// Run as: build/bench/workbook_bench [folder]   (default: a fresh folder under the temporary folder)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "store/biff_workbook.h"
+#include "store/compound_file.h"
+#include "store/utf16.h"
+#include "store/workbook_export.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quelvar;
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// What the export writes, with numbers that differ from row to row as real calls do.
+Workbook monthWorkbook(std::uint32_t rowsPerSheet) {
+    Workbook workbook;
+    const auto text = [&](const std::string& value) {
+        workbook.strings.push_back(toUtf16(fromAnsi(value)));
+        return static_cast<std::uint32_t>(workbook.strings.size() - 1);
+    };
+    const char* header[] = {"帐号", "类型", "主叫", "被叫", "时间", "时长", "线路"};
+    for (int day = 1; day <= 30; ++day) {
+        char name[3];
+        std::snprintf(name, sizeof name, "%02d", day);
+        Sheet sheet{toUtf16(fromAnsi(name)), 0, {}};
+        for (std::uint16_t column = 0; column < 7; ++column)
+            sheet.cells.push_back({0, column, CellKind::text, text(header[column]), 0});
+        for (std::uint32_t row = 1; row <= rowsPerSheet; ++row) {
+            const std::uint32_t call = static_cast<std::uint32_t>(day) * 100000 + row;
+            char timeOfDay[16];
+            char duration[16];
+            std::snprintf(timeOfDay, sizeof timeOfDay, "%02u:%02u:%02u", row / 3600 % 24, row / 60 % 60, row % 60);
+            std::snprintf(duration, sizeof duration, "00:%02u:%02u", call % 60, call * 7 % 60);
+            const std::string values[] = {std::to_string(8000 + call % 200), call % 3 ? "OU" : "IN",
+                                          std::to_string(8000 + call % 500), "139" + std::to_string(10000000 + call),
+                                          timeOfDay, duration, call % 2 ? "IP" : "XO"};
+            for (std::uint16_t column = 0; column < 7; ++column)
+                sheet.cells.push_back({row, column, CellKind::text, text(values[column]), 0});
+        }
+        workbook.sheets.push_back(std::move(sheet));
+    }
+    return workbook;
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes the bytes to a new file, flushes it and renames it over the target.
+void replaceFloor(const fs::path& target, const std::string& bytes) {
+    const fs::path beside = target.string() + ".new";
+    const int descriptor = open(beside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0 || write(descriptor, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+        fsync(descriptor) != 0) {
+        std::perror("floor");
+        std::exit(1);
+    }
+    close(descriptor);
+    fs::rename(beside, target);
+    const int folder = open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fsync(folder);
+    close(folder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path base = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "quelvar-workbook-bench";
+    fs::remove_all(base);
+    fs::create_directories(base);
+    std::printf("workbooks in %s\n\n", base.c_str());
+    std::printf("%10s %9s %9s %17s %10s %10s %15s\n", "rows/sheet", "rows", "file MiB", "append ms (min)",
+                "read ms", "write ms", "floor ms (min)");
+    const CalendarTime now{2024, 11, 20, 12, 0, 0};
+    const FieldMap fields{{L"HEAD", L"RECORD"}, {L"TIME", L"11-15 10:20:30"}, {L"DURATION", L"75"},
+                          {L"ACCOUNT", L"8001"},  {L"TYPE", L"OU"},               {L"CPN", L"8001"},
+                          {L"CDPN", L"95588"},    {L"ROUTE", L"IP"}};
+    for (const std::uint32_t rows : {100u, 1000u, 10000u}) {
+        const int repeats = rows >= 10000 ? 7 : 21;
+        const fs::path programDir = base / std::to_string(rows);
+        fs::create_directories(programDir / "rec");
+        const fs::path path = programDir / "rec" / "202411.xls";
+        {
+            const std::string bytes = writeCompoundFile(u"Workbook", writeBiffWorkbook(monthWorkbook(rows)));
+            std::ofstream(path, std::ios::binary) << bytes;
+        }
+        std::vector<double> appends, reads, writes, floors;
+        for (int i = 0; i < repeats; ++i) {
+            const Clock::time_point start = Clock::now();
+            exportToWorkbook(fields, fromAnsi(programDir.string()), L"", now);
+            appends.push_back(millisecondsSince(start));
+        }
+        const std::string bytes = readAll(path);
+        for (int i = 0; i < repeats; ++i) {
+            Clock::time_point start = Clock::now();
+            std::string storage;
+            std::string_view stream;
+            Workbook workbook;
+            WorkbookError error;
+            if (readCompoundStream(bytes, u"Workbook", storage, stream) != CompoundReadResult::ok ||
+                !readBiffWorkbook(stream, workbook, error)) {
+                std::fprintf(stderr, "the workbook does not read back\n");
+                return 1;
+            }
+            reads.push_back(millisecondsSince(start));
+            start = Clock::now();
+            const std::string written = writeBiffWorkbook(workbook);
+            const CompoundFrame frame = compoundFrame(u"Workbook", written.size());
+            writes.push_back(millisecondsSince(start));
+            const std::string whole = frame.head + written + frame.tail;
+            start = Clock::now();
+            replaceFloor(programDir / "floor.bin", whole);
+            floors.push_back(millisecondsSince(start));
+        }
+        char append[32];
+        char floor[32];
+        std::snprintf(append, sizeof append, "%.2f (%.2f)", median(appends),
+                      *std::min_element(appends.begin(), appends.end()));
+        std::snprintf(floor, sizeof floor, "%.2f (%.2f)", median(floors), *std::min_element(floors.begin(), floors.end()));
+        std::printf("%10u %9u %9.2f %17s %10.2f %10.2f %15s\n", rows, rows * 30, bytes.size() / 1048576.0, append,
+                    median(reads), median(writes), floor);
+    }
+    fs::remove_all(base);
+    return 0;
+}
