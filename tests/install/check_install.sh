@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# `cmake --install` into a staging root: the collector's folder with both
+# programs, and the service's files; the unit passes systemd's check where
+# systemd is there.
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR=$stage cmake --install "$build" >/dev/null
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+for file in "$prefix/quelvar" "$prefix/quelvar-send" /etc/systemd/system/quelvar.service \
+    /usr/lib/sysusers.d/quelvar.conf /usr/lib/tmpfiles.d/quelvar.conf /usr/lib/sysctl.d/60-quelvar.conf; do
+    [ -e "$stage$file" ] || { echo "missing after install: $file"; exit 1; }
+done
+[ -x "$stage$prefix/quelvar" ] || { echo "quelvar is not executable"; exit 1; }
+grep -q "^ExecStart=$prefix/quelvar$" "$stage/etc/systemd/system/quelvar.service"
+grep -q "^ReadWritePaths=$prefix$" "$stage/etc/systemd/system/quelvar.service"
+grep -q "^u quelvar - .* $prefix$" "$stage/usr/lib/sysusers.d/quelvar.conf"
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # The unit names the installed programs; check it against the staged ones.
+    sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar.service" >"$stage/quelvar.service"
+    complaints=$(systemd-analyze verify "$stage/quelvar.service" 2>&1 | grep -v -E "quelvar\.service: .*(User|Group)|Failed to resolve (user|group)" || true)
+    [ -z "$complaints" ] || { echo "$complaints"; exit 1; }
+fi
+echo "install: ok"
