@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     CollectorRun collector("");
     std::printf("soak: %ld records from %d switches at %.0f/s, 2%% repeated, 1%% malformed datagrams\n", total,
                 senders, rate);
-    std::printf("%10s %14s %14s %12s\n", "records", "resident KiB", "peak KiB", "descriptors");
+    std::printf("%10s %14s %14s %12s %10s\n", "records", "resident KiB", "peak KiB", "descriptors", "answers");
 
     std::vector<std::uint8_t> answered(static_cast<std::size_t>(total) + 1, 0);
     std::atomic<long> sentRecords{0}, repeats{0}, malformed{0}, answers{0};
@@ -102,16 +102,17 @@ int main(int argc, char** argv) {
     while (sentRecords < total) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (sentRecords >= nextReport) {
-            std::printf("%10ld %14ld %14ld %12ld\n", static_cast<long>(sentRecords), collector.residentKilobytes(false),
-                        collector.residentKilobytes(true), collector.openDescriptors());
+            std::printf("%10ld %14ld %14ld %12ld %10ld\n", static_cast<long>(sentRecords),
+                        collector.residentKilobytes(false), collector.residentKilobytes(true),
+                        collector.openDescriptors(), static_cast<long>(answers));
             std::fflush(stdout);
-            nextReport = nextReport < 100000 ? nextReport * 10 : nextReport + 200000;
+            nextReport = nextReport < 100000 ? nextReport * 10 : nextReport + 100000;
         }
     }
     for (auto& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    std::printf("%10ld %14ld %14ld %12ld\n", total, collector.residentKilobytes(false),
-                collector.residentKilobytes(true), collector.openDescriptors());
+    std::printf("%10ld %14ld %14ld %12ld %10ld\n", total, collector.residentKilobytes(false),
+                collector.residentKilobytes(true), collector.openDescriptors(), static_cast<long>(answers));
 
     // Every record once in the switches' old files, and once merged in new.
     std::vector<std::uint8_t> filed(static_cast<std::size_t>(total) + 1, 0);
