@@ -1,5 +1,7 @@
 #include "collector_run.h"
 
+#include "support/openssl_wire.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -28,21 +30,6 @@ bool portBound() {
     std::stringstream contents;
     contents << table.rdbuf();
     return contents.str().find(":0711 ") != std::string::npos;
-}
-
-const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
-
-std::string cipher(const std::string& input, bool encrypt) {
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                            EVP_CIPHER_CTX_free);
-    EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(context.get(), 0);
-    std::string output(input.size() + 16, '\0');
-    int length = 0;
-    EVP_CipherUpdate(context.get(), reinterpret_cast<unsigned char*>(output.data()), &length,
-                     reinterpret_cast<const unsigned char*>(input.data()), static_cast<int>(input.size()));
-    output.resize(static_cast<std::size_t>(length));
-    return output;
 }
 
 }  // namespace
@@ -118,17 +105,9 @@ int connectedSocket(int port) {
     return handle;
 }
 
-std::string encipher(const std::string& gbkText) {
-    std::string plain = gbkText;
-    plain.push_back('\0');
-    plain.append(16 - plain.size() % 16, '\0');
-    return cipher(plain, true);
-}
+std::string encipher(const std::string& gbkText) { return encipherDatagram(gbkText); }
 
-std::string decipher(const std::string& datagram) {
-    const std::string plain = cipher(datagram.substr(0, datagram.size() - datagram.size() % 16), false);
-    return plain.substr(0, plain.find('\0'));
-}
+std::string decipher(const std::string& datagram) { return decipherDatagram(datagram); }
 
 double percentile(std::vector<double> values, double share) {
     if (values.empty()) return 0;

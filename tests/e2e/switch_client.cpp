@@ -1,5 +1,7 @@
 #include "e2e/switch_client.h"
 
+#include "support/openssl_wire.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -13,37 +15,6 @@
 #include <memory>
 #include <sstream>
 #include <thread>
-
-namespace {
-
-const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
-
-std::string runCipher(const std::string& input, bool encrypt) {
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(context.get(), 0);
-    std::string output(input.size() + 16, '\0');
-    int length = 0;
-    EVP_CipherUpdate(context.get(), reinterpret_cast<unsigned char*>(output.data()), &length,
-                     reinterpret_cast<const unsigned char*>(input.data()), static_cast<int>(input.size()));
-    output.resize(static_cast<std::size_t>(length));
-    return output;
-}
-
-}  // namespace
-
-std::string encipherDatagram(const std::string& gbkText) {
-    std::string plain = gbkText;
-    plain.push_back('\0');
-    plain.append(16 - plain.size() % 16, '\0');
-    return runCipher(plain, true);
-}
-
-std::string decipherDatagram(const std::string& datagram) {
-    const std::string whole = datagram.substr(0, datagram.size() - datagram.size() % 16);
-    const std::string plain = runCipher(whole, false);
-    return plain.substr(0, plain.find('\0'));
-}
 
 std::string gbk(const std::string& utf8) {
     iconv_t converter = iconv_open("CP936", "UTF-8");

@@ -3,10 +3,7 @@
 #include <optional>
 #include <string>
 
-// Enciphers and deciphers the collector's datagrams with OpenSSL, not with
-// the collector's own cipher.
-std::string encipherDatagram(const std::string& gbkText);
-std::string decipherDatagram(const std::string& datagram);
+#include "support/openssl_wire.h"
 
 // GBK bytes of UTF-8 text, converted by iconv.
 std::string gbk(const std::string& utf8);

@@ -9,27 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/openssl_wire.h"
+
 #include <memory>
 #include <optional>
 
 namespace quelvar {
 namespace {
 
-const unsigned char wireKey[16] = {'L', 'u', 'm', 'e', 'n', 'H', 'a', 'r', 'p', 'Q', 'i', 0, 0, 0, 0, 0};
-
 // OpenSSL's AES-128 in ECB mode over whole blocks.
-std::string openSsl(const std::string& input, bool encrypt) {
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                            EVP_CIPHER_CTX_free);
-    EVP_CipherInit_ex(context.get(), EVP_aes_128_ecb(), nullptr, wireKey, nullptr, encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(context.get(), 0);
-    std::string output(input.size() + 16, '\0');
-    int length = 0;
-    EVP_CipherUpdate(context.get(), reinterpret_cast<unsigned char*>(output.data()), &length,
-                     reinterpret_cast<const unsigned char*>(input.data()), static_cast<int>(input.size()));
-    output.resize(static_cast<std::size_t>(length));
-    return output;
-}
+std::string openSsl(const std::string& input, bool encrypt) { return openSslAes(input, encrypt); }
 
 // A plain socket on the loopback, the other side of the endpoint.
 class Peer {
