@@ -114,6 +114,17 @@ int main(int argc, char** argv) {
     std::printf("%10ld %14ld %14ld %12ld %10ld\n", total, collector.residentKilobytes(false),
                 collector.residentKilobytes(true), collector.openDescriptors(), static_cast<long>(answers));
 
+    // Datagrams the kernel dropped because the collector's queue was full.
+    {
+        std::ifstream snmp("/proc/net/snmp");
+        std::string names, values;
+        for (std::string line; std::getline(snmp, line);) {
+            if (line.rfind("Udp:", 0) != 0) continue;
+            if (names.empty()) names = line;
+            else values = line;
+        }
+        std::printf("kernel UDP counters: %s\n                     %s\n", names.c_str(), values.c_str());
+    }
     // Every record once in the switches' old files, and once merged in new.
     std::vector<std::uint8_t> filed(static_cast<std::size_t>(total) + 1, 0);
     long duplicates = 0, strangers = 0;
