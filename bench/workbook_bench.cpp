@@ -57,9 +57,13 @@ Workbook monthWorkbook(std::uint32_t rowsPerSheet) {
             char duration[16];
             std::snprintf(timeOfDay, sizeof timeOfDay, "%02u:%02u:%02u", row / 3600 % 24, row / 60 % 60, row % 60);
             std::snprintf(duration, sizeof duration, "00:%02u:%02u", call % 60, call * 7 % 60);
-            const std::string values[] = {std::to_string(8000 + call % 200), call % 3 ? "OU" : "IN",
-                                          std::to_string(8000 + call % 500), "139" + std::to_string(10000000 + call),
-                                          timeOfDay, duration, call % 2 ? "IP" : "XO"};
+            const std::string values[] = {std::to_string(8000 + call % 200),
+                                          call % 3 ? "OU" : "IN",
+                                          std::to_string(8000 + call % 500),
+                                          "139" + std::to_string(10000000 + call),
+                                          timeOfDay,
+                                          duration,
+                                          call % 2 ? "IP" : "XO"};
             for (std::uint16_t column = 0; column < 7; ++column)
                 sheet.cells.push_back({row, column, CellKind::text, text(values[column]), 0});
         }
@@ -96,12 +100,13 @@ int main(int argc, char** argv) {
     fs::remove_all(base);
     fs::create_directories(base);
     std::printf("workbooks in %s\n\n", base.c_str());
-    std::printf("%10s %9s %9s %17s %10s %10s %15s\n", "rows/sheet", "rows", "file MiB", "append ms (min)",
-                "read ms", "write ms", "floor ms (min)");
+    std::printf("%10s %9s %9s %17s %10s %10s %15s\n", "rows/sheet", "rows", "file MiB", "append ms (min)", "read ms",
+                "write ms", "floor ms (min)");
     const CalendarTime now{2024, 11, 20, 12, 0, 0};
-    const FieldMap fields{{L"HEAD", L"RECORD"}, {L"TIME", L"11-15 10:20:30"}, {L"DURATION", L"75"},
-                          {L"ACCOUNT", L"8001"},  {L"TYPE", L"OU"},               {L"CPN", L"8001"},
-                          {L"CDPN", L"95588"},    {L"ROUTE", L"IP"}};
+    const FieldMap fields{{L"HEAD", L"RECORD"}, {L"TIME", L"11-15 10:20:30"},
+                          {L"DURATION", L"75"}, {L"ACCOUNT", L"8001"},
+                          {L"TYPE", L"OU"},     {L"CPN", L"8001"},
+                          {L"CDPN", L"95588"},  {L"ROUTE", L"IP"}};
     for (const std::uint32_t rows : {100u, 1000u, 10000u}) {
         const int repeats = rows >= 10000 ? 7 : 21;
         const fs::path programDir = base / std::to_string(rows);
@@ -143,7 +148,8 @@ int main(int argc, char** argv) {
         char floor[32];
         std::snprintf(append, sizeof append, "%.2f (%.2f)", median(appends),
                       *std::min_element(appends.begin(), appends.end()));
-        std::snprintf(floor, sizeof floor, "%.2f (%.2f)", median(floors), *std::min_element(floors.begin(), floors.end()));
+        std::snprintf(floor, sizeof floor, "%.2f (%.2f)", median(floors),
+                      *std::min_element(floors.begin(), floors.end()));
         std::printf("%10u %9u %9.2f %17s %10.2f %10.2f %15s\n", rows, rows * 30, bytes.size() / 1048576.0, append,
                     median(reads), median(writes), floor);
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,10 @@ public:
     LockResult open(const std::string& path);
     // The whole file, read through the locked descriptor.
     bool read(std::string& contents);
-    // The new contents in place of the old, or of nothing after `missing`.
-    // On failure the old file is as it was.
-    bool replace(std::string_view contents);
+    // The new contents, given in pieces, in place of the old, or of nothing
+    // after `missing`. On failure the old file is as it was.
+    bool replace(std::initializer_list<std::string_view> pieces);
+    bool replace(std::string_view contents) { return replace({contents}); }
     void close();
 
 private:

@@ -76,33 +76,43 @@ LockResult LockedFile::open(const std::string& path) {
 bool LockedFile::read(std::string& contents) {
     contents.clear();
     if (descriptor_ < 0) return true;
-    char buffer[65536];
-    for (off_t offset = 0;;) {
-        const ssize_t count = pread(descriptor_, buffer, sizeof buffer, offset);
-        if (count == 0) return true;
+    struct stat info {};
+    if (fstat(descriptor_, &info) != 0) return rememberError(errno);
+    // Read straight into place; a file that grows meanwhile is read on to its end.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(info.st_size) + 1);
+    for (;;) {
+        if (size == contents.size()) contents.resize(2 * size);
+        const ssize_t count =
+            pread(descriptor_, contents.data() + size, contents.size() - size, static_cast<off_t>(size));
+        if (count == 0) break;
         if (count < 0) {
             if (errno == EINTR) continue;
-            return rememberError(errno);
+            const int error = errno;
+            contents.clear();
+            return rememberError(error);
         }
-        contents.append(buffer, static_cast<std::size_t>(count));
-        offset += count;
+        size += static_cast<std::size_t>(count);
     }
+    contents.resize(size);
+    return true;
 }
 
-bool LockedFile::replace(std::string_view contents) {
+bool LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     const std::string name = path_.substr(path_.rfind('/') + 1);
     const std::string folder = folderOf(path_);
     const std::string beside = (folder == "/" ? "" : folder) + "/." + name + "." + std::to_string(getpid()) + ".new";
     // A file of that name can only be left over from a crash of this same process id.
     unlink(beside.c_str());
-    const int fresh = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Opened for reading too: after the rename it is the file that is read.
+    const int fresh = ::open(beside.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fresh < 0) return rememberError(errno);
     bool ok = lockForWriting(fresh) || rememberError(errno);
     // The new file keeps the old one's permissions.
     struct stat info {};
     if (ok && descriptor_ >= 0 && fstat(descriptor_, &info) == 0)
         ok = fchmod(fresh, info.st_mode & 07777) == 0 || rememberError(errno);
-    ok = ok && writeAll(fresh, contents);
+    for (const std::string_view piece : pieces) ok = ok && writeAll(fresh, piece);
     ok = ok && (fsync(fresh) == 0 || rememberError(errno));
     ok = ok && (rename(beside.c_str(), path_.c_str()) == 0 || rememberError(errno));
     if (!ok) {

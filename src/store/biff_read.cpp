@@ -1,8 +1,10 @@
+#include "store/biff_workbook.h"
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "store/biff_records.h"
-#include "store/biff_workbook.h"
 #include "store/little_endian.h"
 
 namespace quelvar {
@@ -42,7 +44,8 @@ public:
 
     // The bodies of the CONTINUE records that follow, which carry on the last record.
     void takeContinuations(std::vector<std::string_view>& parts) {
-        while (offset_ + 4 <= stream_.size() && readU16(stream_, offset_) == biff::continued) parts.push_back(next().body);
+        while (offset_ + 4 <= stream_.size() && readU16(stream_, offset_) == biff::continued)
+            parts.push_back(next().body);
     }
 
 private:
@@ -162,6 +165,11 @@ public:
                 Sheet sheet;
                 sheet.name = entry.name;
                 sheet.visibility = entry.visibility & 0x03;
+                // A cell takes 14 bytes or more but in MULRK: room enough, mostly, at once.
+                std::size_t end = stream_.size();
+                for (const SheetEntry& other : entries_)
+                    if (other.offset > entry.offset) end = std::min(end, other.offset);
+                if (entry.offset < end) sheet.cells.reserve((end - entry.offset) / 14);
                 readSheet(entry.offset, sheet);
                 orderCells(sheet);
                 workbook_.sheets.push_back(std::move(sheet));
@@ -211,6 +219,7 @@ private:
         PartsReader reader(std::move(parts));
         reader.u32();  // total uses
         const std::uint32_t unique = reader.u32();
+        workbook_.strings.reserve(std::min<std::size_t>(unique, stream_.size() / 3));
         // The count may promise more than there is; cells show whether it matters.
         for (std::uint32_t i = 0; i < unique && !reader.atEnd(); ++i) workbook_.strings.push_back(reader.text(false));
         sharedCount_ = workbook_.strings.size();

@@ -1,10 +1,12 @@
+#include "store/biff_workbook.h"
+
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <limits>
-#include <unordered_map>
 #include <vector>
 
 #include "store/biff_records.h"
-#include "store/biff_workbook.h"
 #include "store/little_endian.h"
 
 namespace quelvar {
@@ -43,9 +45,12 @@ bool needsWideCharacters(std::u16string_view text) {
 }
 
 void putCharacters(std::string& out, std::u16string_view text, bool wide) {
+    const std::size_t at = out.size();
+    out.resize(at + text.size() * (wide ? 2 : 1));
+    char* place = out.data() + at;
     for (const char16_t c : text) {
-        if (wide) putU16(out, c);
-        else putU8(out, c);
+        *place++ = static_cast<char>(c & 0xFF);
+        if (wide) *place++ = static_cast<char>(c >> 8);
     }
 }
 
@@ -124,23 +129,36 @@ struct SharedStrings {
     std::vector<std::uint32_t> order;    // workbook string indices
     std::vector<std::uint32_t> indexOf;  // workbook string index to shared index
     std::uint32_t uses = 0;
+    std::size_t bytes = 0;  // the table's size, roughly
 };
 
+// Equal texts share one entry. The table is open-addressed: a month's
+// workbook holds hundreds of thousands of texts, and this runs for each record.
 SharedStrings shareStrings(const Workbook& workbook) {
+    const std::vector<std::u16string>& strings = workbook.strings;
     SharedStrings shared;
-    shared.indexOf.assign(workbook.strings.size(), unused);
-    std::unordered_map<std::u16string_view, std::uint32_t> byText;
-    byText.reserve(workbook.strings.size());
+    shared.indexOf.assign(strings.size(), unused);
+    std::size_t capacity = 16;
+    while (capacity < 2 * strings.size()) capacity *= 2;
+    std::vector<std::uint32_t> slots(capacity, unused);  // workbook string indices
+    const std::hash<std::u16string_view> hash;
     for (const Sheet& sheet : workbook.sheets) {
         for (const Cell& cell : sheet.cells) {
             if (cell.kind != CellKind::text) continue;
             ++shared.uses;
             std::uint32_t& index = shared.indexOf[cell.text];
             if (index != unused) continue;
-            const auto [found, added] =
-                byText.emplace(workbook.strings[cell.text], static_cast<std::uint32_t>(shared.order.size()));
-            if (added) shared.order.push_back(cell.text);
-            index = found->second;
+            const std::u16string_view text = strings[cell.text];
+            std::size_t slot = hash(text) & (capacity - 1);
+            while (slots[slot] != unused && strings[slots[slot]] != text) slot = (slot + 1) & (capacity - 1);
+            if (slots[slot] == unused) {
+                slots[slot] = cell.text;
+                index = static_cast<std::uint32_t>(shared.order.size());
+                shared.order.push_back(cell.text);
+                shared.bytes += 3 + 2 * text.size();
+            } else {
+                index = shared.indexOf[slots[slot]];
+            }
         }
     }
     return shared;
@@ -192,28 +210,40 @@ void writeSharedStrings(std::string& out, const Workbook& workbook, const Shared
     records.record(biff::sharedStringIndex, index);
 }
 
+// Cells are most of a workbook: each goes out as one append.
 void writeCell(std::string& out, const Cell& cell, const SharedStrings& shared) {
-    std::string body;
-    putU16(body, static_cast<unsigned>(cell.row));
-    putU16(body, cell.column);
-    putU16(body, cellFormat);
+    char record[18];
+    std::size_t size = 0;
+    const auto put = [&](unsigned value, int bytes) {
+        for (int i = 0; i < bytes; ++i, value >>= 8) record[size++] = static_cast<char>(value & 0xFF);
+    };
     std::uint16_t id = biff::number;
+    if (cell.kind == CellKind::text) id = biff::sharedStringCell;
+    if (cell.kind == CellKind::boolean || cell.kind == CellKind::error) id = biff::boolOrError;
+    put(id, 2);
+    put(0, 2);
+    put(static_cast<unsigned>(cell.row), 2);
+    put(cell.column, 2);
+    put(cellFormat, 2);
     switch (cell.kind) {
         case CellKind::text:
-            id = biff::sharedStringCell;
-            putU32(body, shared.indexOf[cell.text]);
+            put(shared.indexOf[cell.text], 4);
             break;
-        case CellKind::number:
-            putDouble(body, cell.value);
+        case CellKind::number: {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &cell.value, sizeof bits);
+            put(static_cast<unsigned>(bits & 0xFFFFFFFF), 4);
+            put(static_cast<unsigned>(bits >> 32), 4);
             break;
+        }
         case CellKind::boolean:
         case CellKind::error:
-            id = biff::boolOrError;
-            putU8(body, static_cast<unsigned>(cell.value));
-            putU8(body, cell.kind == CellKind::error ? 1 : 0);
+            put(static_cast<unsigned>(cell.value), 1);
+            put(cell.kind == CellKind::error ? 1 : 0, 1);
             break;
     }
-    RecordWriter(out).record(id, body);
+    record[2] = static_cast<char>(size - 4);
+    out.append(record, size);
 }
 
 std::string rowRecord(std::uint32_t row, unsigned firstColumn, unsigned endColumn) {
@@ -288,6 +318,10 @@ void writeSheet(std::string& out, const Sheet& sheet, bool first, const SharedSt
 std::string writeBiffWorkbook(const Workbook& workbook) {
     const SharedStrings shared = shareStrings(workbook);
     std::string out;
+    std::size_t cells = 0;
+    for (const Sheet& sheet : workbook.sheets) cells += sheet.cells.size();
+    // Cells, a row record for about every seventh, the text table, and the rest.
+    out.reserve(18 * cells + 3 * cells + shared.bytes + shared.bytes / 1000 + 65536);
     RecordWriter records(out);
     records.record(biff::beginOfFile, bof(biff::globalsSubstream));
     std::string body;

@@ -1,7 +1,9 @@
+#include "store/compound_file.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "store/compound_file.h"
 #include "store/little_endian.h"
 
 namespace quelvar {
@@ -22,7 +24,7 @@ class Container {
 public:
     explicit Container(std::string_view file) : file_(file) {}
 
-    CompoundReadResult read(std::u16string_view name, std::string& stream) {
+    CompoundReadResult read(std::u16string_view name, std::string& storage, std::string_view& stream) {
         if (file_.size() < 512 || file_.substr(0, 8) != std::string_view(signature, 8))
             return CompoundReadResult::notCompoundFile;
         try {
@@ -31,7 +33,7 @@ public:
             readDirectory();
             const std::uint32_t entry = findInRoot(name);
             if (entry == noEntry) return CompoundReadResult::streamMissing;
-            stream = streamOf(entry);
+            stream = streamOf(entry, storage);
             return CompoundReadResult::ok;
         } catch (const Damaged&) {
             return CompoundReadResult::damaged;
@@ -154,11 +156,10 @@ private:
         stream.append(bytes.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(wanted, bytes.size()))));
     }
 
-    std::string streamOf(std::uint32_t index) {
+    std::string_view streamOf(std::uint32_t index, std::string& stream) {
         const std::string_view bytes = entry(index);
         const std::uint64_t size = sizeOf(bytes);
         const std::uint32_t start = readU32(bytes, 116);
-        std::string stream;
         if (size < miniStreamCutoff) {
             const std::string mini = miniStream();
             std::vector<std::uint32_t> miniFat;
@@ -172,11 +173,21 @@ private:
                 check((std::size_t{miniIndex} + 1) * miniSectorSize <= mini.size());
                 take(stream, std::string_view(mini).substr(miniIndex * miniSectorSize, miniSectorSize), size);
             }
-        } else {
-            for (const std::uint32_t sectorIndex : chain(fat_, start)) {
-                if (stream.size() == size) break;
-                take(stream, sector(sectorIndex), size);
-            }
+            check(stream.size() == size);
+            return stream;
+        }
+        const std::vector<std::uint32_t> sectors = chain(fat_, start);
+        const std::size_t needed = static_cast<std::size_t>((size + sectorSize_ - 1) / sectorSize_);
+        check(sectors.size() >= needed);
+        // Sectors one after the other need no copy.
+        bool inOnePiece = true;
+        for (std::size_t i = 1; i < needed && inOnePiece; ++i) inOnePiece = sectors[i] == sectors[0] + i;
+        const std::size_t offset = (std::size_t{sectors[0]} + 1) * sectorSize_;
+        if (inOnePiece && offset + size <= file_.size()) return file_.substr(offset, static_cast<std::size_t>(size));
+        stream.reserve(static_cast<std::size_t>(size));
+        for (const std::uint32_t sectorIndex : sectors) {
+            if (stream.size() == size) break;
+            take(stream, sector(sectorIndex), size);
         }
         check(stream.size() == size);
         return stream;
@@ -205,9 +216,19 @@ private:
 
 }  // namespace
 
+CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view name, std::string& storage,
+                                      std::string_view& stream) {
+    storage.clear();
+    stream = {};
+    return Container(file).read(name, storage, stream);
+}
+
 CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view name, std::string& stream) {
-    stream.clear();
-    return Container(file).read(name, stream);
+    std::string storage;
+    std::string_view view;
+    const CompoundReadResult result = readCompoundStream(file, name, storage, view);
+    stream.assign(view);
+    return result;
 }
 
 }  // namespace quelvar

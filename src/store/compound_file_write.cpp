@@ -1,6 +1,8 @@
+#include "store/compound_file.h"
+
+#include <algorithm>
 #include <cstdint>
 
-#include "store/compound_file.h"
 #include "store/little_endian.h"
 
 namespace quelvar {
@@ -38,8 +40,8 @@ void putDirectoryEntry(std::string& out, std::u16string_view name, unsigned type
 
 }  // namespace
 
-std::string writeCompoundFile(std::u16string_view name, std::string_view stream) {
-    const std::size_t streamSize = std::max(stream.size(), miniStreamCutoff);
+CompoundFrame compoundFrame(std::u16string_view name, std::size_t size) {
+    const std::size_t streamSize = std::max(size, miniStreamCutoff);
     const std::size_t streamSectors = sectorsFor(streamSize, sectorSize);
     const std::size_t directorySectors = 1;
     // The allocation table lists its own sectors too: grow it until it fits.
@@ -59,7 +61,7 @@ std::string writeCompoundFile(std::u16string_view name, std::string_view stream)
     const std::size_t firstStreamSector = directorySector + directorySectors;
 
     std::string out;
-    out.reserve((1 + firstStreamSector + streamSectors) * sectorSize);
+    out.reserve((1 + firstStreamSector) * sectorSize);
     out.append("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     out.resize(24, '\0');
     putU16(out, 0x003E);  // minor version
@@ -108,9 +110,17 @@ std::string writeCompoundFile(std::u16string_view name, std::string_view stream)
     putDirectoryEntry(out, u"", 0, noEntry, 0, 0);
     putDirectoryEntry(out, u"", 0, noEntry, 0, 0);
 
-    out.append(stream);
-    out.resize((1 + firstStreamSector + streamSectors) * sectorSize, '\0');
-    return out;
+    CompoundFrame frame;
+    frame.head = std::move(out);
+    frame.tail.assign(streamSectors * sectorSize - size, '\0');
+    return frame;
+}
+
+std::string writeCompoundFile(std::u16string_view name, std::string_view stream) {
+    const CompoundFrame frame = compoundFrame(name, stream.size());
+    std::string file;
+    file.reserve(frame.head.size() + stream.size() + frame.tail.size());
+    return file.append(frame.head).append(stream).append(frame.tail);
 }
 
 }  // namespace quelvar

@@ -14,13 +14,13 @@ inline std::uint16_t readU16(std::string_view bytes, std::size_t offset) {
 }
 
 inline std::uint32_t readU32(std::string_view bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(readU16(bytes, offset)) |
-           static_cast<std::uint32_t>(readU16(bytes, offset + 2)) << 16;
+    return static_cast<std::uint32_t>(readU16(bytes, offset)) | static_cast<std::uint32_t>(readU16(bytes, offset + 2))
+                                                                    << 16;
 }
 
 inline std::uint64_t readU64(std::string_view bytes, std::size_t offset) {
-    return static_cast<std::uint64_t>(readU32(bytes, offset)) |
-           static_cast<std::uint64_t>(readU32(bytes, offset + 4)) << 32;
+    return static_cast<std::uint64_t>(readU32(bytes, offset)) | static_cast<std::uint64_t>(readU32(bytes, offset + 4))
+                                                                    << 32;
 }
 
 inline double readDouble(std::string_view bytes, std::size_t offset) {

@@ -3,6 +3,8 @@
 namespace quelvar {
 
 std::u16string toUtf16(std::wstring_view text) {
+    // Wide text is UTF-16 already where wchar_t has 16 bits.
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) return std::u16string(text.begin(), text.end());
     std::u16string result;
     result.reserve(text.size());
     for (const wchar_t c : text) {
@@ -19,6 +21,7 @@ std::u16string toUtf16(std::wstring_view text) {
 }
 
 std::wstring fromUtf16(std::u16string_view text) {
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) return std::wstring(text.begin(), text.end());
     std::wstring result;
     result.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

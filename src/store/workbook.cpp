@@ -6,14 +6,11 @@ namespace quelvar {
 
 namespace {
 
-char16_t upper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-}
+char16_t upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
 bool sameName(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-               return upper(x) == upper(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return upper(x) == upper(y); });
 }
 
 bool before(const Cell& a, const Cell& b) { return a.row != b.row ? a.row < b.row : a.column < b.column; }
@@ -35,8 +32,10 @@ void orderCells(Sheet& sheet) {
     std::vector<Cell> kept;
     kept.reserve(cells.size());
     for (const Cell& cell : cells) {
-        if (!kept.empty() && !before(kept.back(), cell)) kept.back() = cell;
-        else kept.push_back(cell);
+        if (!kept.empty() && !before(kept.back(), cell))
+            kept.back() = cell;
+        else
+            kept.push_back(cell);
     }
     cells.swap(kept);
 }

@@ -20,7 +20,7 @@ enum class WorkbookErrorCode {
     sheetMissing = 12,
     columnMissing = 13,
     valueCountMismatch = 14,
-    sheetFull = 15,           // 65,536 rows are the most a sheet can hold
+    sheetFull = 15,  // 65,536 rows are the most a sheet can hold
     badSheetName = 16,
     valueTooLong = 17,        // 32,767 characters are the most a cell can hold
     recordTimeUnusable = 20,  // the record's TIME names no month and day

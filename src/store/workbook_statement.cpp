@@ -90,25 +90,30 @@ bool parseWorkbookStatement(std::wstring_view text, WorkbookStatement& statement
     Scanner scanner(text);
     statement = {};
     std::wstring item;
+    const auto textColumn = [&] {
+        if (!scanner.name(item) || !scanner.keyword(L"TEXT")) return false;
+        statement.columns.push_back(item);
+        return true;
+    };
+    const auto column = [&] {
+        if (!scanner.name(item)) return false;
+        statement.columns.push_back(item);
+        return true;
+    };
+    const auto value = [&] {
+        if (!scanner.value(item)) return false;
+        statement.values.push_back(item);
+        return true;
+    };
     if (scanner.keyword(L"CREATE")) {
         statement.kind = WorkbookStatement::Kind::createSheet;
-        return scanner.keyword(L"TABLE") && scanner.name(statement.sheet) && list(scanner, [&] {
-                   if (!scanner.name(item) || !scanner.keyword(L"TEXT")) return false;
-                   statement.columns.push_back(item);
-                   return true;
-               }) && scanner.atEnd();
+        return scanner.keyword(L"TABLE") && scanner.name(statement.sheet) && list(scanner, textColumn) &&
+               scanner.atEnd();
     }
     if (scanner.keyword(L"INSERT")) {
         statement.kind = WorkbookStatement::Kind::insertRow;
-        return scanner.keyword(L"INTO") && scanner.name(statement.sheet) && list(scanner, [&] {
-                   if (!scanner.name(item)) return false;
-                   statement.columns.push_back(item);
-                   return true;
-               }) && scanner.keyword(L"VALUES") && list(scanner, [&] {
-                   if (!scanner.value(item)) return false;
-                   statement.values.push_back(item);
-                   return true;
-               }) && scanner.atEnd();
+        return scanner.keyword(L"INTO") && scanner.name(statement.sheet) && list(scanner, column) &&
+               scanner.keyword(L"VALUES") && list(scanner, value) && scanner.atEnd();
     }
     return false;
 }

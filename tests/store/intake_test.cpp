@@ -54,8 +54,12 @@ TEST_F(IntakeTest, RepliesWithTheIdOfRecordsThatHaveAMac) {
     };
     for (const auto& each : cases)
         EXPECT_EQ(submitMessageText(each.message), each.reply) << testing::PrintToString(std::wstring(each.message));
-    // Only the two messages that are no records reach the log.
-    EXPECT_EQ(appended(), "record:ID=42&MAC=00-11&\r\nID=42&MAC=00-11&\r\n");
+    // The two messages that are no records reach the log, and so does the
+    // workbook's word on the two records without a MAC: they have no TIME.
+    EXPECT_EQ(appended(),
+              "ERROR   XLS-00020: record time '' names no month and day\r\n"
+              "ERROR   XLS-00020: record time '' names no month and day\r\n"
+              "record:ID=42&MAC=00-11&\r\nID=42&MAC=00-11&\r\n");
 }
 
 TEST_F(IntakeTest, LogsFormattedTextInGbkAndWhole) {

@@ -1,0 +1,194 @@
+// Records without a switch address end to end: enciphered datagrams in,
+// the month's workbook read back by xlrd and, where installed, LibreOffice.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "e2e/harness.h"
+#include "e2e/switch_client.h"
+#include "e2e/workbook_reading.h"
+#include "support/time_zone.h"
+#include "support/today.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string header = "帐号|类型|主叫|被叫|时间|时长|线路\n";
+const std::string heldWarning = "注意: EXCEL文件已被打开，新数据无法写入。\r\n请关闭文件后再点“确定”！\r\n\r\n";
+
+class WorkbookExport : public testing::Test {
+protected:
+    void SetUp() override { folder.start(); }
+
+    // A record of this month without a MAC: the day, then the rest of the
+    // TIME, and further pairs. Each gets a call key of its own.
+    void send(const std::string& day, const std::string& time, const std::string& pairs) {
+        const std::string number = std::to_string(++sent_);
+        sw.send(gbk("RECORD:ID=" + number + "&RID=50" + number + "-1&" + pairs + "&TIME=" + todayAs("%m") + "-" + day +
+                    " " + time + "&"));
+    }
+    void sendExample(const std::string& day = "01", const std::string& duration = "75") {
+        send(day, "10:20:30", "ACCOUNT=8001&TYPE=OU&CPN=8001&CDPN=95588&ROUTE=IP&DURATION=" + duration);
+    }
+    // Everything sent before is handled once the collector has logged a
+    // datagram sent after it.
+    void settle() {
+        const std::string marker = "settle " + std::to_string(++settled_);
+        sw.send(marker);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (folder.todaysLog().find("[" + marker + "]") == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    // Waits until the collector has warned that many times on standard error.
+    void awaitWarnings(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            const std::string errors = folder.standardError();
+            std::size_t found = 0;
+            for (std::size_t at = errors.find(heldWarning); at != std::string::npos;
+                 at = errors.find(heldWarning, at + 1))
+                ++found;
+            if (found >= count) return;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no warning";
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    fs::path workbook() const { return folder / ("rec/" + todayAs("%Y%m") + ".xls"); }
+
+    ScopedTimeZone zone{"Asia/Shanghai"};
+    ProgramFolder folder;
+    SwitchClient sw;
+    TempFolder scratch;
+
+private:
+    int sent_ = 0;
+    int settled_ = 0;
+};
+
+TEST_F(WorkbookExport, TheMonthsWorkbookGetsADaysSheetWithAHeaderAndARowPerRecord) {
+    sendExample();
+    // No acknowledgement for a record without a MAC.
+    EXPECT_FALSE(sw.receive(std::chrono::milliseconds(300)).has_value());
+    settle();
+    EXPECT_EQ(readWithXlrd(workbook()), "sheet 01\n" + header + "8001|OU|8001|95588|10:20:30|00:01:15|IP\n");
+
+    send("01", "23:59:59", "ACCOUNT=张三&TYPE=IN&CPN=02112345678&CDPN=O'Brien ''x&ROUTE=XO&DURATION=3725");
+    sendExample("02", "");
+    sendExample("02", "360000");
+    settle();
+    const std::string expected = "sheet 01\n" + header +
+                                 "8001|OU|8001|95588|10:20:30|00:01:15|IP\n"
+                                 "张三|IN|02112345678|O'Brien ''x|23:59:59|01:02:05|XO\n"
+                                 "sheet 02\n" +
+                                 header +
+                                 "8001|OU|8001|95588|10:20:30|00:00:00|IP\n"
+                                 "8001|OU|8001|95588|10:20:30|100:00:00|IP\n";
+    EXPECT_EQ(readWithXlrd(workbook()), expected);
+    EXPECT_EQ(folder.todaysLogTexts().find("ERROR"), std::string::npos) << folder.todaysLogTexts();
+    // Nothing is left beside the workbook.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "rec"), fs::directory_iterator()), 1);
+
+    if (!haveLibreOffice()) GTEST_SKIP() << "LibreOffice is not installed";
+    const fs::path converted = convertWithLibreOffice(workbook(), "xls:MS Excel 97", scratch.path());
+    ASSERT_FALSE(converted.empty()) << "LibreOffice cannot convert the workbook";
+    EXPECT_EQ(readWithXlrd(converted), expected);
+}
+
+// A workbook as another program writes it: several sheets, numbers in
+// their record forms, booleans, formulas and a table of shared texts long
+// enough to need CONTINUE records.
+const char* const foreignWorkbook = R"(
+import sys, xlwt
+book = xlwt.Workbook()
+day = book.add_sheet('01')
+for column, name in enumerate(['帐号', '类型', '主叫', '被叫', '时间', '时长', '线路']):
+    day.write(0, column, name)
+for column, value in enumerate([8001, 'OU', 2.5, True, xlwt.Formula('1+2'), -123456789.125, 'IP']):
+    day.write(1, column, value)
+notes = book.add_sheet('Notizen')
+for row in range(2000):
+    notes.write(row, 0, '第%d行 中文的说明文字' % row)
+    notes.write(row, 1, row * 7)
+    notes.write(row, 3, row + 0.25)
+book.save(sys.argv[1])
+)";
+
+TEST_F(WorkbookExport, AWorkbookAnotherProgramSavedKeepsEveryCellWhenRowsAreAdded) {
+    std::string output;
+    const fs::path made = scratch.path() / "made" / (todayAs("%Y%m") + ".xls");
+    fs::create_directories(made.parent_path());
+    ASSERT_EQ(runPython(foreignWorkbook, made.string(), output), 0) << output;
+    fs::path foreign = made;
+    // Saved once more by LibreOffice, the workbook has its record forms.
+    if (haveLibreOffice()) {
+        foreign = convertWithLibreOffice(made, "xls:MS Excel 97", scratch.path());
+        ASSERT_FALSE(foreign.empty()) << "LibreOffice cannot convert the workbook";
+    }
+    fs::copy_file(foreign, workbook());
+    const std::string before = readWithXlrd(workbook());
+    ASSERT_EQ(before.find("sheet 01\n" + header + "#8001|OU|#2.5|?1|#3|#-123456789.125|IP\nsheet Notizen\n"), 0u)
+        << before;
+
+    sendExample("01");
+    sendExample("03");
+    settle();
+    std::string expected = before;
+    expected.insert(expected.find("sheet Notizen"), "8001|OU|8001|95588|10:20:30|00:01:15|IP\n");
+    expected += "sheet 03\n" + header + "8001|OU|8001|95588|10:20:30|00:01:15|IP\n";
+    EXPECT_TRUE(readWithXlrd(workbook()) == expected);
+}
+
+TEST_F(WorkbookExport, AWorkbookHeldByAnotherProgramMakesTheCollectorWaitUntilItIsReleased) {
+    // LibreOffice's lock file beside the workbook.
+    const fs::path lockFile = folder / ("rec/.~lock." + todayAs("%Y%m") + ".xls#");
+    writeBytes(lockFile, ",operator,desk,01.01.2024 10:20,file:///home/operator/.config/libreoffice/4;");
+    sendExample();
+    awaitWarnings(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(fs::exists(workbook()));
+    EXPECT_NE(folder.standardError().find(heldWarning + workbook().string()), std::string::npos);
+    fs::remove(lockFile);
+    settle();
+    EXPECT_EQ(readWithXlrd(workbook()), "sheet 01\n" + header + "8001|OU|8001|95588|10:20:30|00:01:15|IP\n");
+
+    // A record lock of another process on the workbook itself.
+    const int held = open(workbook().c_str(), O_RDWR);
+    ASSERT_GE(held, 0);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(held, F_SETLK, &lock), 0);
+    sendExample("01", "3725");
+    awaitWarnings(2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    // Read by another process: closing a file here would drop this process's lock.
+    EXPECT_EQ(readWithXlrd(workbook()), "sheet 01\n" + header + "8001|OU|8001|95588|10:20:30|00:01:15|IP\n");
+    close(held);
+    settle();
+    EXPECT_EQ(readWithXlrd(workbook()), "sheet 01\n" + header +
+                                            "8001|OU|8001|95588|10:20:30|00:01:15|IP\n"
+                                            "8001|OU|8001|95588|10:20:30|01:02:05|IP\n");
+    const std::string logged = folder.todaysLogTexts();
+    EXPECT_NE(logged.find(gbk("WARNING   " + heldWarning + workbook().string() + "\r\n")), std::string::npos);
+    EXPECT_EQ(logged.find("ERROR"), std::string::npos);
+}
+
+TEST_F(WorkbookExport, AFileThatIsNoWorkbookGetsOneErrorLineAndStaysAsItIs) {
+    const std::string notAWorkbook = "帐号,类型\r\n8001,OU\r\n";
+    writeBytes(workbook(), notAWorkbook);
+    sendExample();
+    settle();
+    const std::string logged = folder.todaysLogTexts();
+    const std::string error = "ERROR   XLS-00004: " + workbook().string() + " is not an Excel 97-2003 workbook\r\n";
+    EXPECT_NE(logged.find(error), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("ERROR"), logged.rfind("ERROR"));
+    EXPECT_EQ(readBytes(workbook()), notAWorkbook);
+}
+
+}  // namespace
