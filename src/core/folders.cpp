@@ -16,6 +16,20 @@ std::wstring getProgramDir() {
     return programDir;
 }
 
+std::wstring pathIn(const std::wstring& folder, std::wstring_view name) {
+    std::wstring path = folder;
+    path += static_cast<wchar_t>(platform::pathSeparator);
+    path += name;
+    return path;
+}
+
+std::string pathIn(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    path += platform::pathSeparator;
+    path += name;
+    return path;
+}
+
 void ensureFolder(const std::string& path) {
     if (!platform::pathExists(path)) platform::makeFolder(path);
 }

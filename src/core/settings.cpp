@@ -55,14 +55,14 @@ std::wstring valueFrom(const std::wstring& line, std::size_t start) {
 void prepareDataRoot(Settings& target) {
     if (ensureFolderPath(target.dataRoot) == FolderResult::failed) target.dataRoot.clear();
     const CalendarTime today = currentLocalTime();
-    const std::string root = target.dataRoot.empty() ? target.programDirAnsi + "/rec" : toAnsi(target.dataRoot);
+    const std::string root = target.dataRoot.empty() ? pathIn(target.programDirAnsi, "rec") : toAnsi(target.dataRoot);
     std::vector<std::string> names;
     if (!platform::listFolder(root, names)) return;
     for (const std::string& name : names) {
-        const std::string folder = root + "/" + name;
+        const std::string folder = pathIn(root, name);
         if (!platform::isFolder(folder)) continue;
         const std::string file =
-            formatBytes("%s/CDR_%4d_%02d_%02d.txt", folder, today.year, today.month, today.day);
+            pathIn(folder, formatBytes("CDR_%4d_%02d_%02d.txt", today.year, today.month, today.day));
         if (!platform::pathExists(file)) platform::createNewFile(file, {});
     }
 }

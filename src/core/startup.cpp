@@ -18,11 +18,11 @@ void serviceMain() {
     settings.programDirAnsi = toAnsi(getProgramDir());
     ensureSpecialNumberFile();
     clearRecentRecords();
-    loadSettings(settings.programDirAnsi + "/Quelvar.ini", settings);
+    loadSettings(pathIn(settings.programDirAnsi, "Quelvar.ini"), settings);
     submitMessage(L"Quelvar startup %s\r\n", versionText);
     submitMessage(L"encrypt:%d areacode:%s \r\n", settings.encryptMode, settings.areaCode);
     storePlainRecord(settings.programDirAnsi);
-    ensureFolder(settings.programDirAnsi + "/rec");
+    ensureFolder(pathIn(settings.programDirAnsi, "rec"));
     if (settings.encryptMode != 0)
         runEncryptedReceiver();
     else

@@ -8,9 +8,12 @@ std::string toGbk(std::wstring_view text) { return platform::wideToGbk(text); }
 
 std::wstring fromGbk(std::string_view bytes) { return platform::gbkToWide(bytes); }
 
-// The OEM and the ANSI code page are one and the same here, so the cut to
-// the length of the ANSI form never takes anything away.
-std::string toOemText(std::wstring_view text) { return platform::wideToAnsi(text); }
+std::string toOemText(std::wstring_view text) {
+    std::string oem = platform::wideToOem(text);
+    const std::size_t ansiLength = platform::wideToAnsi(text).size();
+    if (oem.size() > ansiLength) oem.resize(ansiLength);
+    return oem;
+}
 
 std::string toAnsi(std::wstring_view text) { return platform::wideToAnsi(text); }
 

@@ -10,7 +10,7 @@ std::string toGbk(std::wstring_view text);
 std::wstring fromGbk(std::string_view bytes);
 
 // Wide text in the OEM code page, cut to the length of its form in the
-// ANSI code page. Both are UTF-8 here, so this is the UTF-8 form.
+// ANSI code page.
 std::string toOemText(std::wstring_view text);
 
 // Between wide text and the ANSI code page, the code page of file names.

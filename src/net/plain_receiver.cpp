@@ -84,11 +84,21 @@ void handleDatagram(platform::SocketHandle socket, std::string_view text, const 
 }  // namespace
 
 void runPlainReceiver() {
-    // There is no socket library to start here, so its version always fits.
+    int major = 0, minor = 0;
+    if (!platform::startSocketLayer(major, minor)) {
+        submitMessage(L"start ws failed!\r\n");
+        return;
+    }
+    if (major != 1 || minor != major) {
+        platform::stopSocketLayer();
+        submitMessage(L"ws version error\r\n");
+        return;
+    }
     const platform::SocketHandle socket = platform::openUdpSocket();
     if (socket == platform::invalidSocket || !platform::bindUdpPort(socket, recordPort)) {
         submitMessage(L"bind failed!\r\n");
         if (socket != platform::invalidSocket) platform::closeSocket(socket);
+        platform::stopSocketLayer();
         return;
     }
     platform::enlargeReceiveBuffer(socket, burstBufferBytes);

@@ -134,4 +134,6 @@ std::wstring ansiToWide(std::string_view bytes) {
     return result;
 }
 
+std::string wideToOem(std::wstring_view text) { return wideToAnsi(text); }
+
 }  // namespace quelvar::platform

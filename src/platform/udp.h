@@ -1,19 +1,34 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quelvar::platform {
 
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle invalidSocket = ~SocketHandle{0};
+#else
 using SocketHandle = int;
 inline constexpr SocketHandle invalidSocket = -1;
+#endif
 
 // The largest payload of one IPv4 UDP datagram.
 inline constexpr std::size_t largestDatagram = 65507;
 
+// Starts the system's socket layer asking for version 1.1, and gives the
+// version it granted. Where sockets need no start, it succeeds with 1.1.
+// Every other operation here starts the layer by itself when it must.
+bool startSocketLayer(int& major, int& minor);
+// Undoes one successful startSocketLayer.
+void stopSocketLayer();
+
 // A blocking IPv4 UDP socket, or invalidSocket.
 SocketHandle openUdpSocket();
 
-// Buffer sizes and address reuse; failures are not reported.
+// Buffer sizes and address reuse (on Windows, where reuse would let another
+// program take over the port, the port is bound exclusively instead);
+// failures are not reported.
 void setSocketOptions(SocketHandle socket, int sendBufferBytes, int receiveBufferBytes);
 
 // Asks for a receive buffer of that size, beyond the system's usual limit

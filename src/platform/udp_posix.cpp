@@ -30,6 +30,14 @@ bool toSocketAddress(const std::string& address, int port, sockaddr_in& socketAd
 
 }  // namespace
 
+bool startSocketLayer(int& major, int& minor) {
+    major = 1;
+    minor = 1;
+    return true;
+}
+
+void stopSocketLayer() {}
+
 SocketHandle openUdpSocket() {
     const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (handle < 0) rememberError(errno);

@@ -24,7 +24,7 @@ bool isOneOf(wchar_t c, std::wstring_view set) { return set.find(c) != std::wstr
 
 }  // namespace
 
-std::string specialNumberFilePath() { return toAnsi(getProgramDir()) + "/tele.ini"; }
+std::string specialNumberFilePath() { return pathIn(toAnsi(getProgramDir()), "tele.ini"); }
 
 bool isSpecialNumber(std::string_view number) {
     std::string contents;

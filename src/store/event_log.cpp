@@ -8,7 +8,7 @@
 namespace quelvar {
 
 std::string eventLogPath(const std::string& programFolder, const CalendarTime& when) {
-    return formatBytes("%s/log/%04d%02d%02d.log", programFolder, when.year, when.month, when.day);
+    return pathIn(pathIn(programFolder, "log"), formatBytes("%04d%02d%02d.log", when.year, when.month, when.day));
 }
 
 std::string eventStamp(const CalendarTime& when) {

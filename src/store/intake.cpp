@@ -12,7 +12,7 @@ IntakeOutcome submitMessageOutcome(const std::wstring& message, const std::wstri
     FieldMap fields;
     parseFieldMap(message, fields);
     const std::wstring programDir = getProgramDir();
-    ensureFolderPath(programDir + L"/log");
+    ensureFolderPath(pathIn(programDir, L"log"));
     const std::wstring mac = fieldValue(fields, L"MAC");
     if (fieldValue(fields, L"HEAD") == L"RECORD") {
         if (!mac.empty()) {

@@ -25,7 +25,7 @@ constexpr const char* version = "2.0.0.10";
 
 void writePlainEventLine(std::string_view text) {
     const CalendarTime now = currentLocalTime();
-    ensureFolder(settings.programDirAnsi + "/log");
+    ensureFolder(pathIn(settings.programDirAnsi, "log"));
     std::string line = eventStamp(now);
     line += text;
     line += "\r\n";
@@ -62,7 +62,7 @@ bool appendLine(const std::string& switchFolder, const std::string& subFolder, c
     const std::string bytes = line + "\r\n";
     platform::WriteResult result = platform::appendWithHeader(file, header, bytes);
     if (result == platform::WriteResult::folderMissing) {
-        ensureFolder(settings.programDirAnsi + "/rec");
+        ensureFolder(pathIn(settings.programDirAnsi, "rec"));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
         result = platform::appendWithHeader(file, header, bytes);
@@ -77,7 +77,7 @@ bool fileRecord(std::string_view text) {
     extractPlainFields(text, fields);
     if (fields.mac.empty()) return true;
 
-    const std::string switchFolder = settings.programDirAnsi + "/rec/" + macFolderOf(fields.mac);
+    const std::string switchFolder = pathIn(pathIn(settings.programDirAnsi, "rec"), macFolderOf(fields.mac));
     const std::string& timeStart = fields.timeStart;
     const int year = pieceValue(timeStart, 0, 2);
     const int month = pieceValue(timeStart, 2, 2);
@@ -89,8 +89,8 @@ bool fileRecord(std::string_view text) {
     std::string callId = fields.rid;
     if (callId.size() < 19) callId.insert(0, 19 - callId.size(), '0');
 
-    const std::string newFolder = switchFolder + "/new";
-    const std::string newStem = formatBytes("%s/CDR_20%02d_%02d_%02d", newFolder, year, month, day);
+    const std::string newFolder = pathIn(switchFolder, "new");
+    const std::string newStem = pathIn(newFolder, formatBytes("CDR_20%02d_%02d_%02d", year, month, day));
     const std::string textHeader =
         formatBytes("#%s&%s\r\n %-17s %-17s %-20s %-2s %-22s %-19s %-4s %-4s %-12s %-10s %-5s %-32s \r\n", version,
                     fields.mac, "Call-ID", "Account", "CPN", "Count", "CDPN", "Teletype", "Type", "Route", "Time-S",
@@ -110,12 +110,12 @@ bool fileRecord(std::string_view text) {
                     toGbk(routeLabel(fromAnsi(fields.route))), timeStart, endText, fields.duration, fields.trunk);
     written = appendLine(switchFolder, newFolder, newStem + ".csv", csvHeader, csvLine) && written;
 
-    const std::string oldFolder = switchFolder + "/old";
+    const std::string oldFolder = pathIn(switchFolder, "old");
     const std::string oldLine = formatBytes("%-19s %-24s %-24s %-16s   %-2s %-12s %-12s %-5s %-2s %-32s %-15s", callId,
                                             fields.cpn, fields.cdpn, teletype, fields.type, timeStart, endText,
                                             fields.duration, fields.route, fields.trunk, fields.account);
     written =
-        appendLine(switchFolder, oldFolder, formatBytes("%s/CDR_20%02d_%02d_%02d.txt", oldFolder, year, month, day),
+        appendLine(switchFolder, oldFolder, pathIn(oldFolder, formatBytes("CDR_20%02d_%02d_%02d.txt", year, month, day)),
                    formatBytes("#%s&%s\r\n", version, fields.mac), oldLine) &&
         written;
     return written;

@@ -52,8 +52,8 @@ bool storeRecord(const FieldMap& fields, const std::wstring& macValue) {
     const std::wstring duration = required(L"DURATION");
     const std::wstring route = required(L"ROUTE");
     const std::wstring macFolder = macFolderOf(macValue);
-    std::wstring recordBase = settings.dataRoot.empty() ? getProgramDir() + L"/rec" : settings.dataRoot;
-    if (incomplete) recordBase += L"/err";
+    std::wstring recordBase = settings.dataRoot.empty() ? pathIn(getProgramDir(), L"rec") : settings.dataRoot;
+    if (incomplete) recordBase = pathIn(recordBase, L"err");
     const std::wstring timeStart = timeStartValue == L"?" ? std::wstring(L"000000000000") : timeStartValue;
     // The date pairs name a file; a separator among them would name a folder.
     std::wstring date = timeStart.substr(0, 6);
@@ -62,8 +62,8 @@ bool storeRecord(const FieldMap& fields, const std::wstring& macValue) {
     const auto pair = [&](std::size_t index) { return index < date.size() ? date.substr(index, 2) : std::wstring(); };
 
     const bool newFormat = !fieldValue(fields, L"COUNT").empty();
-    const std::wstring folder = recordBase + L"/" + macFolder + (newFormat ? L"/new" : L"/old");
-    const std::wstring fileStem = formatText(L"%s/CDR_20%s_%s_%s", folder, pair(0), pair(2), pair(4));
+    const std::wstring folder = pathIn(pathIn(recordBase, macFolder), newFormat ? L"new" : L"old");
+    const std::wstring fileStem = pathIn(folder, formatText(L"CDR_20%s_%s_%s", pair(0), pair(2), pair(4)));
     const std::wstring computedEnd = endTimeText(timeStart, leadingInteger(duration), currentLocalTime());
 
     classifyTeletype(route, type, fieldValue(fields, L"CPN"), cdpn);

@@ -3,8 +3,9 @@
 
 namespace quelvar {
 
-// Tells the operator: there is no desktop, so the warning goes to standard
-// error and, as "WARNING   <caption>: <text>", to the event log.
-void showWarning(std::wstring_view caption, std::wstring_view text);
+// Tells the operator: as "WARNING   <caption>: <text>" in the event log, and
+// in a message box that waits for OK where there is a desktop, on standard
+// error where there is none. True once the operator has pressed OK.
+bool showWarning(std::wstring_view caption, std::wstring_view text);
 
 }  // namespace quelvar
