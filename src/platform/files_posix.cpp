@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/error_posix.h"
+#include "platform/io_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,13 @@
 namespace quelvar::platform {
 
 namespace {
+
+bool closeChecked(int descriptor, bool ok) {
+    if (close(descriptor) != 0 && ok) return rememberError(errno);
+    return ok;
+}
+
+}  // namespace
 
 bool writeAll(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -23,13 +31,6 @@ bool writeAll(int descriptor, std::string_view bytes) {
     }
     return true;
 }
-
-bool closeChecked(int descriptor, bool ok) {
-    if (close(descriptor) != 0 && ok) return rememberError(errno);
-    return ok;
-}
-
-}  // namespace
 
 bool readFile(const std::string& path, std::string& contents) {
     contents.clear();

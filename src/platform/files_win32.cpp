@@ -2,6 +2,7 @@
 
 
 #include "platform/error_win32.h"
+#include "platform/io_win32.h"
 #include "platform/path_win32.h"
 
 namespace quelvar::platform {
@@ -17,17 +18,6 @@ HANDLE openFile(const std::string& path, DWORD access, DWORD disposition) {
                        nullptr);
 }
 
-bool writeAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return rememberError(GetLastError());
-        if (written == 0) return rememberError(ERROR_WRITE_FAULT);
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
 bool closeChecked(HANDLE file, bool ok) {
     if (!CloseHandle(file) && ok) return rememberError(GetLastError());
     return ok;
@@ -39,6 +29,17 @@ bool seekToEnd(HANDLE file, LARGE_INTEGER& size) {
 }
 
 }  // namespace
+
+bool writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return rememberError(GetLastError());
+        if (written == 0) return rememberError(ERROR_WRITE_FAULT);
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
 
 bool readFile(const std::string& path, std::string& contents) {
     contents.clear();

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/error_posix.h"
+#include "platform/io_posix.h"
 
 namespace quelvar::platform {
 
@@ -17,18 +18,6 @@ bool lockForWriting(int descriptor) {
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     return fcntl(descriptor, F_SETLK, &lock) == 0;
-}
-
-bool writeAll(int descriptor, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return rememberError(errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 std::string folderOf(const std::string& path) {

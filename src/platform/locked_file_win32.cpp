@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/error_win32.h"
+#include "platform/io_win32.h"
 #include "platform/locked_file.h"
 #include "platform/path_win32.h"
 
@@ -25,17 +26,6 @@ int descriptorOf(HANDLE handle) {
 }
 
 HANDLE handleOf(int descriptor) { return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)); }
-
-bool writeAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return rememberError(GetLastError());
-        if (written == 0) return rememberError(ERROR_WRITE_FAULT);
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
 
 }  // namespace
 
