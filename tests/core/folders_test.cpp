@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 
@@ -14,7 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(GetProgramDir, IsTheFolderOfTheRunningExecutable) {
+#ifdef _WIN32
+    wchar_t name[MAX_PATH];
+    const fs::path self(std::wstring(name, GetModuleFileNameW(nullptr, name, MAX_PATH)));
+#else
     const fs::path self = fs::read_symlink("/proc/self/exe");
+#endif
     EXPECT_EQ(getProgramDir(), self.parent_path().wstring());
 }
 
@@ -35,11 +44,15 @@ TEST(EnsureFolderPath, TellsAFileOnTheWayFromOtherFailures) {
     EXPECT_EQ(ensureFolderPath(root.path().wstring() + L"/A/B/C"), FolderResult::alreadyExists);
     EXPECT_EQ(ensureFolderPath(root.path().wstring() + L"/A/B"), FolderResult::alreadyExists);
     EXPECT_EQ(ensureFolderPath(L""), FolderResult::failed);
+#ifdef _WIN32
+    EXPECT_EQ(ensureFolderPath(root.path().wstring() + L"\\A\\bad<name"), FolderResult::failed);
+#else
     fs::permissions(root.path() / "A", fs::perms::owner_read | fs::perms::owner_exec);
     if (geteuid() != 0) {
         EXPECT_EQ(ensureFolderPath(root.path().wstring() + L"/A/X"), FolderResult::failed);
     }
     EXPECT_EQ(ensureFolderPath(L"/proc/quelvar-test"), FolderResult::failed);
+#endif
 }
 
 TEST(EnsureFolder, MakesOneLevelOnly) {

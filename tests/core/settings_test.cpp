@@ -51,7 +51,11 @@ TEST(LoadSettings, ReadsTheGrammarWithItsQuirks) {
         {"TYPEX=IN\n", 1, L"", L"=IN\n"},  // the character after the key is never looked at
         {"\t TYPE=A B = C\n", 1, L"", L"A B=C\n"},
         {"[general]\n;ENCRYPT=0\n# AREACODE=1\n", 1, L"", L""},
+#ifdef _WIN32
+        {"AREACODE=0\xD6\xD0\n", 1, L"0中", L""},  // the ANSI code page of a Chinese Windows
+#else
         {"AREACODE=0\xE4\xB8\xAD\n", 1, L"0中", L""},
+#endif
     };
     for (const auto& each : cases) {
         TempFolder folder;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace quelvar {
 namespace {
 
@@ -36,6 +40,15 @@ TEST(Gbk, ReplacesWhatCannotBeConverted) {
     EXPECT_EQ(fromGbk("\xFF" "b"), L"\uFFFDb");
 }
 
+#ifdef _WIN32
+TEST(Ansi, IsTheSystemsCodePage) {
+    if (GetACP() != 936) GTEST_SKIP() << "written for a Chinese Windows (code page 936)";
+    EXPECT_EQ(toAnsi(L"C:\\中文"), "C:\\\xD6\xD0\xCE\xC4");
+    EXPECT_EQ(fromAnsi("C:\\\xD6\xD0\xCE\xC4"), L"C:\\中文");
+    EXPECT_EQ(toAnsi(L"a\U0001F600b"), "a?b");
+    EXPECT_EQ(toOemText(L"95588"), "95588");
+}
+#else
 TEST(Ansi, IsUtf8AndKeepsEveryFileNameByte) {
     EXPECT_EQ(toAnsi(L"/srv/中文"), "/srv/\xE4\xB8\xAD\xE6\x96\x87");
     EXPECT_EQ(fromAnsi("/srv/\xE4\xB8\xAD\xE6\x96\x87"), L"/srv/中文");
@@ -44,6 +57,7 @@ TEST(Ansi, IsUtf8AndKeepsEveryFileNameByte) {
     }
     EXPECT_EQ(toOemText(L"95588"), "95588");
 }
+#endif
 
 }  // namespace
 }  // namespace quelvar

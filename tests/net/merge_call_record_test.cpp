@@ -14,7 +14,7 @@ FieldMap merged(const std::vector<std::wstring>& parts) {
 }
 
 TEST(MergeCallRecord, TwoLegsGiveCommonFieldsCountAndLegs) {
-    ScopedTimeZone zone("Asia/Shanghai");
+    ScopedTimeZone zone("CST-8");
     const std::wstring text = mergeCallRecord({
         L"RECORD:ID=41&RID=77-1&ACCOUNT=8001&CPN=8001&CDPN=13912345678&TYPE=OU&ROUTE=IP&MAC=00-1A-2B-3C-4D-5E&"
         L"TIME-S=240315093000&DURATION=75&TRUNKN=3&",

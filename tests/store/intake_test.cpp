@@ -6,6 +6,7 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/program_dir.h"
 #include "store/event_log.h"
 #include "support/temp_folder.h"
 #include "support/today.h"
@@ -81,7 +82,8 @@ TEST_F(IntakeTest, MessageWithoutLineEndLeavesItsLineOpen) {
 
 TEST(EventLog, NamesTheFileAndStampsTheLineFromOneReading) {
     const CalendarTime when{2024, 3, 7, 23, 59, 59};
-    EXPECT_EQ(eventLogPath("/opt/quelvar", when), "/opt/quelvar/log/20240307.log");
+    const std::string separator(1, platform::pathSeparator);
+    EXPECT_EQ(eventLogPath("/opt/quelvar", when), "/opt/quelvar" + separator + "log" + separator + "20240307.log");
     EXPECT_EQ(eventStamp(when), "2024-03-07   23:59:59   ");
 }
 

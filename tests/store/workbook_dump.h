@@ -10,13 +10,39 @@
 
 namespace quelvar {
 
+// Wide text as UTF-8 on every system (Windows' wide text is UTF-16).
+inline std::string utf8Of(const std::wstring& wide) {
+    std::string out;
+    for (std::size_t index = 0; index < wide.size(); ++index) {
+        char32_t code = static_cast<char32_t>(wide[index]);
+        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && index + 1 < wide.size())
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(wide[++index]) - 0xDC00);
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
 // A workbook as text, read by the collector's own reader: "sheet <name>"
 // and then one line per row (rows without cells too), cells parted by "|";
 // numbers start with "#", booleans with "?", errors with "!".
 inline std::string dumpWorkbook(const Workbook& workbook) {
     std::string out;
     for (const Sheet& sheet : workbook.sheets) {
-        out += "sheet " + toAnsi(fromUtf16(sheet.name)) + (sheet.visibility != 0 ? " hidden\n" : "\n");
+        out += "sheet " + utf8Of(fromUtf16(sheet.name)) + (sheet.visibility != 0 ? " hidden\n" : "\n");
         std::uint32_t row = 0;
         std::uint16_t column = 0;
         for (const Cell& cell : sheet.cells) {
@@ -25,7 +51,7 @@ inline std::string dumpWorkbook(const Workbook& workbook) {
             char number[40];
             switch (cell.kind) {
                 case CellKind::text:
-                    out += toAnsi(fromUtf16(workbook.strings[cell.text]));
+                    out += utf8Of(fromUtf16(workbook.strings[cell.text]));
                     break;
                 case CellKind::number:
                     std::snprintf(number, sizeof number, "#%.17g", cell.value);

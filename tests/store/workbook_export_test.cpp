@@ -1,12 +1,24 @@
 #include "store/workbook_export.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <process.h>
+
+#include "platform/error_win32.h"
+#else
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/error_posix.h"
+#endif
 
 #include <filesystem>
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/error.h"
 #include "store/excel_sheet_writer.h"
 #include "store/workbook_dump.h"
 #include "support/temp_folder.h"
@@ -22,6 +34,16 @@ const std::string header = "帐号|类型|主叫|被叫|时间|时长|线路\n";
 FieldMap record(const std::wstring& time, const std::wstring& duration = L"75", const std::wstring& cdpn = L"95588") {
     return {{L"HEAD", L"RECORD"}, {L"TIME", time},   {L"DURATION", duration}, {L"ACCOUNT", L"8001"},
             {L"TYPE", L"OU"},     {L"CPN", L"8001"}, {L"CDPN", cdpn},         {L"ROUTE", L"IP"}};
+}
+
+// The system's words for a name that exists already.
+std::string existsText() {
+#ifdef _WIN32
+    platform::rememberError(ERROR_ALREADY_EXISTS);
+#else
+    platform::rememberError(EEXIST);
+#endif
+    return platform::lastErrorText();
 }
 
 // Errors go to the event log beside the running executable, here the test program.
@@ -148,14 +170,14 @@ TEST_F(WorkbookExport, AWorkbookThatCannotBeWrittenStaysAsItWas) {
     const fs::path beside = folder.path() / "rec" / (".201711.xls." + std::to_string(getpid()) + ".new");
     fs::create_directories(beside / "x");
     save(record(L"11-01 10:21:00"));
-    EXPECT_EQ(logged(), "ERROR   XLS-00009: cannot write " + workbook().string() + ": File exists\r\n");
+    EXPECT_EQ(logged(), "ERROR   XLS-00009: cannot write " + workbook().string() + ": " + existsText() + "\r\n");
     EXPECT_TRUE(readBytes(workbook()) == before);
 
     fs::remove_all(folder.path() / "rec");
     writeBytes(folder.path() / "rec", "a file where the folder belongs");
     save(record(L"11-01 10:22:00"));
     EXPECT_EQ(logged().substr(logged().find("\r\n") + 2),
-              "ERROR   XLS-00001: cannot make the folder " + (folder.path() / "rec").string() + ": File exists\r\n");
+              "ERROR   XLS-00001: cannot make the folder " + (folder.path() / "rec").string() + ": " + existsText() + "\r\n");
 }
 
 TEST_F(WorkbookExport, AFullSheetRefusesTheRowAndSaysSo) {

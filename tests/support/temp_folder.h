@@ -2,16 +2,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-
-#include <stdlib.h>
 
 // A fresh folder for one test, removed again with everything in it.
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quelvar-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        static std::mt19937_64 random{std::random_device{}()};
+        // A name nobody else has, taken only if it did not exist.
+        do path_ = std::filesystem::temp_directory_path() / ("quelvar-test-" + std::to_string(random() % 1000000000));
+        while (!std::filesystem::create_directory(path_));
     }
     ~TempFolder() {
         std::error_code ignored;
