@@ -19,7 +19,7 @@ protected:
     // The log texts written since the start lines.
     std::string newLog() const {
         const std::string texts = folder.todaysLogTexts();
-        const std::string start = folder.path().string() + "\r\n";
+        const std::string start = collectorPath(folder.path()) + "\r\n";
         return texts.substr(texts.find(start) + start.size());
     }
     std::string recvfrom(const std::string& line) const {

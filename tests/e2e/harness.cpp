@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <thread>
@@ -19,9 +22,26 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
+bool underWine() { return !windowsBuild().empty(); }
+
+fs::path windowsBuild() {
+    const char* folder = std::getenv("QUELVAR_WINDOWS_BUILD");
+    return folder != nullptr ? fs::path(folder) : fs::path();
+}
+
+std::string collectorPath(const fs::path& path) {
+    if (!underWine()) return path.string();
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return gbk(windows);
+}
+
+std::string ansiText(const std::string& utf8) { return underWine() ? gbk(utf8) : utf8; }
+
 ProgramFolder::ProgramFolder(const std::string& name) : path_(name.empty() ? folder_.path() : folder_.path() / name) {
     fs::create_directories(path_);
-    fs::copy_file(QUELVAR_EXECUTABLE, path_ / "quelvar");
+    if (underWine()) fs::copy_file(windowsBuild() / "quelvar.exe", path_ / "quelvar.exe");
+    else fs::copy_file(QUELVAR_EXECUTABLE, path_ / "quelvar");
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -33,7 +53,7 @@ void ProgramFolder::write(const std::string& name, const std::string& bytes) con
 std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
 
 void ProgramFolder::spawn(const std::string& preload) {
-    const std::string program = (path_ / "quelvar").string();
+    const std::string program = (path_ / (underWine() ? "quelvar.exe" : "quelvar")).string();
     const std::string errors = (outputs_.path() / "stderr").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -42,7 +62,11 @@ void ProgramFolder::spawn(const std::string& preload) {
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     // Started from another folder: the collector must find its own.
     posix_spawn_file_actions_addchdir_np(&actions, "/");
-    char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+    char wine[] = "wine";
+    std::vector<char*> arguments;
+    if (underWine()) arguments.push_back(wine);
+    arguments.push_back(const_cast<char*>(program.c_str()));
+    arguments.push_back(nullptr);
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) variables.emplace_back(*variable);
     if (!preload.empty()) {
@@ -53,7 +77,7 @@ void ProgramFolder::spawn(const std::string& preload) {
     std::vector<char*> environment;
     for (std::string& variable : variables) environment.push_back(variable.data());
     environment.push_back(nullptr);
-    const int failed = posix_spawn(&process_, program.c_str(), &actions, nullptr, arguments, environment.data());
+    const int failed = posix_spawnp(&process_, arguments[0], &actions, nullptr, arguments.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_EQ(failed, 0) << "cannot start " << program;
 }
@@ -85,13 +109,28 @@ int ProgramFolder::runToExit(const std::string& preload, std::chrono::seconds li
 void ProgramFolder::start() {
     spawn();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (todaysLog().find(path_.string() + "\r\n") == std::string::npos) {
+    while (todaysLog().find(collectorPath(path_) + "\r\n") == std::string::npos) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log";
         ASSERT_EQ(waitForExit(std::chrono::milliseconds(0)), -1) << "the collector ended at start";
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port";
 }
+
+namespace {
+
+// Who holds the record port, for the report of a test that failed on it.
+std::string portHolders() {
+    std::string holders;
+    if (FILE* pipe = popen("ss -uanp 'sport = :1809' 2>&1", "r")) {
+        char buffer[4096];
+        for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) holders.append(buffer, count);
+        pclose(pipe);
+    }
+    return holders;
+}
+
+}  // namespace
 
 void ProgramFolder::stop() {
     if (!running()) return;
@@ -100,6 +139,9 @@ void ProgramFolder::stop() {
         kill(process_, SIGKILL);
         waitForExit(std::chrono::seconds(10));
     }
+    // Under Wine the server closes the socket after the process has gone;
+    // the next collector must not meet it.
+    if (!waitForRecordPort(std::chrono::seconds(10), false)) ADD_FAILURE() << "port 1809 still bound after the stop:\n" << portHolders();
 }
 
 std::string ProgramFolder::todaysLog() const { return read("log/" + todayCompact() + ".log"); }

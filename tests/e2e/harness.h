@@ -52,6 +52,17 @@ private:
 
 class SwitchClient;
 
+// With QUELVAR_WINDOWS_BUILD naming a folder with quelvar.exe and
+// quelvar-send.exe, the tests run those under Wine instead of the Linux
+// programs, all in the network the caller gives them.
+bool underWine();
+std::filesystem::path windowsBuild();
+// A path as the collector names it in its log: under Wine on drive Z:, with
+// backslashes and in the ANSI code page (936 on a Chinese Windows).
+std::string collectorPath(const std::filesystem::path& path);
+// UTF-8 text as the collector writes it where it uses the ANSI code page.
+std::string ansiText(const std::string& utf8);
+
 // Returns once the collector has handled everything the switch sent before:
 // it sends a datagram that is no record and waits until the log shows it.
 void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw);

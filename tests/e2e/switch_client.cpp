@@ -70,13 +70,13 @@ std::optional<std::string> SwitchClient::receive(std::chrono::milliseconds limit
     return decipherDatagram(*datagram);
 }
 
-bool waitForRecordPort(std::chrono::seconds limit) {
+bool waitForRecordPort(std::chrono::seconds limit, bool bound) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         std::ifstream table("/proc/net/udp");
         std::stringstream contents;
         contents << table.rdbuf();
-        if (contents.str().find(":0711 ") != std::string::npos) return true;
+        if ((contents.str().find(":0711 ") != std::string::npos) == bound) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;

@@ -32,5 +32,6 @@ private:
     int port_ = 0;
 };
 
-// Waits until the collector's socket is bound to port 1809.
-bool waitForRecordPort(std::chrono::seconds limit = std::chrono::seconds(20));
+// Waits until the collector's socket is bound to port 1809, or until no
+// socket is bound to it any more.
+bool waitForRecordPort(std::chrono::seconds limit = std::chrono::seconds(20), bool bound = true);
