@@ -6,6 +6,8 @@ namespace quelvar {
 // A switch's folder name from its MAC: ':', '/' and '\\' become '-', at
 // most 17 characters, and a name of dots only ("." or "..") has its dots
 // turned into '-', so that no MAC names a folder outside the record base.
+// Where the system refuses further characters, trailing characters or device
+// names, those become '-' too, and a device name gets a '-' after it.
 std::wstring macFolderOf(const std::wstring& mac);
 std::string macFolderOf(const std::string& mac);
 

@@ -8,6 +8,7 @@
 #include "core/startup.h"
 #include "core/text.h"
 #include "platform/error.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "store/classification.h"
 #include "store/event_log.h"
@@ -55,10 +56,11 @@ bool storeRecord(const FieldMap& fields, const std::wstring& macValue) {
     std::wstring recordBase = settings.dataRoot.empty() ? pathIn(getProgramDir(), L"rec") : settings.dataRoot;
     if (incomplete) recordBase = pathIn(recordBase, L"err");
     const std::wstring timeStart = timeStartValue == L"?" ? std::wstring(L"000000000000") : timeStartValue;
-    // The date pairs name a file; a separator among them would name a folder.
+    // The date pairs name a file: a separator among them would name a
+    // folder, a character the system refuses would make it unwritable.
     std::wstring date = timeStart.substr(0, 6);
     for (wchar_t& c : date)
-        if (c == L'/' || c == L'\\') c = L'-';
+        if (c == L'/' || c == L'\\' || platform::refusedInName(c)) c = L'-';
     const auto pair = [&](std::size_t index) { return index < date.size() ? date.substr(index, 2) : std::wstring(); };
 
     const bool newFormat = !fieldValue(fields, L"COUNT").empty();

@@ -235,4 +235,27 @@ TEST_F(RecordWriter, MacsNeverLeadOutOfTheRecordBase) {
     EXPECT_EQ(file("--/old/CDR_2024_03_15.txt").substr(0, 14), "#2.0.0.10&--\r\n") << "the header names the folder";
 }
 
+TEST_F(RecordWriter, NamesTheSystemRefusesAreMadeSafe) {
+    start();
+    // Windows refuses these characters, drops trailing dots and keeps CON for
+    // a device; Linux takes every one of them.
+    const bool windows = underWine();
+    const struct {
+        std::string mac, timeStart, file;
+    } cases[] = {
+        {"A*B?C", "240315093000", windows ? "A-B-C/old/CDR_2024_03_15.txt" : "A*B?C/old/CDR_2024_03_15.txt"},
+        {"CON", "240315093000", windows ? "CON-/old/CDR_2024_03_15.txt" : "CON/old/CDR_2024_03_15.txt"},
+        {"AA.", "240315093000", windows ? "AA-/old/CDR_2024_03_15.txt" : "AA./old/CDR_2024_03_15.txt"},
+        {"BB", "24|3*5093000", windows ? "BB/old/CDR_2024_-3_-5.txt" : "BB/old/CDR_2024_|3_*5.txt"},
+    };
+    int rid = 0;
+    for (const auto& each : cases) {
+        EXPECT_EQ(exchange("RECORD:ID=3&RID=" + std::to_string(++rid) + "-1&CPN=8001&CDPN=8002&TYPE=LO&ROUTE=IC&MAC=" +
+                           each.mac + "&TIME-S=" + each.timeStart + "&DURATION=1&"),
+                  "RECORD:ID=3")
+            << each.mac;
+        EXPECT_TRUE(fs::is_regular_file(folder / ("rec/" + each.file))) << each.file;
+    }
+}
+
 }  // namespace
