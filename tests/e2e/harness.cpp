@@ -134,7 +134,10 @@ std::string portHolders() {
 
 void ProgramFolder::stop() {
     if (!running()) return;
-    kill(process_, SIGTERM);
+    // Under Wine as on Windows: ended as the task manager ends a program.
+    // (A signal to Wine's process may leave its socket behind in the server.)
+    if (underWine()) std::system("wine taskkill /F /IM quelvar.exe >/dev/null 2>&1");
+    else kill(process_, SIGTERM);
     if (waitForExit(std::chrono::seconds(10)) == -1) {
         kill(process_, SIGKILL);
         waitForExit(std::chrono::seconds(10));
