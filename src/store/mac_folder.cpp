@@ -21,9 +21,15 @@ Text folderOf(const Text& mac) {
         folder.assign(folder.size(), '-');
     for (auto end = folder.rbegin(); end != folder.rend() && platform::refusedAtEnd(character<Text>(*end)); ++end)
         *end = '-';
-    std::wstring wide;
-    for (const auto c : folder) wide += character<Text>(c);
-    if (platform::reservedName(wide)) folder += '-';
+    bool reserved = false;
+    if constexpr (sizeof(typename Text::value_type) == sizeof(wchar_t)) {
+        reserved = platform::reservedName(folder);
+    } else {
+        std::wstring wide;
+        for (const auto c : folder) wide += character<Text>(c);
+        reserved = platform::reservedName(wide);
+    }
+    if (reserved) folder += '-';
     return folder;
 }
 
