@@ -17,15 +17,15 @@
 #include <vector>
 
 #include "core/text.h"
-#include "store/biff_workbook.h"
-#include "store/compound_file.h"
-#include "store/utf16.h"
-#include "store/workbook_export.h"
+#include "core/utf16.h"
+#include "filing/workbook_export.h"
+#include "xls/workbook_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace quelvar;
+using namespace quelvar::xls;
 using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
@@ -103,43 +103,44 @@ int main(int argc, char** argv) {
     std::printf("%10s %9s %9s %17s %10s %10s %15s\n", "rows/sheet", "rows", "file MiB", "append ms (min)", "read ms",
                 "write ms", "floor ms (min)");
     const CalendarTime now{2024, 11, 20, 12, 0, 0};
-    const FieldMap fields{{L"HEAD", L"RECORD"}, {L"TIME", L"11-15 10:20:30"},
-                          {L"DURATION", L"75"}, {L"ACCOUNT", L"8001"},
-                          {L"TYPE", L"OU"},     {L"CPN", L"8001"},
-                          {L"CDPN", L"95588"},  {L"ROUTE", L"IP"}};
+    const std::wstring text =
+        L"RECORD:TIME=11-15 10:20:30&DURATION=75&ACCOUNT=8001&TYPE=OU&CPN=8001&CDPN=95588&ROUTE=IP&";
+    Record record;
+    parseRecord(text, record);
     for (const std::uint32_t rows : {100u, 1000u, 10000u}) {
         const int repeats = rows >= 10000 ? 7 : 21;
         const fs::path programDir = base / std::to_string(rows);
         fs::create_directories(programDir / "rec");
         const fs::path path = programDir / "rec" / "202411.xls";
         {
-            const std::string bytes = writeCompoundFile(u"Workbook", writeBiffWorkbook(monthWorkbook(rows)));
-            std::ofstream(path, std::ios::binary) << bytes;
+            const WorkbookFile file = writeWorkbookFile(monthWorkbook(rows));
+            std::ofstream(path, std::ios::binary) << file.head << file.stream << file.tail;
         }
+        const EventLog log(programDir.string());
+        WorkbookExport workbook(fromAnsi(programDir.string()), log);
         std::vector<double> appends, reads, writes, floors;
         for (int i = 0; i < repeats; ++i) {
             const Clock::time_point start = Clock::now();
-            exportToWorkbook(fields, fromAnsi(programDir.string()), L"", now);
+            if (const Status status = workbook.exportToWorkbook(record, now); !status.ok()) {
+                std::fprintf(stderr, "the row was not written: %s\n", status.reason().c_str());
+                return 1;
+            }
             appends.push_back(millisecondsSince(start));
         }
         const std::string bytes = readAll(path);
         for (int i = 0; i < repeats; ++i) {
             Clock::time_point start = Clock::now();
-            std::string storage;
-            std::string_view stream;
-            Workbook workbook;
-            WorkbookError error;
-            if (readCompoundStream(bytes, u"Workbook", storage, stream) != CompoundReadResult::ok ||
-                !readBiffWorkbook(stream, workbook, error)) {
+            Workbook read;
+            std::string why;
+            if (readWorkbookFile(bytes, read, why) != FileReadResult::ok) {
                 std::fprintf(stderr, "the workbook does not read back\n");
                 return 1;
             }
             reads.push_back(millisecondsSince(start));
             start = Clock::now();
-            const std::string written = writeBiffWorkbook(workbook);
-            const CompoundFrame frame = compoundFrame(u"Workbook", written.size());
+            const WorkbookFile written = writeWorkbookFile(read);
             writes.push_back(millisecondsSince(start));
-            const std::string whole = frame.head + written + frame.tail;
+            const std::string whole = written.head + written.stream + written.tail;
             start = Clock::now();
             replaceFloor(programDir / "floor.bin", whole);
             floors.push_back(millisecondsSince(start));

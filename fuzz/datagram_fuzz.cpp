@@ -1,5 +1,6 @@
 // A received datagram from its ciphertext to the intake's decision:
-// deciphering, framing, GBK conversion, the record test and the repeat key.
+// deciphering, framing, GBK conversion, the record test, the decoding into
+// lines and records, the repeat key and the merged call.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -7,7 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "message/field_map.h"
+#include "message/datagram.h"
+#include "message/merged_call.h"
 #include "net/aes_cipher.h"
 #include "net/encrypted_receiver.h"
 #include "net/secure_udp_endpoint.h"
@@ -27,9 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::wstring text = quelvar::datagramText(buffer.data(), length, used);
         if (text.size() >= length) __builtin_trap();
         if (!quelvar::isRecordDatagram(text)) continue;
-        quelvar::FieldMap fields;
-        quelvar::parseFieldMap(text, fields);
-        quelvar::repeatKeyOf(fields);
+        quelvar::Datagram datagram;
+        quelvar::decodeDatagram(text, datagram);
+        quelvar::repeatKeyOf(datagram.rid);
+        quelvar::MergedCall call;
+        quelvar::mergeCall(datagram.lines, quelvar::CalendarTime{2024, 6, 1, 12, 0, 0}, call);
+        if (!call.record().isRecord()) __builtin_trap();
     }
     return 0;
 }

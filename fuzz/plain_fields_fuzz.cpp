@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "filing/mac_folder.h"
 #include "message/plain_fields.h"
 #include "net/plain_receiver.h"
-#include "store/mac_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,22 +5,23 @@
 #include <cstring>
 #include <string>
 
-#include "store/biff_workbook.h"
-#include "store/compound_file.h"
+#include "xls/biff.h"
+#include "xls/compound_file.h"
+#include "xls/workbook_file.h"
 
 namespace {
 
-bool sameValues(const quelvar::Workbook& a, const quelvar::Workbook& b) {
+bool sameValues(const quelvar::xls::Workbook& a, const quelvar::xls::Workbook& b) {
     if (a.sheets.size() != b.sheets.size()) return false;
     for (std::size_t s = 0; s < a.sheets.size(); ++s) {
-        const quelvar::Sheet& x = a.sheets[s];
-        const quelvar::Sheet& y = b.sheets[s];
+        const quelvar::xls::Sheet& x = a.sheets[s];
+        const quelvar::xls::Sheet& y = b.sheets[s];
         if (x.name != y.name || x.visibility != y.visibility || x.cells.size() != y.cells.size()) return false;
         for (std::size_t c = 0; c < x.cells.size(); ++c) {
-            const quelvar::Cell& p = x.cells[c];
-            const quelvar::Cell& q = y.cells[c];
+            const quelvar::xls::Cell& p = x.cells[c];
+            const quelvar::xls::Cell& q = y.cells[c];
             if (p.row != q.row || p.column != q.column || p.kind != q.kind) return false;
-            if (p.kind == quelvar::CellKind::text ? a.strings[p.text] != b.strings[q.text]
+            if (p.kind == quelvar::xls::CellKind::text ? a.strings[p.text] != b.strings[q.text]
                                                   : std::memcmp(&p.value, &q.value, sizeof p.value) != 0)
                 return false;
         }
@@ -38,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The records alone, as if the container had held them.
         stream = file;
     }
-    quelvar::Workbook workbook;
-    quelvar::WorkbookError error;
+    quelvar::xls::Workbook workbook;
+    quelvar::xls::WorkbookError error;
     if (!quelvar::readBiffWorkbook(stream, workbook, error)) return 0;
     const std::string written = quelvar::writeCompoundFile(u"Workbook", quelvar::writeBiffWorkbook(workbook));
     std::string again;
-    quelvar::Workbook reread;
+    quelvar::xls::Workbook reread;
     if (quelvar::readCompoundStream(written, u"Workbook", again) != quelvar::CompoundReadResult::ok ||
         !quelvar::readBiffWorkbook(again, reread, error) || !sameValues(workbook, reread))
         __builtin_trap();

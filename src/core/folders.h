@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/folders.h"
+#include "platform/status.h"
 
 namespace quelvar {
 
@@ -18,9 +18,8 @@ std::string pathIn(const std::string& folder, std::string_view name);
 // parent must exist. Failures are not reported.
 void ensureFolder(const std::string& path);
 
-// Makes every folder along the path exist. A failure tells whether a name on
-// the way exists already (but is no folder) or something else went wrong.
-using FolderResult = platform::FolderResult;
-FolderResult ensureFolderPath(const std::wstring& path);
+// Makes every folder along the path exist. Fails with Status::Code::exists
+// when a name on the way exists but is no folder.
+Status ensureFolderPath(const std::wstring& path);
 
 }  // namespace quelvar

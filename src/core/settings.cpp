@@ -10,8 +10,6 @@
 
 namespace quelvar {
 
-Settings settings;
-
 namespace {
 
 // One read of the configuration file holds at most this many bytes.
@@ -53,17 +51,18 @@ std::wstring valueFrom(const std::wstring& line, std::size_t start) {
 // Lays today's empty record file into every folder under the data root, so
 // that each switch's folder shows the day even before its first call.
 void prepareDataRoot(Settings& target) {
-    if (ensureFolderPath(target.dataRoot) == FolderResult::failed) target.dataRoot.clear();
+    if (const Status made = ensureFolderPath(target.dataRoot); !made.ok() && !made.is(Status::Code::exists))
+        target.dataRoot.clear();
     const CalendarTime today = currentLocalTime();
     const std::string root = target.dataRoot.empty() ? pathIn(target.programDirAnsi, "rec") : toAnsi(target.dataRoot);
     std::vector<std::string> names;
-    if (!platform::listFolder(root, names)) return;
+    if (!platform::listFolder(root, names).ok()) return;
     for (const std::string& name : names) {
         const std::string folder = pathIn(root, name);
         if (!platform::isFolder(folder)) continue;
         const std::string file =
             pathIn(folder, formatBytes("CDR_%4d_%02d_%02d.txt", today.year, today.month, today.day));
-        if (!platform::pathExists(file)) platform::createNewFile(file, {});
+        if (!platform::pathExists(file)) static_cast<void>(platform::createNewFile(file, {}));
     }
 }
 
@@ -97,7 +96,7 @@ void applySettingsText(const std::string& contents, Settings& target, void (*pre
 
 void loadSettings(const std::string& path, Settings& target) {
     std::string contents;
-    if (!platform::readFile(path, contents)) return;
+    if (!platform::readFile(path, contents).ok()) return;
     applySettingsText(contents, target, prepareDataRoot);
 }
 

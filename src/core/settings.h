@@ -3,19 +3,18 @@
 
 namespace quelvar {
 
-// The process-wide settings. Start-up writes them; afterwards they are only
-// read.
+// What Quelvar.ini says, with the program's folder. Start-up reads them
+// once and hands them to whoever needs them; afterwards they are only read.
 struct Settings {
     int encryptMode = 1;
     std::wstring areaCode;
     std::wstring typeFilter;
     // Empty means records go under <programDir>/rec.
     std::wstring dataRoot;
-    // The program's folder in the 8-bit code page of file names.
+    // The program's folder, and the same in the 8-bit code page of file names.
+    std::wstring programDir;
     std::string programDirAnsi;
 };
-
-extern Settings settings;
 
 // Reads the configuration file at `path` into `target`. A missing file
 // leaves every setting as it was. Each PATH line also makes the data root and

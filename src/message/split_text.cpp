@@ -2,11 +2,13 @@
 
 namespace quelvar {
 
-std::size_t splitText(std::wstring_view text, std::wstring_view delimiters, std::vector<std::wstring>& parts) {
+std::size_t splitText(std::wstring_view text, std::wstring_view delimiters, std::vector<std::wstring_view>& parts) {
     parts.clear();
     std::size_t position = 0;
     while (position < text.size()) {
-        const std::size_t delimiter = text.find_first_of(delimiters, position);
+        // One delimiter, as the datagram's line feed, is one search.
+        const std::size_t delimiter = delimiters.size() == 1 ? text.find(delimiters[0], position)
+                                                             : text.find_first_of(delimiters, position);
         if (delimiter == std::wstring_view::npos) {
             parts.emplace_back(text.substr(position));
             break;

@@ -1,6 +1,7 @@
 #include "net/aes_cipher.h"
 
 #include <bit>
+#include <string>
 
 namespace quelvar {
 namespace {
@@ -120,8 +121,10 @@ Word invMixColumn(Word w) {
 
 }  // namespace
 
-int makeKey(AesCipher& cipher, const std::uint8_t* key, int keyBits) {
-    if (keyBits != 128 && keyBits != 192 && keyBits != 256) return 1;
+Status makeKey(AesCipher& cipher, const std::uint8_t* key, int keyBits) {
+    if (keyBits != 128 && keyBits != 192 && keyBits != 256)
+        return Status::error(Status::Code::unsupported, "make key", std::to_string(keyBits) + " bits",
+                             "AES takes keys of 128, 192 or 256 bits");
 
     const int nk = keyBits / 32;
     const int rounds = nk + 6;
@@ -149,7 +152,7 @@ int makeKey(AesCipher& cipher, const std::uint8_t* key, int keyBits) {
     }
 
     cipher.rounds = rounds;
-    return 0;
+    return {};
 }
 
 void encryptBlock(const AesCipher& cipher, const std::uint8_t* in, std::uint8_t* out) {

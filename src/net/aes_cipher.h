@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/status.h"
+
 namespace quelvar {
 
 // AES (FIPS-197) with keys of 128, 192 or 256 bits. Both key schedules are
@@ -18,9 +20,8 @@ struct AesCipher {
 };
 
 // Expands the first 16, 24 or 32 bytes of key for keyBits 128, 192 or 256.
-// Unlike most operations here, 0 means done: any other size gives 1 and
-// leaves the cipher exactly as it was.
-int makeKey(AesCipher& cipher, const std::uint8_t* key, int keyBits);
+// Any other size is refused and leaves the cipher exactly as it was.
+Status makeKey(AesCipher& cipher, const std::uint8_t* key, int keyBits);
 
 // One 16-byte block; in and out may be the same place.
 void encryptBlock(const AesCipher& cipher, const std::uint8_t* in, std::uint8_t* out);

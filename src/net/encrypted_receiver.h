@@ -1,26 +1,18 @@
 #pragma once
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "message/field_map.h"
+#include "filing/intake.h"
+#include "log/event_log.h"
 
 namespace quelvar {
 
-// Receives, files and acknowledges enciphered record datagrams. Returns only
-// when it cannot start, after logging why.
-void runEncryptedReceiver();
+// Receives, files and acknowledges enciphered record datagrams on UDP port
+// 1809, for ever. Returns only when it cannot start, after logging why.
+void runEncryptedReceiver(const EventLog& log, Intake& intake);
 
-// A datagram is a record when it begins with "RECORD:" in any letter case.
-bool isRecordDatagram(std::wstring_view text);
-
-// The call's key from the map of the whole datagram: the RID's 8-bit text
+// The call's key against repeats from the datagram's RID: its 8-bit text
 // before its first "-"; none when the RID has no "-".
-std::string repeatKeyOf(const FieldMap& datagramFields);
-
-// The merged record of one call from the lines of its datagram: the common
-// fields from the first line that has them, a COUNT of the lines and the
-// legs of the first five lines, each with its end time.
-std::wstring mergeCallRecord(const std::vector<std::wstring>& parts);
+std::string repeatKeyOf(std::wstring_view rid);
 
 }  // namespace quelvar

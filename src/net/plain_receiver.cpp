@@ -1,16 +1,13 @@
 #include "net/plain_receiver.h"
 
-#include <array>
-#include <string>
-#include <string_view>
+#include <vector>
 
 #include "core/format.h"
-#include "core/text.h"
+#include "filing/record_files.h"
+#include "message/plain_fields.h"
 #include "net/recent_record_table.h"
 #include "platform/clock.h"
 #include "platform/udp.h"
-#include "store/intake.h"
-#include "store/plain_writer.h"
 
 namespace quelvar {
 
@@ -20,8 +17,61 @@ constexpr int recordPort = 1809;
 // Room in the kernel for bursts that come faster than records are filed.
 constexpr int burstBufferBytes = 16 << 20;
 
-// Room for the largest datagram and a zero byte behind it.
-std::array<unsigned char, platform::largestDatagram + 1> receiveBuffer;
+// Everything one datagram meets on its way, owned by the loop.
+struct Receiver {
+    const EventLog& log;
+    PlainRecordWriter& writer;
+    platform::SocketHandle socket;
+    RecentRecordTable recentRecords;
+};
+
+// The answer is its text and one zero byte.
+void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer& sender) {
+    std::string datagram(text);
+    datagram.push_back('\0');
+    if (!platform::sendDatagram(receiver.socket, reinterpret_cast<const unsigned char*>(datagram.data()),
+                                datagram.size(), sender)
+             .ok())
+        receiver.log.writeBytes("sendto error!");
+}
+
+// One datagram, from its text to its acknowledgement.
+void handleDatagram(Receiver& receiver, std::string_view text, const platform::Peer& sender) {
+    if (!isPlainRecord(text)) {
+        receiver.log.writeBytes(formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
+        return;
+    }
+    const std::string key = plainRepeatKey(text);
+    std::string firstAnswer;
+    if (receiver.recentRecords.isRepeatedRecord(key, platform::currentTime(), &firstAnswer)) {
+        // Filed already; the switch may have lost our answer, so answer again.
+        acknowledge(receiver, firstAnswer, sender);
+        return;
+    }
+    receiver.log.writeBytes(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
+    if (text.starts_with("RECORD")) {
+        PlainFields fields;
+        extractPlainFields(text, fields);
+        const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
+        for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
+            if (!line->ok()) receiver.log.writeBytes(recordNotWrittenBytes(*line));
+        if (!stored.written()) {
+            // Not acknowledged: the switch sends it again, and that copy must
+            // not be taken for a repeat.
+            receiver.recentRecords.forgetRecord(key);
+            return;
+        }
+    } else {
+        // A head in another letter case passes as a record, but only "RECORD"
+        // is filed: the text goes to the log as it came.
+        receiver.log.writeBytes(text);
+    }
+    // The text before the first "&"; none at all without one.
+    const std::size_t ampersand = text.find('&');
+    const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
+    acknowledge(receiver, answer, sender);
+    receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
+}
 
 }  // namespace
 
@@ -44,77 +94,37 @@ std::string plainRepeatKey(std::string_view text) {
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
 
-namespace {
+void runPlainReceiver(const EventLog& log, PlainRecordWriter& writer) {
+    Receiver receiver{log, writer, platform::invalidSocket, {}};
+    const Status opened = platform::openUdpSocket(receiver.socket);
+    if (opened.is(Status::Code::unavailable)) {
+        log.write(L"start ws failed!\r\n");
+        return;
+    }
+    if (opened.is(Status::Code::unsupported)) {
+        log.write(L"ws version error\r\n");
+        return;
+    }
+    if (!opened.ok() || !platform::bindUdpPort(receiver.socket, recordPort).ok()) {
+        log.write(L"bind failed!\r\n");
+        if (receiver.socket != platform::invalidSocket) platform::closeSocket(receiver.socket);
+        return;
+    }
+    platform::enlargeReceiveBuffer(receiver.socket, burstBufferBytes);
 
-void acknowledge(platform::SocketHandle socket, const std::string& text, const std::string& address, int port) {
-    std::string datagram = text;
-    datagram.push_back('\0');
-    if (!platform::sendDatagram(socket, reinterpret_cast<const unsigned char*>(datagram.data()), datagram.size(),
-                                address, port))
-        storePlainRecord("sendto error!");
-}
-
-void handleDatagram(platform::SocketHandle socket, std::string_view text, const std::string& address, int port) {
-    if (!isPlainRecord(text)) {
-        storePlainRecord(formatBytes("unknown message %s:%d [%s]", address, port, text));
-        return;
-    }
-    const std::string key = plainRepeatKey(text);
-    std::wstring firstAcknowledgement;
-    if (isRepeatedRecord(key, platform::currentTime(), &firstAcknowledgement)) {
-        // Filed already; the switch may have lost our answer, so answer again.
-        acknowledge(socket, toAnsi(firstAcknowledgement), address, port);
-        return;
-    }
-    storePlainRecord(formatBytes("recvfrom %s:%d [%s]", address, port, text));
-    if (!storePlainRecord(text)) {
-        // Not acknowledged: the switch sends it again, and that copy must
-        // not be taken for a repeat.
-        forgetRecord(key);
-        return;
-    }
-    // The text before the first "&"; none at all without one.
-    const std::size_t ampersand = text.find('&');
-    const std::string acknowledgement(ampersand == std::string_view::npos ? std::string_view()
-                                                                          : text.substr(0, ampersand));
-    acknowledge(socket, acknowledgement, address, port);
-    rememberAcknowledgement(key, fromAnsi(acknowledgement));
-}
-
-}  // namespace
-
-void runPlainReceiver() {
-    int major = 0, minor = 0;
-    if (!platform::startSocketLayer(major, minor)) {
-        submitMessage(L"start ws failed!\r\n");
-        return;
-    }
-    if (major != 1 || minor != major) {
-        platform::stopSocketLayer();
-        submitMessage(L"ws version error\r\n");
-        return;
-    }
-    const platform::SocketHandle socket = platform::openUdpSocket();
-    if (socket == platform::invalidSocket || !platform::bindUdpPort(socket, recordPort)) {
-        submitMessage(L"bind failed!\r\n");
-        if (socket != platform::invalidSocket) platform::closeSocket(socket);
-        platform::stopSocketLayer();
-        return;
-    }
-    platform::enlargeReceiveBuffer(socket, burstBufferBytes);
-    std::string address;
-    int port = 0;
+    // Room for the largest datagram and a zero byte behind it.
+    std::vector<unsigned char> buffer(platform::largestDatagram + 1);
+    platform::Peer sender;
     for (;;) {
-        const long received =
-            platform::receiveDatagram(socket, receiveBuffer.data(), receiveBuffer.size() - 1, &address, &port);
-        if (received <= 0) {
+        std::size_t length = 0;
+        if (!platform::receiveDatagram(receiver.socket, buffer.data(), buffer.size() - 1, length, &sender).ok() ||
+            length == 0) {
             platform::sleepMilliseconds(10);
             continue;
         }
         // The text ends at the first zero byte, or with the datagram.
-        receiveBuffer[static_cast<std::size_t>(received)] = 0;
-        const auto* begin = reinterpret_cast<const char*>(receiveBuffer.data());
-        handleDatagram(socket, std::string_view(begin), address, port);
+        buffer[length] = 0;
+        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), sender);
     }
 }
 

@@ -1,66 +1,59 @@
 #include "net/recent_record_table.h"
 
 #include <algorithm>
-#include <vector>
-
-#include "core/text.h"
 
 namespace quelvar {
-
-RecentRecordTable recentRecords;
 
 namespace {
 
 std::string cut(std::string_view key) { return std::string(key.substr(0, RecentRecordTable::longestKey)); }
 
-void sweep(RecentRecordTable& table, TimeValue now) {
-    if (now < table.latest) {
-        // The clock went back: the stamps are no longer in order.
-        std::erase_if(table.entries,
-                      [&](const auto& entry) { return now - entry.second.stamp > RecentRecordTable::windowSeconds; });
-        table.stamps.clear();
-        for (const auto& [key, entry] : table.entries) table.stamps.emplace_back(entry.stamp, key);
-        std::sort(table.stamps.begin(), table.stamps.end());
-    }
-    table.latest = now;
-    while (!table.stamps.empty() && now - table.stamps.front().first > RecentRecordTable::windowSeconds) {
-        const auto found = table.entries.find(table.stamps.front().second);
-        // A key renewed since has a later stamp further back in the line.
-        if (found != table.entries.end() && found->second.stamp == table.stamps.front().first)
-            table.entries.erase(found);
-        table.stamps.pop_front();
-    }
-}
-
 }  // namespace
 
-void clearRecentRecords(RecentRecordTable& table) {
-    table.entries.clear();
-    table.stamps.clear();
-    table.latest = 0;
+void RecentRecordTable::sweep(TimeValue now) {
+    if (now < latest_) {
+        // The clock went back: the stamps are no longer in order.
+        std::erase_if(entries_, [&](const auto& entry) { return now - entry.second.stamp > windowSeconds; });
+        stamps_.clear();
+        for (const auto& [key, entry] : entries_) stamps_.emplace_back(entry.stamp, key);
+        std::sort(stamps_.begin(), stamps_.end());
+    }
+    latest_ = now;
+    while (!stamps_.empty() && now - stamps_.front().first > windowSeconds) {
+        const auto found = entries_.find(stamps_.front().second);
+        // A key renewed since has a later stamp further back in the line.
+        if (found != entries_.end() && found->second.stamp == stamps_.front().first) entries_.erase(found);
+        stamps_.pop_front();
+    }
 }
 
-bool isRepeatedRecord(std::string_view key, TimeValue now, std::wstring* acknowledgement, RecentRecordTable& table) {
+void RecentRecordTable::clearRecentRecords() {
+    entries_.clear();
+    stamps_.clear();
+    latest_ = 0;
+}
+
+bool RecentRecordTable::isRepeatedRecord(std::string_view key, TimeValue now, std::string* acknowledgement) {
     if (key.empty()) return false;
-    const std::string kept = cut(key);
-    sweep(table, now);
-    if (const auto found = table.entries.find(kept); found != table.entries.end()) {
+    std::string kept = cut(key);
+    sweep(now);
+    if (const auto found = entries_.find(kept); found != entries_.end()) {
         found->second.stamp = now;
-        table.stamps.emplace_back(now, kept);
-        if (acknowledgement != nullptr) *acknowledgement = fromAnsi(found->second.acknowledgement);
+        stamps_.emplace_back(now, std::move(kept));
+        if (acknowledgement != nullptr) *acknowledgement = found->second.acknowledgement;
         return true;
     }
-    if (table.entries.size() >= table.capacity) return false;
-    table.entries.emplace(kept, RecentRecordTable::Entry{now, {}});
-    table.stamps.emplace_back(now, kept);
+    if (entries_.size() >= capacity_) return false;
+    entries_.emplace(kept, Entry{now, {}});
+    stamps_.emplace_back(now, std::move(kept));
     return false;
 }
 
-void rememberAcknowledgement(std::string_view key, const std::wstring& acknowledgement, RecentRecordTable& table) {
-    if (const auto found = table.entries.find(cut(key)); found != table.entries.end())
-        found->second.acknowledgement = toAnsi(acknowledgement);
+void RecentRecordTable::rememberAcknowledgement(std::string_view key, std::string acknowledgement) {
+    if (const auto found = entries_.find(cut(key)); found != entries_.end())
+        found->second.acknowledgement = std::move(acknowledgement);
 }
 
-void forgetRecord(std::string_view key, RecentRecordTable& table) { table.entries.erase(cut(key)); }
+void RecentRecordTable::forgetRecord(std::string_view key) { entries_.erase(cut(key)); }
 
 }  // namespace quelvar

@@ -10,50 +10,52 @@
 
 namespace quelvar {
 
-// The keys of the record datagrams of the last 10 seconds, so that a
-// repeat is not filed twice. When it is full, new keys are not remembered.
-// It holds enough keys for a 10-second window at well over the collector's
-// top rate; a table of a few hundred keys would be full, and repeats filed
-// twice, at a few dozen records a second.
-struct RecentRecordTable {
+// The keys of the record datagrams of the last 10 seconds, so that a repeat
+// is not filed twice, with what each was acknowledged with, so that a repeat
+// is answered alike. When it is full, new keys are not remembered. It holds
+// enough keys for a 10-second window at well over the collector's top rate;
+// a table of a few hundred keys would be full, and repeats filed twice, at a
+// few dozen records a second. The receive loop that uses it owns it.
+class RecentRecordTable {
+public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 18;
     static constexpr std::size_t longestKey = 127;
     static constexpr TimeValue windowSeconds = 10;
 
+    RecentRecordTable() = default;
+    explicit RecentRecordTable(std::size_t capacity) : capacity_(capacity) {}
+
+    // Sets every entry free.
+    void clearRecentRecords();
+
+    // True when the key was seen within the window; that renews its stamp,
+    // and `acknowledgement` receives what its first copy was acknowledged
+    // with. Otherwise the key is remembered (if there is room) and the answer
+    // is false. An empty key is never a repeat. Keys are cut to 127 bytes.
+    bool isRepeatedRecord(std::string_view key, TimeValue now, std::string* acknowledgement = nullptr);
+
+    // Notes what a remembered key's datagram was acknowledged with.
+    void rememberAcknowledgement(std::string_view key, std::string acknowledgement);
+
+    // Forgets a key, so that the next copy of its datagram counts as new.
+    void forgetRecord(std::string_view key);
+
+    std::size_t size() const { return entries_.size(); }
+
+private:
     struct Entry {
         TimeValue stamp = 0;
-        // What the first copy was acknowledged with, to answer its repeats.
         std::string acknowledgement;
     };
 
-    explicit RecentRecordTable(std::size_t keys = defaultCapacity) : capacity(keys) {}
+    void sweep(TimeValue now);
 
-    std::size_t capacity;
-    std::unordered_map<std::string, Entry> entries;
+    std::size_t capacity_ = defaultCapacity;
+    std::unordered_map<std::string, Entry> entries_;
     // Every stamp given, oldest first, so that the sweep stops at the first
     // that is still in the window.
-    std::deque<std::pair<TimeValue, std::string>> stamps;
-    TimeValue latest = 0;
+    std::deque<std::pair<TimeValue, std::string>> stamps_;
+    TimeValue latest_ = 0;
 };
-
-// The table of the running process.
-extern RecentRecordTable recentRecords;
-
-// Sets every entry free.
-void clearRecentRecords(RecentRecordTable& table = recentRecords);
-
-// True when the key was seen within the window; that renews its stamp, and
-// `acknowledgement` receives what its first copy was acknowledged with.
-// Otherwise the key is remembered (if there is room) and the answer is
-// false. An empty key is never a repeat. Keys are cut to 127 bytes.
-bool isRepeatedRecord(std::string_view key, TimeValue now, std::wstring* acknowledgement = nullptr,
-                      RecentRecordTable& table = recentRecords);
-
-// Notes what a remembered key's datagram was acknowledged with.
-void rememberAcknowledgement(std::string_view key, const std::wstring& acknowledgement,
-                             RecentRecordTable& table = recentRecords);
-
-// Forgets a key, so that the next copy of its datagram counts as new.
-void forgetRecord(std::string_view key, RecentRecordTable& table = recentRecords);
 
 }  // namespace quelvar

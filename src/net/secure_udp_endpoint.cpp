@@ -20,31 +20,30 @@ constexpr int socketBufferBytes = 32768;
 // them here meanwhile (a burst of 10,000 small datagrams needs about 8 MiB).
 constexpr int burstBufferBytes = 16 << 20;
 
-std::array<unsigned char, bufferBytes> receiveBuffer;
-std::array<unsigned char, bufferBytes> sendBuffer;
-
 }  // namespace
+
+SecureUdpEndpoint::SecureUdpEndpoint() : receiveBuffer_(bufferBytes), sendBuffer_(bufferBytes) {}
 
 SecureUdpEndpoint::~SecureUdpEndpoint() { close(); }
 
-int SecureUdpEndpoint::create(int protocol, int port) {
-    if (protocol != 17) return 0;
-    socketHandle = platform::openUdpSocket();
-    if (socketHandle == platform::invalidSocket) return 0;
+Status SecureUdpEndpoint::create(int protocol) {
+    if (protocol != 17)
+        return Status::error(Status::Code::unsupported, "open", "socket of protocol " + std::to_string(protocol),
+                             "only UDP (17) is carried");
+    close();
+    if (Status opened = platform::openUdpSocket(socketHandle); !opened.ok()) return opened;
     platform::setSocketOptions(socketHandle, socketBufferBytes, socketBufferBytes);
     platform::enlargeReceiveBuffer(socketHandle, burstBufferBytes);
-    bindPort(port);
-    return 1;
+    return {};
 }
 
-int SecureUdpEndpoint::bindPort(int port) { return platform::bindUdpPort(socketHandle, port) ? 1 : 0; }
+Status SecureUdpEndpoint::bindPort(int port) { return platform::bindUdpPort(socketHandle, port); }
 
-int SecureUdpEndpoint::close() {
+void SecureUdpEndpoint::close() {
     if (socketHandle != platform::invalidSocket) {
         platform::closeSocket(socketHandle);
         socketHandle = platform::invalidSocket;
     }
-    return 1;
 }
 
 void SecureUdpEndpoint::setKey(const std::wstring* keyText, int keyBits) {
@@ -53,47 +52,32 @@ void SecureUdpEndpoint::setKey(const std::wstring* keyText, int keyBits) {
     std::array<std::uint8_t, 256> key{};
     const std::string bytes = toGbk(*keyText);
     std::memcpy(key.data(), bytes.data(), std::min(bytes.size(), key.size() - 1));
-    makeKey(cipher, key.data(), keyBits);
+    static_cast<void>(makeKey(cipher, key.data(), keyBits));
 }
 
-long SecureUdpEndpoint::receiveFrom(unsigned char* buffer, std::size_t size, std::wstring* address, int* port) {
-    std::memset(buffer, 0, size);
-    std::string dotted;
-    const long received = platform::receiveDatagram(socketHandle, buffer, size, address ? &dotted : nullptr, port);
-    if (received > 0 && address != nullptr) *address = fromAnsi(dotted);
-    return received;
-}
-
-long SecureUdpEndpoint::receiveText(std::wstring& text, std::wstring* address, int* port) {
+Status SecureUdpEndpoint::receiveText(std::wstring& text, platform::Peer& sender, std::size_t& length) {
     // Only the block behind the datagram needs to be zero, not the whole
     // buffer: clearing 64 KiB for every datagram was most of the work.
-    std::string dotted;
-    const long received = platform::receiveDatagram(socketHandle, receiveBuffer.data(),
-                                                    receiveBuffer.size() - blockBytes, address ? &dotted : nullptr, port);
-    if (received <= 0) return received;
-    if (address != nullptr) *address = fromAnsi(dotted);
-    text = datagramText(receiveBuffer.data(), static_cast<std::size_t>(received), cipherOn == 1 ? &cipher : nullptr);
-    return received;
+    const Status received = platform::receiveDatagram(socketHandle, receiveBuffer_.data(),
+                                                      receiveBuffer_.size() - blockBytes, length, &sender);
+    if (!received.ok() || length == 0) return received;
+    text = datagramText(receiveBuffer_.data(), length, cipherOn == 1 ? &cipher : nullptr);
+    return {};
 }
 
-int SecureUdpEndpoint::sendTo(const unsigned char* bytes, std::size_t count, const std::wstring* address, int port) {
-    if (address != nullptr && port != 0)
-        return platform::sendDatagram(socketHandle, bytes, count, toAnsi(*address), port) ? 1 : 0;
-    return platform::sendConnected(socketHandle, bytes, count) ? 1 : 0;
-}
-
-int SecureUdpEndpoint::sendText(std::wstring_view text, const std::wstring* address, int port) {
+Status SecureUdpEndpoint::sendText(std::wstring_view text, const platform::Peer& target) {
     const std::string bytes = toGbk(text);
     std::size_t length = bytes.size() + 1;
     if (cipherOn == 1) length += blockBytes - length % blockBytes;
-    if (length > platform::largestDatagram) return 0;
-    std::memcpy(sendBuffer.data(), bytes.data(), bytes.size());
-    std::memset(sendBuffer.data() + bytes.size(), 0, length - bytes.size());
-    if (cipherOn == 1) encryptBuffer(cipher, sendBuffer.data(), length);
-    if (address == nullptr) return sendTo(sendBuffer.data(), length, nullptr, 0);
-    std::wstring dotted;
-    if (!resolveHost(*address, dotted)) return 0;
-    return sendTo(sendBuffer.data(), length, &dotted, port);
+    if (length > platform::largestDatagram)
+        return Status::error(Status::Code::failed, "send to", target.address,
+                             "the text does not fit into one datagram");
+    std::memcpy(sendBuffer_.data(), bytes.data(), bytes.size());
+    std::memset(sendBuffer_.data() + bytes.size(), 0, length - bytes.size());
+    if (cipherOn == 1) encryptBuffer(cipher, sendBuffer_.data(), length);
+    platform::Peer resolved{{}, target.port};
+    if (Status found = resolveHost(target.address, resolved.address); !found.ok()) return found;
+    return platform::sendDatagram(socketHandle, sendBuffer_.data(), length, resolved);
 }
 
 std::wstring datagramText(unsigned char* datagram, std::size_t length, const AesCipher* cipher) {
@@ -108,16 +92,12 @@ std::wstring datagramText(unsigned char* datagram, std::size_t length, const Aes
     return text;
 }
 
-int resolveHost(const std::wstring& host, std::wstring& dotted) {
-    const std::string name = toAnsi(host);
-    if (platform::isDottedAddress(name)) {
+Status resolveHost(const std::string& host, std::string& dotted) {
+    if (platform::isDottedAddress(host)) {
         dotted = host;
-        return 1;
+        return {};
     }
-    std::string found;
-    if (!platform::lookupHost(name, found)) return 0;
-    dotted = fromAnsi(found);
-    return 1;
+    return platform::lookupHost(host, dotted);
 }
 
 }  // namespace quelvar

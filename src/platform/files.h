@@ -1,28 +1,91 @@
 #pragma once
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/status.h"
+
+// Files and folders. Paths cross the seam in the 8-bit code page of file
+// names (UTF-8 on Linux, the ANSI code page on Windows).
 namespace quelvar::platform {
 
-// Reads the whole file. False when it cannot be opened or read.
-bool readFile(const std::string& path, std::string& contents);
+#ifdef _WIN32
+inline constexpr char pathSeparator = '\\';
+#else
+inline constexpr char pathSeparator = '/';
+#endif
+
+// Full path of the running executable as the file system spells it, or
+// empty text when it cannot be fetched or the code page cannot show it.
+std::string executablePath();
+
+// The whole file; notFound when there is none.
+[[nodiscard]] Status readFile(const std::string& path, std::string& contents);
 
 // Opens the file for appending (creating it when missing), writes the bytes
-// and closes it again. False when any of these steps fails.
-bool appendToFile(const std::string& path, std::string_view bytes);
+// and closes it again. notFound when a folder of the path is missing.
+[[nodiscard]] Status appendToFile(const std::string& path, std::string_view bytes);
 
-enum class WriteResult {
-    ok,
-    folderMissing,  // a folder of the path does not exist; nothing was written
-    failed,         // lastErrorText() says why
+// The same, putting `header` first when the file is empty at that moment;
+// header and bytes go out in one write. A write cut short (a full disk) is
+// taken back, so that the file never holds half a line.
+[[nodiscard]] Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes);
+
+// Creates a file that must not exist yet with the bytes in it. A file that
+// cannot be written whole is removed again.
+[[nodiscard]] Status createNewFile(const std::string& path, std::string_view bytes);
+
+// One folder whose parent must exist; a folder that is there already is
+// fine.
+[[nodiscard]] Status makeFolder(const std::string& path);
+// Every folder along the path, from the root down. `exists` when a name on
+// the way exists but is no folder.
+[[nodiscard]] Status makeFolderChain(const std::string& path);
+bool pathExists(const std::string& path);
+bool isFolder(const std::string& path);
+// Names of a folder's entries, without "." and "..".
+[[nodiscard]] Status listFolder(const std::string& path, std::vector<std::string>& names);
+
+// What this system's file systems refuse in a name taken from a datagram,
+// beyond the separators, so that such a name can be made safe: a character
+// no name may hold, one a name may not end in (it would be dropped), and a
+// name the system keeps for a device.
+bool refusedInName(wchar_t c);
+bool refusedAtEnd(wchar_t c);
+bool reservedName(std::wstring_view name);
+
+// Whether another program has the file open for editing: on Windows it
+// cannot be opened without sharing; elsewhere an office suite's lock file
+// ".~lock.<name>#" lies beside it, or another process holds a record lock on
+// it. A missing file is in nobody's use.
+bool fileInUse(const std::string& path);
+
+// A file held under this process's write lock from open() until close() or
+// the object's end. Its contents are replaced whole: written beside it,
+// flushed and renamed over it, so that a reader or a crash sees the old file
+// or the new one.
+class LockedFile {
+public:
+    LockedFile() = default;
+    ~LockedFile();
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    // Opens the file for reading and writing and locks it without waiting:
+    // notFound when there is no such file yet (replace() creates it), busy
+    // when another process holds it.
+    [[nodiscard]] Status open(const std::string& path);
+    // The whole file, read through the locked handle.
+    [[nodiscard]] Status read(std::string& contents);
+    // The new contents, given in pieces, in place of the old (or of nothing
+    // after notFound). On failure the old file is as it was.
+    [[nodiscard]] Status replace(std::initializer_list<std::string_view> pieces);
+    void close();
+
+private:
+    std::string path_;
+    int descriptor_ = -1;
 };
-
-// Appends to the file like appendToFile, putting `header` first when the
-// file is empty at that moment. Header and bytes go out in one write.
-WriteResult appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes);
-
-// Creates a file that must not exist yet, writes the bytes and closes it. A
-// file that cannot be written whole is removed again, so no half file stays.
-bool createNewFile(const std::string& path, std::string_view bytes);
 
 }  // namespace quelvar::platform

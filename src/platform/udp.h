@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/status.h"
+
+// IPv4 UDP sockets. On Windows the socket library is started, and its
+// version checked, by the first operation that needs it.
 namespace quelvar::platform {
 
 #ifdef _WIN32
@@ -16,50 +20,49 @@ inline constexpr SocketHandle invalidSocket = -1;
 // The largest payload of one IPv4 UDP datagram.
 inline constexpr std::size_t largestDatagram = 65507;
 
-// Starts the system's socket layer asking for version 1.1, and gives the
-// version it granted. Where sockets need no start, it succeeds with 1.1.
-// Every other operation here starts the layer by itself when it must.
-bool startSocketLayer(int& major, int& minor);
-// Undoes one successful startSocketLayer.
-void stopSocketLayer();
+// Where a datagram came from: a dotted IPv4 address and a port.
+struct Peer {
+    std::string address;
+    int port = 0;
+};
 
-// A blocking IPv4 UDP socket, or invalidSocket.
-SocketHandle openUdpSocket();
+// A blocking socket. `unavailable` when the system's socket library cannot
+// be started, `unsupported` when it cannot give the version needed.
+[[nodiscard]] Status openUdpSocket(SocketHandle& socket);
 
-// Buffer sizes and address reuse (on Windows, where reuse would let another
-// program take over the port, the port is bound exclusively instead);
-// failures are not reported.
+// Buffer sizes, and address reuse where the system lets a second program
+// share the port only when both ask for it; failures are not reported.
 void setSocketOptions(SocketHandle socket, int sendBufferBytes, int receiveBufferBytes);
 
 // Asks for a receive buffer of that size, beyond the system's usual limit
 // where the process may; gives the size the system granted.
 int enlargeReceiveBuffer(SocketHandle socket, int bytes);
 
-// Binds to every local IPv4 address and the port.
-bool bindUdpPort(SocketHandle socket, int port);
+// Binds to every local IPv4 address and the port. On Windows the port is
+// taken exclusively, so that a second program cannot take its datagrams.
+[[nodiscard]] Status bindUdpPort(SocketHandle socket, int port);
 
-// Receives one datagram whole. Gives its length, or 0 or less when nothing
-// was received; the sender's dotted address and port when asked for.
-long receiveDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size, std::string* address, int* port);
+// Receives one datagram whole into the buffer: its length (which may be 0),
+// and the sender when asked for.
+[[nodiscard]] Status receiveDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size, std::size_t& length,
+                       Peer* sender);
 
-// One send of all bytes to a dotted IPv4 address (empty: 0.0.0.0) and port.
-// True only when every byte went out.
-bool sendDatagram(SocketHandle socket, const unsigned char* bytes, std::size_t count, const std::string& address,
-                  int port);
+// One datagram of all bytes to a dotted IPv4 address (empty: 0.0.0.0) and port.
+[[nodiscard]] Status sendDatagram(SocketHandle socket, const unsigned char* bytes, std::size_t count, const Peer& target);
 
-// One send on a connected socket.
-bool sendConnected(SocketHandle socket, const unsigned char* bytes, std::size_t count);
+// One datagram on a connected socket.
+[[nodiscard]] Status sendConnected(SocketHandle socket, const unsigned char* bytes, std::size_t count);
 
 void closeSocket(SocketHandle socket);
 
-// Waits until a datagram can be received: 1, or 0 when the time ran out,
-// -1 on error.
-int waitForDatagram(SocketHandle socket, int timeoutMilliseconds);
+// Waits until a datagram can be received, at most the given time: `ready`
+// tells whether one can.
+[[nodiscard]] Status waitForDatagram(SocketHandle socket, int timeoutMilliseconds, bool& ready);
 
 // True when the text is an IPv4 address in dotted form.
 bool isDottedAddress(const std::string& host);
 
 // The first IPv4 address of a host name, in dotted form.
-bool lookupHost(const std::string& host, std::string& dotted);
+[[nodiscard]] Status lookupHost(const std::string& host, std::string& dotted);
 
 }  // namespace quelvar::platform

@@ -76,11 +76,12 @@ TEST(SplitText, CutsAtEveryDelimiter) {
         {L"", {}},
     };
     for (const auto& each : cases) {
-        std::vector<std::wstring> parts{L"stale"};
+        std::vector<std::wstring_view> parts{L"stale"};
         EXPECT_EQ(splitText(each.text, L"\n", parts), each.parts.size());
-        EXPECT_EQ(parts, each.parts) << testing::PrintToString(std::wstring(each.text));
+        EXPECT_EQ(std::vector<std::wstring>(parts.begin(), parts.end()), each.parts)
+            << testing::PrintToString(std::wstring(each.text));
     }
-    std::vector<std::wstring> parts;
+    std::vector<std::wstring_view> parts;
     EXPECT_EQ(splitText(L"a,b;c", L",;", parts), 3u);
 }
 

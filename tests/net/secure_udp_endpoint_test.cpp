@@ -66,21 +66,22 @@ class EndpointTest : public testing::Test {
 protected:
     void SetUp() override {
         port = Peer::freePort();
-        ASSERT_EQ(endpoint.create(17, port), 1);
+        ASSERT_TRUE(endpoint.create(17).ok());
+        ASSERT_TRUE(endpoint.bindPort(port).ok());
         endpoint.setKey(&keyText, 128);
     }
     // Sends raw bytes to the endpoint and receives them as text.
-    long roundTrip(const std::string& datagram, std::wstring& text) {
+    std::size_t roundTrip(const std::string& datagram, std::wstring& text) {
         peer.sendTo(port, datagram);
-        std::wstring address;
-        int senderPort = 0;
-        const long received = endpoint.receiveText(text, &address, &senderPort);
-        EXPECT_EQ(address, L"127.0.0.1");
-        EXPECT_EQ(senderPort, peer.port());
+        platform::Peer sender;
+        std::size_t received = 0;
+        EXPECT_TRUE(endpoint.receiveText(text, sender, received).ok());
+        EXPECT_EQ(sender.address, "127.0.0.1");
+        EXPECT_EQ(sender.port, peer.port());
         return received;
     }
+    platform::Peer back() const { return {"127.0.0.1", peer.port()}; }
     const std::wstring keyText = L"LumenHarpQi";
-    const std::wstring loopback = L"127.0.0.1";
     SecureUdpEndpoint endpoint;
     Peer peer;
     int port = 0;
@@ -93,40 +94,40 @@ TEST_F(EndpointTest, SendsTextClosedAndPaddedToWholeBlocks) {
     } cases[] = {{0, 16}, {11, 16}, {14, 16}, {15, 32}, {16, 32}};
     for (const auto& each : cases) {
         const std::string text(each.textBytes, 'r');
-        ASSERT_EQ(endpoint.sendText(std::wstring(text.begin(), text.end()), &loopback, peer.port()), 1);
+        ASSERT_TRUE(endpoint.sendText(std::wstring(text.begin(), text.end()), back()).ok());
         const auto datagram = peer.receive();
         ASSERT_TRUE(datagram.has_value());
         ASSERT_EQ(datagram->size(), each.datagramBytes) << each.textBytes;
         EXPECT_EQ(openSsl(*datagram, false), text + std::string(each.datagramBytes - text.size(), '\0'));
     }
-    ASSERT_EQ(endpoint.sendText(L"RECORD:ID=中", &loopback, peer.port()), 1);
+    ASSERT_TRUE(endpoint.sendText(L"RECORD:ID=中", back()).ok());
     EXPECT_EQ(openSsl(*peer.receive(), false), std::string("RECORD:ID=\xD6\xD0\0\0\0\0", 16));
 }
 
 TEST_F(EndpointTest, WithoutKeySendsTheTextAndItsTerminatorOnly) {
     endpoint.setKey(nullptr, 128);
-    ASSERT_EQ(endpoint.sendText(L"hello", &loopback, peer.port()), 1);
+    ASSERT_TRUE(endpoint.sendText(L"hello", back()).ok());
     EXPECT_EQ(peer.receive(), std::string("hello\0", 6));
 }
 
 TEST_F(EndpointTest, ReceivesAndDeciphersWholeAndPartialBlocks) {
     std::wstring text = L"untouched";
     // Whole blocks; the text ends at the first zero byte.
-    EXPECT_EQ(roundTrip(openSsl(std::string("RECORD:ID=1&\0\0\0\0ABCDEFGHIJKLMNOP", 32), true), text), 32);
+    EXPECT_EQ(roundTrip(openSsl(std::string("RECORD:ID=1&\0\0\0\0ABCDEFGHIJKLMNOP", 32), true), text), 32u);
     EXPECT_EQ(text, L"RECORD:ID=1&");
     // GBK text is read as GBK.
-    EXPECT_EQ(roundTrip(openSsl("\xD6\xD0\xCE\xC4" + std::string(12, '\0'), true), text), 16);
+    EXPECT_EQ(roundTrip(openSsl("\xD6\xD0\xCE\xC4" + std::string(12, '\0'), true), text), 16u);
     EXPECT_EQ(text, L"中文");
     // In a 33-byte datagram the last byte stays as it came.
     std::string wide;
     for (int index = 0; index < 16; ++index) wide += "\xD6\xD0";
-    EXPECT_EQ(roundTrip(openSsl(wide, true) + "Z", text), 33);
+    EXPECT_EQ(roundTrip(openSsl(wide, true) + "Z", text), 33u);
     EXPECT_EQ(text, std::wstring(16, L'中') + L"Z");
     // A 16-byte plaintext without terminator does not fit: empty text.
-    EXPECT_EQ(roundTrip(openSsl(std::string(16, 'A'), true), text), 16);
+    EXPECT_EQ(roundTrip(openSsl(std::string(16, 'A'), true), text), 16u);
     EXPECT_EQ(text, L"");
     // A 1-byte datagram is not deciphered at all.
-    EXPECT_EQ(roundTrip(std::string(1, '\0'), text), 1);
+    EXPECT_EQ(roundTrip(std::string(1, '\0'), text), 1u);
     EXPECT_EQ(text, L"");
 }
 
@@ -143,7 +144,7 @@ TEST_F(EndpointTest, DeciphersATrailingPartialBlockWithTheZerosBehindIt) {
         }
     }
     std::wstring text;
-    EXPECT_EQ(roundTrip(openSsl("ABCDEFGHIJKLMNOP", true) + tail, text), 20);
+    EXPECT_EQ(roundTrip(openSsl("ABCDEFGHIJKLMNOP", true) + tail, text), 20u);
     EXPECT_EQ(text, L"ABCDEFGHIJKLMNOPQ");
 }
 
@@ -152,28 +153,43 @@ TEST_F(EndpointTest, ReceivesDatagramsUpToTheUdpMaximumWhole) {
     std::string plain = record + '\0';
     plain.append(16 - plain.size() % 16, '\0');
     std::wstring text;
-    EXPECT_EQ(roundTrip(openSsl(plain, true), text), static_cast<long>(plain.size()));
+    EXPECT_EQ(roundTrip(openSsl(plain, true), text), plain.size());
     EXPECT_EQ(text, std::wstring(record.begin(), record.end()));
 }
 
 TEST(ResolveHost, TakesDottedAddressesAsTheyAreAndLooksUpNames) {
-    std::wstring dotted;
-    EXPECT_EQ(resolveHost(L"127.0.0.1", dotted), 1);
-    EXPECT_EQ(dotted, L"127.0.0.1");
-    EXPECT_EQ(resolveHost(L"localhost", dotted), 1);
-    EXPECT_EQ(dotted.substr(0, 4), L"127.");
-    EXPECT_EQ(resolveHost(L"no-such-host.invalid", dotted), 0);
+    std::string dotted;
+    EXPECT_TRUE(resolveHost("127.0.0.1", dotted).ok());
+    EXPECT_EQ(dotted, "127.0.0.1");
+    EXPECT_TRUE(resolveHost("localhost", dotted).ok());
+    EXPECT_EQ(dotted.substr(0, 4), "127.");
+    EXPECT_TRUE(resolveHost("no-such-host.invalid", dotted).is(Status::Code::notFound));
 
     SecureUdpEndpoint endpoint;
-    ASSERT_EQ(endpoint.create(17, 0), 1);
-    const std::wstring unknown = L"no-such-host.invalid";
-    EXPECT_EQ(endpoint.sendText(L"RECORD:ID=1", &unknown, 1809), 0);
+    ASSERT_TRUE(endpoint.create(17).ok());
+    const Status sent = endpoint.sendText(L"RECORD:ID=1", {"no-such-host.invalid", 1809});
+    EXPECT_FALSE(sent.ok());
+    EXPECT_EQ(sent.subject(), "no-such-host.invalid");
 }
 
-TEST(SecureUdpEndpoint, CloseWithoutSocketGivesOne) {
+TEST(SecureUdpEndpoint, CarriesOnlyUdpAndClosesWithoutASocket) {
     SecureUdpEndpoint endpoint;
-    EXPECT_EQ(endpoint.close(), 1);
-    EXPECT_EQ(endpoint.create(6, 0), 0) << "only UDP";
+    endpoint.close();
+    EXPECT_TRUE(endpoint.create(6).is(Status::Code::unsupported)) << "only UDP";
+}
+
+TEST(SecureUdpEndpoint, ABoundPortIsRefusedToASecondEndpoint) {
+    SecureUdpEndpoint first;
+    ASSERT_TRUE(first.create(17).ok());
+    const int port = Peer::freePort();
+    ASSERT_TRUE(first.bindPort(port).ok());
+    // Without address reuse on the second socket, Linux refuses it too.
+    platform::SocketHandle second = platform::invalidSocket;
+    ASSERT_TRUE(platform::openUdpSocket(second).ok());
+    const Status bound = platform::bindUdpPort(second, port);
+    platform::closeSocket(second);
+    EXPECT_TRUE(bound.is(Status::Code::busy)) << bound.text();
+    EXPECT_EQ(bound.text().substr(0, 14), "bind UDP port ") << bound.text();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/locked_file.h"
+#include "platform/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/file_in_use.h"
 #include "support/temp_folder.h"
 
 namespace quelvar::platform {
@@ -88,19 +87,19 @@ TEST(LockedFile, KeepsOthersOutFromOpenToCloseAcrossTheReplacement) {
     TempFolder folder;
     const std::string path = folder / "book.xls";
     LockedFile file;
-    ASSERT_EQ(file.open(path), LockResult::missing);
-    ASSERT_TRUE(file.replace("first"));
+    ASSERT_TRUE(file.open(path).is(Status::Code::notFound));
+    ASSERT_TRUE(file.replace({"first"}).ok());
     EXPECT_FALSE(OtherProcess::couldLock(path));
     file.close();
     EXPECT_TRUE(OtherProcess::couldLock(path));
 
     chmod(path.c_str(), 0640);
-    ASSERT_EQ(file.open(path), LockResult::ok);
+    ASSERT_TRUE(file.open(path).ok());
     EXPECT_FALSE(OtherProcess::couldLock(path));
     std::string contents;
-    ASSERT_TRUE(file.read(contents));
+    ASSERT_TRUE(file.read(contents).ok());
     EXPECT_EQ(contents, "first");
-    ASSERT_TRUE(file.replace("second"));
+    ASSERT_TRUE(file.replace({"second"}).ok());
     EXPECT_FALSE(OtherProcess::couldLock(path));
     file.close();
     EXPECT_EQ(readBytes(path), "second");
@@ -112,8 +111,8 @@ TEST(LockedFile, KeepsOthersOutFromOpenToCloseAcrossTheReplacement) {
               1);
 
     const OtherProcess holder(path, F_WRLCK);
-    EXPECT_EQ(file.open(path), LockResult::held);
-    EXPECT_EQ(file.open(folder.path().string()), LockResult::failed);
+    EXPECT_TRUE(file.open(path).is(Status::Code::busy));
+    EXPECT_TRUE(file.open(folder.path().string()).is(Status::Code::failed));
 }
 
 }  // namespace

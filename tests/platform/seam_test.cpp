@@ -11,18 +11,15 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/error.h"
-#include "platform/file_in_use.h"
 #include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/locked_file.h"
-#include "platform/program_dir.h"
 #include "platform/udp.h"
 
 namespace quelvar::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+using Code = Status::Code;
 
 // A fresh folder for one test; paths into it are joined with the
 // platform's own separator, as the collector joins them.
@@ -70,30 +67,32 @@ TEST(ExecutablePath, EndsInAFileOfAnExistingFolder) {
 
 TEST(Folders, MakeWhatIsMissingAndTellAFileOnTheWay) {
     const SeamFolder root;
-    EXPECT_TRUE(makeFolder(root / "A"));
-    EXPECT_TRUE(makeFolder(root / "A"));
-    EXPECT_FALSE(makeFolder(root / "missing|child"));
+    EXPECT_TRUE(makeFolder(root / "A").ok());
+    EXPECT_TRUE(makeFolder(root / "A").ok());
+    EXPECT_TRUE(makeFolder(root / "missing|child").is(Code::notFound));
     EXPECT_FALSE(pathExists(root / "missing"));
 
-    EXPECT_EQ(makeFolderChain(root / "A|B|C"), FolderResult::ok);
+    EXPECT_TRUE(makeFolderChain(root / "A|B|C").ok());
     EXPECT_TRUE(isFolder(root / "A|B|C"));
-    EXPECT_EQ(makeFolderChain(root / "A|B|C"), FolderResult::ok);
-    EXPECT_EQ(makeFolderChain(root / "A|B|C|"), FolderResult::ok);
+    EXPECT_TRUE(makeFolderChain(root / "A|B|C").ok());
+    EXPECT_TRUE(makeFolderChain(root / "A|B|C|").ok());
 
     writeBytes(root / "A|F", "file");
-    EXPECT_FALSE(makeFolder(root / "A|F"));
-    EXPECT_EQ(makeFolderChain(root / "A|F|G"), FolderResult::alreadyExists);
-    EXPECT_EQ(makeFolderChain(root / "A|F"), FolderResult::alreadyExists);
-    EXPECT_FALSE(lastErrorText().empty());
-    EXPECT_EQ(makeFolderChain(""), FolderResult::failed);
+    EXPECT_FALSE(makeFolder(root / "A|F").ok());
+    EXPECT_TRUE(makeFolderChain(root / "A|F|G").is(Code::exists));
+    const Status onTheWay = makeFolderChain(root / "A|F");
+    EXPECT_TRUE(onTheWay.is(Code::exists));
+    EXPECT_EQ(onTheWay.subject(), root / "A|F") << "the name on the way";
+    EXPECT_FALSE(onTheWay.reason().empty());
+    EXPECT_TRUE(makeFolderChain("").is(Code::notFound));
     EXPECT_TRUE(pathExists(root / "A|F"));
     EXPECT_FALSE(isFolder(root / "A|F"));
 
     std::vector<std::string> names;
-    ASSERT_TRUE(listFolder(root / "A", names));
+    ASSERT_TRUE(listFolder(root / "A", names).ok());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"B", "F"}));
-    EXPECT_FALSE(listFolder(root / "missing", names));
+    EXPECT_TRUE(listFolder(root / "missing", names).is(Code::notFound));
 }
 
 TEST(Files, KeepEveryByteAndPutTheHeaderOnlyIntoAnEmptyFile) {
@@ -101,33 +100,37 @@ TEST(Files, KeepEveryByteAndPutTheHeaderOnlyIntoAnEmptyFile) {
     // No text mode anywhere: line ends and zero bytes go through as they are.
     const std::string line = std::string("a\r\nb\nc\0d\r\n", 10);
     const std::string file = root / "new|CDR_2024_03_07.txt";
-    EXPECT_EQ(appendWithHeader(file, "#head\r\n", line), WriteResult::folderMissing);
+    const Status missing = appendWithHeader(file, "#head\r\n", line);
+    EXPECT_TRUE(missing.is(Code::notFound)) << "a folder of the path is missing";
+    EXPECT_EQ(missing.subject(), file);
     EXPECT_FALSE(pathExists(file));
 
-    ASSERT_TRUE(makeFolder(root / "new"));
-    EXPECT_EQ(appendWithHeader(file, "#head\r\n", line), WriteResult::ok);
-    EXPECT_EQ(appendWithHeader(file, "#head\r\n", "second\r\n"), WriteResult::ok);
+    ASSERT_TRUE(makeFolder(root / "new").ok());
+    EXPECT_TRUE(appendWithHeader(file, "#head\r\n", line).ok());
+    EXPECT_TRUE(appendWithHeader(file, "#head\r\n", "second\r\n").ok());
     EXPECT_EQ(readBytes(file), "#head\r\n" + line + "second\r\n");
     writeBytes(file, "");
-    EXPECT_EQ(appendWithHeader(file, "#head\r\n", "third\r\n"), WriteResult::ok);
+    EXPECT_TRUE(appendWithHeader(file, "#head\r\n", "third\r\n").ok());
     EXPECT_EQ(readBytes(file), "#head\r\nthird\r\n");
 
     const std::string log = root / "20240307.log";
-    EXPECT_TRUE(appendToFile(log, line));
-    EXPECT_TRUE(appendToFile(log, "more"));
+    EXPECT_TRUE(appendToFile(log, line).ok());
+    EXPECT_TRUE(appendToFile(log, "more").ok());
     std::string contents;
-    ASSERT_TRUE(readFile(log, contents));
+    ASSERT_TRUE(readFile(log, contents).ok());
     EXPECT_EQ(contents, line + "more");
-    EXPECT_FALSE(appendToFile(root / "missing|x.log", "x"));
+    EXPECT_TRUE(appendToFile(root / "missing|x.log", "x").is(Code::notFound));
 
-    EXPECT_FALSE(readFile(root / "missing.ini", contents));
+    const Status unread = readFile(root / "missing.ini", contents);
+    EXPECT_TRUE(unread.is(Code::notFound));
     EXPECT_TRUE(contents.empty());
-    EXPECT_FALSE(lastErrorText().empty());
+    EXPECT_FALSE(unread.reason().empty());
+    EXPECT_EQ(unread.text(), "open " + (root / "missing.ini") + ": " + unread.reason());
 
-    EXPECT_TRUE(createNewFile(root / "tele.ini", "110\r\n"));
-    EXPECT_FALSE(createNewFile(root / "tele.ini", "other"));
+    EXPECT_TRUE(createNewFile(root / "tele.ini", "110\r\n").ok());
+    EXPECT_TRUE(createNewFile(root / "tele.ini", "other").is(Code::exists));
     EXPECT_EQ(readBytes(root / "tele.ini"), "110\r\n");
-    EXPECT_TRUE(createNewFile(root / "empty.txt", {}));
+    EXPECT_TRUE(createNewFile(root / "empty.txt", {}).ok());
     EXPECT_EQ(fs::file_size(root / "empty.txt"), 0u);
 }
 
@@ -165,54 +168,55 @@ TEST(Calendar, RollsOverAsMktimeDoesAndGoesPast2038) {
 
 // A port of its own for the test, away from the collector's.
 SocketHandle boundSocket(int& port) {
-    const SocketHandle socket = openUdpSocket();
-    for (port = 41809; socket != invalidSocket && port < 41909; ++port)
-        if (bindUdpPort(socket, port)) return socket;
+    SocketHandle socket = invalidSocket;
+    if (!openUdpSocket(socket).ok()) return invalidSocket;
+    for (port = 41809; port < 41909; ++port)
+        if (bindUdpPort(socket, port).ok()) return socket;
+    closeSocket(socket);
     return invalidSocket;
 }
 
 TEST(Udp, CarriesADatagramWholeOverTheLoopback) {
-    int major = 0, minor = 0;
-    ASSERT_TRUE(startSocketLayer(major, minor));
-    EXPECT_EQ(major, 1);
-    EXPECT_EQ(minor, 1);
-
     int port = 0;
     const SocketHandle receiver = boundSocket(port);
     ASSERT_NE(receiver, invalidSocket);
     EXPECT_GT(enlargeReceiveBuffer(receiver, 1 << 20), 0);
-    const SocketHandle sender = openUdpSocket();
-    ASSERT_NE(sender, invalidSocket);
+    SocketHandle sender = invalidSocket;
+    ASSERT_TRUE(openUdpSocket(sender).ok());
 
-    EXPECT_EQ(waitForDatagram(receiver, 50), 0);
+    bool ready = true;
+    ASSERT_TRUE(waitForDatagram(receiver, 50, ready).ok());
+    EXPECT_FALSE(ready);
     std::string datagram(largestDatagram, 'x');
     datagram.replace(0, 16, std::string("RECORD:ID=1\0\r\n\xD6\xD0", 16));
     ASSERT_TRUE(sendDatagram(sender, reinterpret_cast<const unsigned char*>(datagram.data()), datagram.size(),
-                             "127.0.0.1", port));
-    ASSERT_EQ(waitForDatagram(receiver, 5000), 1);
+                             {"127.0.0.1", port})
+                    .ok());
+    ASSERT_TRUE(waitForDatagram(receiver, 5000, ready).ok());
+    ASSERT_TRUE(ready);
     std::string received(largestDatagram + 1, '\0');
-    std::string address;
-    int senderPort = 0;
-    const long count = receiveDatagram(receiver, reinterpret_cast<unsigned char*>(received.data()), received.size(),
-                                       &address, &senderPort);
-    ASSERT_EQ(count, static_cast<long>(datagram.size()));
-    received.resize(static_cast<std::size_t>(count));
+    Peer from;
+    std::size_t count = 0;
+    ASSERT_TRUE(
+        receiveDatagram(receiver, reinterpret_cast<unsigned char*>(received.data()), received.size(), count, &from)
+            .ok());
+    ASSERT_EQ(count, datagram.size());
+    received.resize(count);
     EXPECT_EQ(received, datagram);
-    EXPECT_EQ(address, "127.0.0.1");
-    EXPECT_GT(senderPort, 0);
-    EXPECT_NE(senderPort, port);
+    EXPECT_EQ(from.address, "127.0.0.1");
+    EXPECT_GT(from.port, 0);
+    EXPECT_NE(from.port, port);
 
-    EXPECT_FALSE(sendDatagram(sender, reinterpret_cast<const unsigned char*>("x"), 1, "not an address", port));
+    EXPECT_FALSE(sendDatagram(sender, reinterpret_cast<const unsigned char*>("x"), 1, {"not an address", port}).ok());
     closeSocket(sender);
     closeSocket(receiver);
-    stopSocketLayer();
 
     EXPECT_TRUE(isDottedAddress("127.0.0.1"));
     EXPECT_TRUE(isDottedAddress("255.255.255.255"));
     EXPECT_FALSE(isDottedAddress("switch-7"));
     EXPECT_FALSE(isDottedAddress(""));
     std::string dotted;
-    ASSERT_TRUE(lookupHost("localhost", dotted));
+    ASSERT_TRUE(lookupHost("localhost", dotted).ok());
     EXPECT_TRUE(dotted.starts_with("127.")) << dotted;
 }
 
@@ -220,15 +224,15 @@ TEST(LockedFile, ReplacesTheFileWholeAndKeepsHoldingIt) {
     const SeamFolder root;
     const std::string path = root / "201711.xls";
     LockedFile file;
-    ASSERT_EQ(file.open(path), LockResult::missing);
-    ASSERT_TRUE(file.replace({"first ", "pieces"}));
+    ASSERT_TRUE(file.open(path).is(Code::notFound));
+    ASSERT_TRUE(file.replace({"first ", "pieces"}).ok());
     EXPECT_EQ(readBytes(path), "first pieces");
-    ASSERT_TRUE(file.replace("second"));
+    ASSERT_TRUE(file.replace({"second"}).ok());
     EXPECT_EQ(readBytes(path), "second");
 #ifdef _WIN32
     // Here the lock is the share mode, which binds this process as well.
     LockedFile other;
-    EXPECT_EQ(other.open(path), LockResult::held);
+    EXPECT_TRUE(other.open(path).is(Code::busy));
     EXPECT_TRUE(fileInUse(path));
 #endif
     file.close();
@@ -236,12 +240,12 @@ TEST(LockedFile, ReplacesTheFileWholeAndKeepsHoldingIt) {
     EXPECT_FALSE(fileInUse(path));
     // Nothing is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(root / "")), fs::directory_iterator()), 1);
-    ASSERT_EQ(file.open(path), LockResult::ok);
+    ASSERT_TRUE(file.open(path).ok());
     std::string contents;
-    ASSERT_TRUE(file.read(contents));
+    ASSERT_TRUE(file.read(contents).ok());
     EXPECT_EQ(contents, "second");
     file.close();
-    EXPECT_EQ(file.open(root / ""), LockResult::failed);
+    EXPECT_TRUE(file.open(root / "").is(Code::failed));
     EXPECT_FALSE(fileInUse(root / "missing.xls"));
 }
 

@@ -42,8 +42,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::string address = options.host;
-    if (!quelvar::platform::isDottedAddress(address) && !quelvar::platform::lookupHost(options.host, address))
+    quelvar::platform::Peer collector{options.host, options.port};
+    if (!quelvar::platform::isDottedAddress(options.host) &&
+        !quelvar::platform::lookupHost(options.host, collector.address).ok())
         return fail("cannot resolve host " + options.host, 2);
 
     std::vector<Call> calls;
@@ -57,8 +58,9 @@ int main(int argc, char** argv) {
         calls = readCalls(std::cin, options.plain);
     }
 
-    const quelvar::platform::SocketHandle socket = quelvar::platform::openUdpSocket();
-    if (socket == quelvar::platform::invalidSocket) return fail("cannot make a UDP socket", 2);
+    quelvar::platform::SocketHandle socket = quelvar::platform::invalidSocket;
+    if (const quelvar::Status opened = quelvar::platform::openUdpSocket(socket); !opened.ok())
+        return fail("cannot make a UDP socket: " + opened.reason(), 2);
     const quelvar::AesCipher cipher = wireCipher();
     CallGenerator generator(options.plain, static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()));
     const long total = options.generate ? options.generate : static_cast<long>(calls.size());
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
         const auto expected = expectedAcknowledgement(call, options.plain);
         const auto sentAt = Clock::now();
         if (!quelvar::platform::sendDatagram(socket, reinterpret_cast<const unsigned char*>(datagram.data()),
-                                             datagram.size(), address, options.port))
+                                             datagram.size(), collector)
+                 .ok())
             return fail("cannot send to " + options.host + ":" + std::to_string(options.port), 2);
         ++sent;
         if (!expected) {
@@ -88,12 +91,15 @@ int main(int argc, char** argv) {
         for (;;) {
             const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt);
             const int left = options.timeoutMilliseconds - static_cast<int>(waited.count());
-            if (left <= 0 || quelvar::platform::waitForDatagram(socket, left) <= 0) break;
-            const long received = quelvar::platform::receiveDatagram(
-                socket, reinterpret_cast<unsigned char*>(buffer.data()), buffer.size(), nullptr, nullptr);
-            if (received <= 0) continue;
-            const std::string answer =
-                decodeAcknowledgement(buffer.substr(0, static_cast<std::size_t>(received)), options.plain, cipher);
+            bool ready = false;
+            if (left <= 0 || !quelvar::platform::waitForDatagram(socket, left, ready).ok() || !ready) break;
+            std::size_t received = 0;
+            if (!quelvar::platform::receiveDatagram(socket, reinterpret_cast<unsigned char*>(buffer.data()),
+                                                    buffer.size(), received, nullptr)
+                     .ok() ||
+                received == 0)
+                continue;
+            const std::string answer = decodeAcknowledgement(buffer.substr(0, received), options.plain, cipher);
             if (answer != *expected) continue;
             const double milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - sentAt).count();
             latencies.push_back(milliseconds);

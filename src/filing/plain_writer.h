@@ -1,0 +1,39 @@
+#pragma once
+#include <string>
+
+#include "filing/classification.h"
+#include "message/plain_fields.h"
+#include "platform/status.h"
+
+namespace quelvar {
+
+// What became of a plain record's three lines; the record may be
+// acknowledged only when all of them were written.
+struct StoredPlainRecord {
+    Status newText;
+    Status csv;
+    Status oldText;
+
+    bool written() const { return newText.ok() && csv.ok() && oldText.ok(); }
+};
+
+// The record writer of the plain mode: files 8-bit records byte for byte
+// into three daily files of their switch under <programDir>/rec/<MAC>.
+class PlainRecordWriter {
+public:
+    // The program's folder in the 8-bit code page of file names.
+    PlainRecordWriter(std::string programFolder, Classifier& classifier)
+        : programFolder_(std::move(programFolder)), classifier_(classifier) {}
+
+    // A record without MAC is skipped: nothing is written, nothing fails.
+    StoredPlainRecord storePlainRecord(const PlainFields& fields);
+
+private:
+    Status appendLine(const std::string& switchFolder, const std::string& subFolder, const std::string& file,
+                      const std::string& header, const std::string& line) const;
+
+    std::string programFolder_;
+    Classifier& classifier_;
+};
+
+}  // namespace quelvar

@@ -1,0 +1,25 @@
+#include "filing/record_files.h"
+
+#include "core/format.h"
+#include "core/text.h"
+
+namespace quelvar {
+
+std::wstring_view textColumnHeads() {
+    static const std::wstring heads =
+        formatText(L" %-17s %-17s %-20s %-2s %-22s %-19s %-4s %-4s %-12s %-10s %-5s %-32s \r\n", L"Call-ID",
+                   L"Account", L"CPN", L"Count", L"CDPN", L"Teletype", L"Type", L"Route", L"Time-S", L"Time-E",
+                   L"Duration", L"Trunk-N");
+    return heads;
+}
+
+std::wstring recordNotWritten(const Status& failure) {
+    return formatText(L"ERROR   record not written to %s: %s\r\n", fromAnsi(failure.subject()),
+                      fromAnsi(failure.reason()));
+}
+
+std::string recordNotWrittenBytes(const Status& failure) {
+    return formatBytes("ERROR   record not written to %s: %s", failure.subject(), failure.reason());
+}
+
+}  // namespace quelvar

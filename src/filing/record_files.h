@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace quelvar {
+
+// What the daily record files of both modes share.
+
+// The second line of a new-format text file's header, the names of its
+// columns; the first line is "#<version>&<MAC folder>".
+std::wstring_view textColumnHeads();
+
+// The event-log line for a record line that could not be written to its file.
+std::wstring recordNotWritten(const Status& failure);
+std::string recordNotWrittenBytes(const Status& failure);
+
+}  // namespace quelvar

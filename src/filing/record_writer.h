@@ -1,0 +1,35 @@
+#pragma once
+#include <string>
+
+#include "core/settings.h"
+#include "filing/classification.h"
+#include "message/record.h"
+#include "platform/status.h"
+
+namespace quelvar {
+
+// What became of a record's lines: its text line (which decides whether the
+// record may be acknowledged) and, for a new-format record, its CSV line.
+struct StoredRecord {
+    Status text;
+    Status csv;
+};
+
+// The record writer of the encrypted mode: files the records of switches
+// into their daily files under the data root (or <programDir>/rec).
+class RecordWriter {
+public:
+    RecordWriter(const Settings& settings, Classifier& classifier) : settings_(settings), classifier_(classifier) {}
+
+    // Files one record that carries a MAC: one with COUNT as a text and a
+    // CSV line under <mac>/new, one without as a text line under <mac>/old,
+    // one lacking a required field under the err tree. A record held back by
+    // the type filter counts as written.
+    StoredRecord storeRecord(const Record& record);
+
+private:
+    const Settings& settings_;
+    Classifier& classifier_;
+};
+
+}  // namespace quelvar

@@ -1,0 +1,41 @@
+#include "log/event_log.h"
+
+#include "core/folders.h"
+#include "core/format.h"
+#include "core/text.h"
+#include "platform/files.h"
+
+namespace quelvar {
+
+std::string eventLogPath(const std::string& programFolder, const CalendarTime& when) {
+    return pathIn(pathIn(programFolder, "log"), formatBytes("%04d%02d%02d.log", when.year, when.month, when.day));
+}
+
+std::string eventStamp(const CalendarTime& when) {
+    return formatBytes("%04d-%02d-%02d   %02d:%02d:%02d   ", when.year, when.month, when.day, when.hour,
+                       when.minute, when.second);
+}
+
+Status EventLog::write(std::wstring_view message) const {
+    const CalendarTime now = currentLocalTime();
+    return append(now, eventStamp(now) + toGbk(message));
+}
+
+Status EventLog::writeBytes(std::string_view text) const {
+    const CalendarTime now = currentLocalTime();
+    std::string line = eventStamp(now);
+    line.append(text).append("\r\n");
+    return append(now, line);
+}
+
+Status EventLog::append(const CalendarTime& now, std::string_view line) const {
+    const std::string path = eventLogPath(programFolder_, now);
+    Status written = platform::appendToFile(path, line);
+    if (written.is(Status::Code::notFound)) {
+        static_cast<void>(platform::makeFolderChain(pathIn(programFolder_, "log")));
+        written = platform::appendToFile(path, line);
+    }
+    return written;
+}
+
+}  // namespace quelvar

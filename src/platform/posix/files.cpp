@@ -1,0 +1,302 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "platform/posix/system_error.h"
+
+namespace quelvar::platform {
+
+int writeAll(int descriptor, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+namespace {
+
+// The first error of writing and closing, or 0.
+int closeAfter(int descriptor, int error) {
+    if (close(descriptor) != 0 && error == 0) return errno;
+    return error;
+}
+
+// Everything on the way to a file that the caller wants to see at once.
+constexpr int appendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+
+}  // namespace
+
+std::string executablePath() {
+    std::string buffer(4096, '\0');
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return {};
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+Status readFile(const std::string& path, std::string& contents) {
+    contents.clear();
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return systemError("open", path, errno);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(descriptor, buffer, sizeof buffer);
+        if (count == 0) break;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            close(descriptor);
+            contents.clear();
+            return systemError("read", path, error);
+        }
+        contents.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(descriptor);
+    return {};
+}
+
+Status appendToFile(const std::string& path, std::string_view bytes) {
+    const int descriptor = open(path.c_str(), appendFlags, 0666);
+    if (descriptor < 0) return systemError("open", path, errno);
+    const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
+    return error == 0 ? Status() : systemError("write", path, error);
+}
+
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
+    const int descriptor = open(path.c_str(), appendFlags, 0666);
+    if (descriptor < 0) return systemError("open", path, errno);
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0) {
+        const int error = errno;
+        close(descriptor);
+        return systemError("open", path, error);
+    }
+    int error = 0;
+    if (info.st_size == 0 && !header.empty()) {
+        std::string whole;
+        whole.reserve(header.size() + bytes.size());
+        whole.append(header).append(bytes);
+        error = writeAll(descriptor, whole);
+    } else {
+        error = writeAll(descriptor, bytes);
+    }
+    if (error != 0) {
+        const int restored = ftruncate(descriptor, info.st_size);
+        static_cast<void>(restored);
+    }
+    error = closeAfter(descriptor, error);
+    // A write that failed for want of a folder is no missing folder.
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status createNewFile(const std::string& path, std::string_view bytes) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) return systemError("create", path, errno);
+    const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
+    if (error == 0) return {};
+    unlink(path.c_str());
+    return systemError(Status::Code::failed, "write", path, error);
+}
+
+Status makeFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0) return {};
+    const int error = errno;
+    if (error == EEXIST && isFolder(path)) return {};
+    return systemError("make folder", path, error);
+}
+
+Status makeFolderChain(const std::string& path) {
+    if (path.empty()) return systemError("make folder", path, ENOENT);
+    // Nearly always the whole chain is there already: one look settles it.
+    if (isFolder(path)) return {};
+    std::size_t position = 0;
+    for (;;) {
+        const std::size_t next = path.find('/', position);
+        const std::size_t end = next == std::string::npos ? path.size() : next;
+        if (end > 0 && end > position) {
+            const std::string step = path.substr(0, end);
+            if (!isFolder(step) && mkdir(step.c_str(), 0777) != 0) {
+                const int error = errno;
+                // Made meanwhile by someone else is as good as made here.
+                if (error != EEXIST || !isFolder(step))
+                    return systemError(error == EEXIST ? Status::Code::exists : Status::Code::failed, "make folder",
+                                       step, error);
+            }
+        }
+        if (next == std::string::npos) return {};
+        position = next + 1;
+    }
+}
+
+bool pathExists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+Status listFolder(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) return systemError("list folder", path, errno);
+    while (const dirent* entry = readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    closedir(folder);
+    return {};
+}
+
+// Every byte but the separator and NUL, which a datagram's text never
+// carries, is a name's own here.
+bool refusedInName(wchar_t) { return false; }
+bool refusedAtEnd(wchar_t) { return false; }
+bool reservedName(std::wstring_view) { return false; }
+
+namespace {
+
+std::string lockFileOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, nameStart) + ".~lock." + path.substr(nameStart) + "#";
+}
+
+// Any lock of another process stands in the way of writing.
+bool lockedByAnotherProcess(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) return false;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool locked = fcntl(descriptor, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    // Closing drops this process's own record locks on the file; callers
+    // test before they take theirs.
+    close(descriptor);
+    return locked;
+}
+
+bool lockForWriting(int descriptor) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    return fcntl(descriptor, F_SETLK, &lock) == 0;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is durable once the folder's entry is on disk too.
+void syncFolder(const std::string& folder) {
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return;
+    fsync(descriptor);
+    ::close(descriptor);
+}
+
+}  // namespace
+
+bool fileInUse(const std::string& path) { return pathExists(lockFileOf(path)) || lockedByAnotherProcess(path); }
+
+LockedFile::~LockedFile() { close(); }
+
+Status LockedFile::open(const std::string& path) {
+    close();
+    path_ = path;
+    descriptor_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (descriptor_ < 0) return systemError("open", path, errno);
+    struct stat info {};
+    if (fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close();
+        return systemError(Status::Code::failed, "open", path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    }
+    if (!lockForWriting(descriptor_)) {
+        const int error = errno;
+        close();
+        return systemError(error == EACCES || error == EAGAIN ? Status::Code::busy : Status::Code::failed, "lock",
+                           path, error);
+    }
+    return {};
+}
+
+Status LockedFile::read(std::string& contents) {
+    contents.clear();
+    if (descriptor_ < 0) return {};
+    struct stat info {};
+    if (fstat(descriptor_, &info) != 0) return systemError("read", path_, errno);
+    // Read straight into place; a file that grows meanwhile is read on to its end.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(info.st_size) + 1);
+    for (;;) {
+        if (size == contents.size()) contents.resize(2 * size);
+        const ssize_t count =
+            pread(descriptor_, contents.data() + size, contents.size() - size, static_cast<off_t>(size));
+        if (count == 0) break;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            contents.clear();
+            return systemError("read", path_, error);
+        }
+        size += static_cast<std::size_t>(count);
+    }
+    contents.resize(size);
+    return {};
+}
+
+Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
+    const std::string name = path_.substr(path_.rfind('/') + 1);
+    const std::string folder = folderOf(path_);
+    const std::string beside = (folder == "/" ? "" : folder) + "/." + name + "." + std::to_string(getpid()) + ".new";
+    // A file of that name can only be left over from a crash of this same process id.
+    unlink(beside.c_str());
+    // Opened for reading too: after the rename it is the file that is read.
+    const int fresh = ::open(beside.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fresh < 0) return systemError(Status::Code::failed, "create", beside, errno);
+    int error = lockForWriting(fresh) ? 0 : errno;
+    // The new file keeps the old one's permissions.
+    struct stat info {};
+    if (error == 0 && descriptor_ >= 0 && fstat(descriptor_, &info) == 0 && fchmod(fresh, info.st_mode & 07777) != 0)
+        error = errno;
+    for (const std::string_view piece : pieces)
+        if (error == 0) error = writeAll(fresh, piece);
+    if (error == 0 && fsync(fresh) != 0) error = errno;
+    if (error == 0 && rename(beside.c_str(), path_.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::close(fresh);
+        unlink(beside.c_str());
+        return systemError(Status::Code::failed, "write", path_, error);
+    }
+    // From here the new file is in place and locked; the old one may go.
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = fresh;
+    // The contents are safe already; only the name's move may not survive a power cut.
+    syncFolder(folder);
+    return {};
+}
+
+void LockedFile::close() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
+}
+
+}  // namespace quelvar::platform

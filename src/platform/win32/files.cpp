@@ -1,0 +1,378 @@
+#include "platform/files.h"
+
+#include <io.h>
+
+#include <cstdint>
+#include <cwctype>
+
+#include "platform/win32/system_error.h"
+
+namespace quelvar::platform {
+
+Status::Code codeOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return Status::Code::notFound;
+        case ERROR_ALREADY_EXISTS: case ERROR_FILE_EXISTS: return Status::Code::exists;
+        case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case WSAEADDRINUSE: return Status::Code::busy;
+        default: return Status::Code::failed;
+    }
+}
+
+std::string errorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text != nullptr ? text : L"", length);
+    LocalFree(text);
+    // A log line carries the system's text inside a line of its own.
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ' ||
+                                message.back() == L'.'))
+        message.pop_back();
+    if (message.empty()) return "error " + std::to_string(error);
+    return wideToAnsi(message);
+}
+
+DWORD writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(written);
+    }
+    return 0;
+}
+
+namespace {
+
+// Others may read, append to, move or delete a file between two of our
+// writes, as they may on other systems.
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE openFile(const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileW(widePath(path).c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// The first error of writing and closing, or 0.
+DWORD closeAfter(HANDLE file, DWORD error) {
+    if (!CloseHandle(file) && error == 0) return GetLastError();
+    return error;
+}
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Where the folders of a path begin: after "C:\", "\\server\share\" or
+// "\\?\C:\"; none of these can be made.
+std::size_t rootLength(const std::wstring& path) {
+    std::size_t position = 0;
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) position = 4;
+    if (position == 0 && path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        // The server and the share.
+        position = 2;
+        for (int part = 0; part < 2 && position < path.size(); ++part) {
+            while (position < path.size() && !isSeparator(path[position])) ++position;
+            if (position < path.size()) ++position;
+        }
+        return position;
+    }
+    if (path.size() >= position + 2 && path[position + 1] == L':') position += 2;
+    while (position < path.size() && isSeparator(path[position])) ++position;
+    return position;
+}
+
+bool isFolderWide(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring moduleFileName() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        // A path that filled the buffer may have been cut.
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+std::string executablePath() {
+    const std::wstring path = moduleFileName();
+    // A folder whose name the ANSI code page cannot show would come back as
+    // another folder, or none: better no folder at all.
+    const std::string ansi = wideToAnsi(path);
+    if (ansiToWide(ansi) != path) return {};
+    return ansi;
+}
+
+Status readFile(const std::string& path, std::string& contents) {
+    contents.clear();
+    const HANDLE file = openFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    char buffer[65536];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &count, nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            contents.clear();
+            return systemError("read", path, error);
+        }
+        if (count == 0) break;
+        contents.append(buffer, count);
+    }
+    CloseHandle(file);
+    return {};
+}
+
+Status appendToFile(const std::string& path, std::string_view bytes) {
+    // Append access alone: every write lands at the end, whoever else writes.
+    const HANDLE file = openFile(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    const DWORD error = closeAfter(file, writeAll(file, bytes));
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
+    // Write access too, to take a cut-off line back; one writer per file.
+    const HANDLE file = openFile(path, GENERIC_WRITE, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    LARGE_INTEGER size{};
+    const LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file, zero, &size, FILE_END)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return systemError(Status::Code::failed, "open", path, error);
+    }
+    DWORD error = 0;
+    if (size.QuadPart == 0 && !header.empty()) {
+        std::string whole;
+        whole.reserve(header.size() + bytes.size());
+        whole.append(header).append(bytes);
+        error = writeAll(file, whole);
+    } else {
+        error = writeAll(file, bytes);
+    }
+    if (error != 0 && SetFilePointerEx(file, size, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    error = closeAfter(file, error);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status createNewFile(const std::string& path, std::string_view bytes) {
+    const HANDLE file = openFile(path, GENERIC_WRITE, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE) return systemError("create", path, GetLastError());
+    const DWORD error = closeAfter(file, writeAll(file, bytes));
+    if (error == 0) return {};
+    DeleteFileW(widePath(path).c_str());
+    return systemError(Status::Code::failed, "write", path, error);
+}
+
+Status makeFolder(const std::string& path) {
+    const std::wstring folder = widePath(path);
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && isFolderWide(folder)) return {};
+    return systemError("make folder", path, error);
+}
+
+Status makeFolderChain(const std::string& path) {
+    const std::wstring folder = widePath(path);
+    if (folder.empty()) return systemError("make folder", path, ERROR_PATH_NOT_FOUND);
+    // Nearly always the whole chain is there already: one look settles it.
+    if (isFolderWide(folder)) return {};
+    std::size_t position = rootLength(folder);
+    while (position < folder.size()) {
+        std::size_t end = position;
+        while (end < folder.size() && !isSeparator(folder[end])) ++end;
+        if (end > position) {
+            const std::wstring step = folder.substr(0, end);
+            if (!isFolderWide(step) && !CreateDirectoryW(step.c_str(), nullptr)) {
+                const DWORD error = GetLastError();
+                // Made meanwhile by someone else is as good as made here.
+                if (error != ERROR_ALREADY_EXISTS || !isFolderWide(step))
+                    return systemError(error == ERROR_ALREADY_EXISTS ? Status::Code::exists : Status::Code::failed,
+                                       "make folder", wideToAnsi(step), error);
+            }
+        }
+        position = end + 1;
+    }
+    return {};
+}
+
+bool pathExists(const std::string& path) {
+    return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isFolder(const std::string& path) { return isFolderWide(widePath(path)); }
+
+Status listFolder(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    std::wstring pattern = widePath(path);
+    if (!pattern.empty() && !isSeparator(pattern.back())) pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // An empty drive root has not even "." and "..".
+        if (error == ERROR_FILE_NOT_FOUND) return {};
+        return systemError("list folder", path, error);
+    }
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        // A name the ANSI code page cannot show could not be reached again
+        // by its 8-bit form.
+        const std::string ansi = wideToAnsi(name);
+        if (ansiToWide(ansi) == name) names.push_back(ansi);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return {};
+}
+
+bool refusedInName(wchar_t c) { return c < 32 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos; }
+
+// Windows drops trailing dots and blanks: "AA." would be the folder "AA",
+// and "..." the folder above.
+bool refusedAtEnd(wchar_t c) { return c == L'.' || c == L' '; }
+
+bool reservedName(std::wstring_view name) {
+    // "CON", "con.txt" and "COM1 " all name the device.
+    name = name.substr(0, name.find(L'.'));
+    while (!name.empty() && name.back() == L' ') name.remove_suffix(1);
+    std::wstring upper;
+    for (const wchar_t c : name) upper += static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    if (upper == L"CON" || upper == L"PRN" || upper == L"AUX" || upper == L"NUL") return true;
+    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) && upper[3] >= L'0' &&
+           upper[3] <= L'9';
+}
+
+// Office programs keep a workbook open, denying others the right to write,
+// for as long as it is open for editing: an open that shares nothing fails.
+bool fileInUse(const std::string& path) {
+    const HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(file);
+    return false;
+}
+
+namespace {
+
+// The lock is the share mode: while the handle is open, others may read the
+// file but not write to it. Sharing deletion lets the new file be moved into
+// place through the handle that was opened to write it.
+constexpr DWORD shareWithReaders = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
+// The descriptor is the C runtime's over the handle; closing it closes both.
+int descriptorOf(HANDLE handle) {
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), 0);
+    if (descriptor < 0) CloseHandle(handle);
+    return descriptor;
+}
+
+HANDLE handleOf(int descriptor) { return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)); }
+
+}  // namespace
+
+LockedFile::~LockedFile() { close(); }
+
+Status LockedFile::open(const std::string& path) {
+    close();
+    path_ = path;
+    const HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return systemError(Status::Code::failed, "open", path, ERROR_INVALID_HANDLE);
+    }
+    descriptor_ = descriptorOf(file);
+    if (descriptor_ < 0) return systemError(Status::Code::failed, "open", path, ERROR_TOO_MANY_OPEN_FILES);
+    return {};
+}
+
+Status LockedFile::read(std::string& contents) {
+    contents.clear();
+    if (descriptor_ < 0) return {};
+    const HANDLE file = handleOf(descriptor_);
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file, &length)) return systemError("read", path_, GetLastError());
+    // Read straight into place, from the start whatever the file position;
+    // a file that grows meanwhile is read on to its end.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(length.QuadPart) + 1);
+    for (;;) {
+        if (size == contents.size()) contents.resize(2 * size);
+        const std::size_t room = contents.size() - size;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(size);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(size) >> 32);
+        DWORD count = 0;
+        if (!ReadFile(file, contents.data() + size, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &count,
+                      &at)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) break;
+            contents.clear();
+            return systemError("read", path_, error);
+        }
+        if (count == 0) break;
+        size += count;
+    }
+    contents.resize(size);
+    return {};
+}
+
+Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
+    const std::size_t cut = path_.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? std::string() : path_.substr(0, cut + 1);
+    const std::string name = cut == std::string::npos ? path_ : path_.substr(cut + 1);
+    const std::string besideName = folder + "." + name + "." + std::to_string(GetCurrentProcessId()) + ".new";
+    const std::wstring beside = widePath(besideName);
+    const std::wstring target = widePath(path_);
+    // A file of that name can only be left over from a crash of this same process id.
+    DeleteFileW(beside.c_str());
+    // Without the right to delete of its own, the handle keeps no reader out.
+    const HANDLE fresh = CreateFileW(beside.c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (fresh == INVALID_HANDLE_VALUE) return systemError(Status::Code::failed, "create", besideName, GetLastError());
+    DWORD error = 0;
+    for (const std::string_view piece : pieces)
+        if (error == 0) error = writeAll(fresh, piece);
+    if (error == 0 && !FlushFileBuffers(fresh)) error = GetLastError();
+    // No file can be renamed over while it is open, not even by the one who
+    // holds it: the old file's handle goes first.
+    const bool hadOld = descriptor_ >= 0;
+    if (error == 0 && hadOld) close();
+    if (error == 0 && !MoveFileExW(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (error != 0) {
+        CloseHandle(fresh);
+        DeleteFileW(beside.c_str());
+        // The old file is as it was; it is held again as it was held before.
+        if (hadOld && descriptor_ < 0) {
+            const std::string path = path_;
+            static_cast<void>(open(path));
+        }
+        return systemError(Status::Code::failed, "write", path_, error);
+    }
+    // The handle followed the file to its new name: the new file is held.
+    close();
+    descriptor_ = descriptorOf(fresh);
+    if (descriptor_ < 0) return systemError(Status::Code::failed, "open", path_, ERROR_TOO_MANY_OPEN_FILES);
+    return {};
+}
+
+void LockedFile::close() {
+    if (descriptor_ >= 0) _close(descriptor_);
+    descriptor_ = -1;
+}
+
+}  // namespace quelvar::platform
