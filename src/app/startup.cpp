@@ -41,9 +41,9 @@ void runCollector(const Settings& settings, const EventLog& log) {
 void serviceMain(Settings& settings, const EventLog& log) {
     ensureSpecialNumberFile(specialNumberFilePath(settings.programDirAnsi), log);
     loadSettings(pathIn(settings.programDirAnsi, "Quelvar.ini"), settings);
-    log.write(std::wstring(L"Quelvar startup ").append(versionText).append(L"\r\n"));
-    log.write(formatText(L"encrypt:%d areacode:%s \r\n", settings.encryptMode, settings.areaCode));
-    log.writeBytes(settings.programDirAnsi);
+    log.writeEventLine(std::wstring(L"Quelvar startup ").append(versionText).append(L"\r\n"));
+    log.writeEventLine(formatText(L"encrypt:%d areacode:%s \r\n", settings.encryptMode, settings.areaCode));
+    log.writePlainEventLine(settings.programDirAnsi);
     ensureFolder(pathIn(settings.programDirAnsi, "rec"));
     runCollector(settings, log);
 }
@@ -60,7 +60,7 @@ int runProcess() {
     settings.programDirAnsi = toAnsi(settings.programDir);
     const EventLog log(settings.programDirAnsi);
     serviceMain(settings, log);
-    log.write(std::wstring(L"Quelvar stop ").append(versionText).append(L"\r\n"));
+    log.writeEventLine(std::wstring(L"Quelvar stop ").append(versionText).append(L"\r\n"));
     return 0;
 }
 

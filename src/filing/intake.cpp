@@ -9,20 +9,20 @@ namespace quelvar {
 Status Intake::submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply) {
     reply = {};
     if (!record.isRecord()) {
-        log_.write(text);
+        log_.writeEventLine(text);
         return {};
     }
     if (record[Field::mac].empty()) {
         if (const Status exported = workbook_.exportToWorkbook(record); !exported.ok()) {
             // The operator's text stays one line of the log.
             const std::wstring reason = fromAnsi(exported.reason());
-            log_.write(formatText(L"ERROR   XLS-%05d: %.*s\r\n", exported.number(), reason.find(L'\n'), reason));
+            log_.writeEventLine(formatText(L"ERROR   XLS-%05d: %.*s\r\n", exported.number(), reason.find(L'\n'), reason));
         }
         return {};
     }
     const StoredRecord stored = records_.storeRecord(record);
-    if (!stored.text.ok()) log_.write(recordNotWritten(stored.text));
-    if (!stored.csv.ok()) log_.write(recordNotWritten(stored.csv));
+    if (!stored.text.ok()) log_.writeEventLine(recordNotWritten(stored.text));
+    if (!stored.csv.ok()) log_.writeEventLine(recordNotWritten(stored.csv));
     if (stored.text.ok()) reply = record[Field::id];
     return stored.text;
 }

@@ -16,12 +16,12 @@ std::string eventStamp(const CalendarTime& when) {
                        when.minute, when.second);
 }
 
-Status EventLog::write(std::wstring_view message) const {
+Status EventLog::writeEventLine(std::wstring_view message) const {
     const CalendarTime now = currentLocalTime();
     return append(now, eventStamp(now) + toGbk(message));
 }
 
-Status EventLog::writeBytes(std::string_view text) const {
+Status EventLog::writePlainEventLine(std::string_view text) const {
     const CalendarTime now = currentLocalTime();
     std::string line = eventStamp(now);
     line.append(text).append("\r\n");

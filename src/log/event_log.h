@@ -19,9 +19,10 @@ public:
 
     // The message in GBK behind the stamp. It brings its own line end: one
     // without leaves its line open for the next.
-    Status write(std::wstring_view message) const;
-    // 8-bit text byte for byte behind the stamp, closed with CR LF.
-    Status writeBytes(std::string_view text) const;
+    Status writeEventLine(std::wstring_view message) const;
+    // 8-bit text byte for byte behind the stamp, closed with CR LF: the
+    // plain mode's lines.
+    Status writePlainEventLine(std::string_view text) const;
 
 private:
     Status append(const CalendarTime& now, std::string_view line) const;

@@ -36,7 +36,7 @@ void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& send
 void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::Peer& sender) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
-        receiver.log.write(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
+        receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
         return;
     }
     Datagram& datagram = receiver.datagram;
@@ -56,7 +56,7 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::
     for (const DatagramLine& line : datagram.lines) {
         std::wstring_view reply;
         unwritten = !receiver.intake.submitMessage(line.record, line.text, reply).ok() || unwritten;
-        receiver.log.write(formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, line.text));
+        receiver.log.writeEventLine(formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, line.text));
         if (leadingInteger(reply) > leadingInteger(bestId)) bestId = reply;
     }
 
@@ -87,7 +87,7 @@ std::string repeatKeyOf(std::wstring_view rid) {
 void runEncryptedReceiver(const EventLog& log, Intake& intake) {
     Receiver receiver{log, intake, {}, {}, {}, {}};
     if (!receiver.endpoint.create(udpProtocol).ok()) {
-        log.write(L"Sock Create failed!\r\n");
+        log.writeEventLine(L"Sock Create failed!\r\n");
         return;
     }
     // A port that cannot be bound is not reported here: the loop runs, and

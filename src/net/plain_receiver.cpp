@@ -32,13 +32,13 @@ void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer
     if (!platform::sendDatagram(receiver.socket, reinterpret_cast<const unsigned char*>(datagram.data()),
                                 datagram.size(), sender)
              .ok())
-        receiver.log.writeBytes("sendto error!");
+        receiver.log.writePlainEventLine("sendto error!");
 }
 
 // One datagram, from its text to its acknowledgement.
 void handleDatagram(Receiver& receiver, std::string_view text, const platform::Peer& sender) {
     if (!isPlainRecord(text)) {
-        receiver.log.writeBytes(formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
+        receiver.log.writePlainEventLine(formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
         return;
     }
     const std::string key = plainRepeatKey(text);
@@ -48,13 +48,13 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
         acknowledge(receiver, firstAnswer, sender);
         return;
     }
-    receiver.log.writeBytes(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
+    receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
     if (text.starts_with("RECORD")) {
         PlainFields fields;
         extractPlainFields(text, fields);
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
-            if (!line->ok()) receiver.log.writeBytes(recordNotWrittenBytes(*line));
+            if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
         if (!stored.written()) {
             // Not acknowledged: the switch sends it again, and that copy must
             // not be taken for a repeat.
@@ -64,7 +64,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
     } else {
         // A head in another letter case passes as a record, but only "RECORD"
         // is filed: the text goes to the log as it came.
-        receiver.log.writeBytes(text);
+        receiver.log.writePlainEventLine(text);
     }
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
@@ -98,15 +98,15 @@ void runPlainReceiver(const EventLog& log, PlainRecordWriter& writer) {
     Receiver receiver{log, writer, platform::invalidSocket, {}};
     const Status opened = platform::openUdpSocket(receiver.socket);
     if (opened.is(Status::Code::unavailable)) {
-        log.write(L"start ws failed!\r\n");
+        log.writeEventLine(L"start ws failed!\r\n");
         return;
     }
     if (opened.is(Status::Code::unsupported)) {
-        log.write(L"ws version error\r\n");
+        log.writeEventLine(L"ws version error\r\n");
         return;
     }
     if (!opened.ok() || !platform::bindUdpPort(receiver.socket, recordPort).ok()) {
-        log.write(L"bind failed!\r\n");
+        log.writeEventLine(L"bind failed!\r\n");
         if (receiver.socket != platform::invalidSocket) platform::closeSocket(receiver.socket);
         return;
     }

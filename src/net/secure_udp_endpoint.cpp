@@ -55,14 +55,22 @@ void SecureUdpEndpoint::setKey(const std::wstring* keyText, int keyBits) {
     static_cast<void>(makeKey(cipher, key.data(), keyBits));
 }
 
+Status SecureUdpEndpoint::receiveFrom(unsigned char* buffer, std::size_t size, platform::Peer& sender,
+                                      std::size_t& length) {
+    return platform::receiveDatagram(socketHandle, buffer, size, length, &sender);
+}
+
 Status SecureUdpEndpoint::receiveText(std::wstring& text, platform::Peer& sender, std::size_t& length) {
     // Only the block behind the datagram needs to be zero, not the whole
     // buffer: clearing 64 KiB for every datagram was most of the work.
-    const Status received = platform::receiveDatagram(socketHandle, receiveBuffer_.data(),
-                                                      receiveBuffer_.size() - blockBytes, length, &sender);
+    const Status received = receiveFrom(receiveBuffer_.data(), receiveBuffer_.size() - blockBytes, sender, length);
     if (!received.ok() || length == 0) return received;
     text = datagramText(receiveBuffer_.data(), length, cipherOn == 1 ? &cipher : nullptr);
     return {};
+}
+
+Status SecureUdpEndpoint::sendTo(const unsigned char* bytes, std::size_t count, const platform::Peer& target) {
+    return platform::sendDatagram(socketHandle, bytes, count, target);
 }
 
 Status SecureUdpEndpoint::sendText(std::wstring_view text, const platform::Peer& target) {
@@ -77,7 +85,7 @@ Status SecureUdpEndpoint::sendText(std::wstring_view text, const platform::Peer&
     if (cipherOn == 1) encryptBuffer(cipher, sendBuffer_.data(), length);
     platform::Peer resolved{{}, target.port};
     if (Status found = resolveHost(target.address, resolved.address); !found.ok()) return found;
-    return platform::sendDatagram(socketHandle, sendBuffer_.data(), length, resolved);
+    return sendTo(sendBuffer_.data(), length, resolved);
 }
 
 std::wstring datagramText(unsigned char* datagram, std::size_t length, const AesCipher* cipher) {

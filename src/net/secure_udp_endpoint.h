@@ -30,12 +30,16 @@ public:
     // size, are the key); none turns it off.
     void setKey(const std::wstring* keyText, int keyBits);
 
+    // Receives one raw datagram whole into the buffer: its length in `length`.
+    Status receiveFrom(unsigned char* buffer, std::size_t size, platform::Peer& sender, std::size_t& length);
     // Receives, deciphers and converts one datagram: `length` is its size in
     // bytes (0 for an empty one), `text` the part before the first zero byte,
     // empty when it does not fit the datagram (no terminator, single-byte
     // characters only).
     Status receiveText(std::wstring& text, platform::Peer& sender, std::size_t& length);
 
+    // Sends raw bytes to a dotted address and port.
+    Status sendTo(const unsigned char* bytes, std::size_t count, const platform::Peer& target);
     // Builds, enciphers and sends one datagram to an address (dotted or a
     // host name) and port. Fails when the address cannot be resolved, the
     // datagram would exceed the UDP maximum, or the send fails.

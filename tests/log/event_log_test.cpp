@@ -33,14 +33,14 @@ protected:
 TEST_F(EventLogTest, WritesWideTextInGbkAndWholeMakingTheFolderWhenMissing) {
     ASSERT_FALSE(fs::exists(folder.path() / "log"));
     const std::wstring longText(20000, L'x');
-    EXPECT_TRUE(log.write(L"unknown message 127.0.0.1:1809 [中文]\r\n").ok());
-    EXPECT_TRUE(log.write(longText + L"\r\n").ok());
+    EXPECT_TRUE(log.writeEventLine(L"unknown message 127.0.0.1:1809 [中文]\r\n").ok());
+    EXPECT_TRUE(log.writeEventLine(longText + L"\r\n").ok());
     EXPECT_EQ(texts(), "unknown message 127.0.0.1:1809 [\xD6\xD0\xCE\xC4]\r\n" + std::string(20000, 'x') + "\r\n");
 }
 
 TEST_F(EventLogTest, AMessageWithoutLineEndLeavesItsLineOpen) {
-    log.write(L"first");
-    log.write(L"second\r\n");
+    log.writeEventLine(L"first");
+    log.writeEventLine(L"second\r\n");
     const std::string written = todaysLog();
     ASSERT_EQ(written.substr(24, 5), "first");
     EXPECT_EQ(written.substr(29, 4), written.substr(0, 4)) << "the next stamp follows on the same line";
@@ -48,15 +48,15 @@ TEST_F(EventLogTest, AMessageWithoutLineEndLeavesItsLineOpen) {
 }
 
 TEST_F(EventLogTest, WritesEightBitTextByteForByteWithItsOwnLineEnd) {
-    log.writeBytes("/opt/\xE8\xAF\x9D collector");
-    log.writeBytes("Record:RID=1&MAC=00:11:22:33:44:55&");
-    log.writeBytes("record:x\xD6\xD0");
+    log.writePlainEventLine("/opt/\xE8\xAF\x9D collector");
+    log.writePlainEventLine("Record:RID=1&MAC=00:11:22:33:44:55&");
+    log.writePlainEventLine("record:x\xD6\xD0");
     EXPECT_EQ(texts(), "/opt/\xE8\xAF\x9D collector\r\nRecord:RID=1&MAC=00:11:22:33:44:55&\r\nrecord:x\xD6\xD0\r\n");
 }
 
 TEST_F(EventLogTest, ALogThatCannotBeWrittenSaysWhere) {
     writeBytes(folder.path() / "log", "a file where the folder belongs");
-    const Status written = log.write(L"lost\r\n");
+    const Status written = log.writeEventLine(L"lost\r\n");
     EXPECT_FALSE(written.ok());
     EXPECT_NE(written.subject().find(todayAs("%Y%m%d.log")), std::string::npos) << written.text();
 }
