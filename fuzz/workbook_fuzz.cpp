@@ -32,21 +32,21 @@ bool sameValues(const quelvar::xls::Workbook& a, const quelvar::xls::Workbook& b
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace quelvar::xls;
     const std::string_view file(reinterpret_cast<const char*>(data), size);
     std::string storage;
     std::string_view stream;
-    if (quelvar::readCompoundStream(file, u"Workbook", storage, stream) != quelvar::CompoundReadResult::ok) {
+    if (readCompoundStream(file, u"Workbook", storage, stream) != CompoundReadResult::ok) {
         // The records alone, as if the container had held them.
         stream = file;
     }
-    quelvar::xls::Workbook workbook;
-    quelvar::xls::WorkbookError error;
-    if (!quelvar::readBiffWorkbook(stream, workbook, error)) return 0;
-    const std::string written = quelvar::writeCompoundFile(u"Workbook", quelvar::writeBiffWorkbook(workbook));
-    std::string again;
-    quelvar::xls::Workbook reread;
-    if (quelvar::readCompoundStream(written, u"Workbook", again) != quelvar::CompoundReadResult::ok ||
-        !quelvar::readBiffWorkbook(again, reread, error) || !sameValues(workbook, reread))
+    Workbook workbook;
+    std::string why;
+    if (readBiffWorkbook(stream, workbook, why) != BiffReadResult::ok) return 0;
+    const WorkbookFile written = writeWorkbookFile(workbook);
+    Workbook reread;
+    if (readWorkbookFile(written.head + written.stream + written.tail, reread, why) != FileReadResult::ok ||
+        !sameValues(workbook, reread))
         __builtin_trap();
     return 0;
 }
