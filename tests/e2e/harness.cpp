@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -21,6 +23,18 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void failHere(const std::string& why) { FAIL() << why; }
+
+}  // namespace
+
+void endTest(const std::string& why) {
+    failHere(why);
+    // Only without main.cpp's listener does the failure come back here.
+    throw std::runtime_error(why);
+}
 
 bool underWine() { return !windowsBuild().empty(); }
 
@@ -79,7 +93,8 @@ void ProgramFolder::spawn(const std::string& preload) {
     environment.push_back(nullptr);
     const int failed = posix_spawnp(&process_, arguments[0], &actions, nullptr, arguments.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(failed, 0) << "cannot start " << program;
+    if (failed != 0) process_ = -1;
+    ASSERT_EQ(failed, 0) << "cannot start " << program << ": " << std::strerror(failed);
 }
 
 int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
@@ -101,7 +116,7 @@ int ProgramFolder::runToExit(const std::string& preload, std::chrono::seconds li
     const int status = waitForExit(limit);
     if (status == -1) {
         stop();
-        ADD_FAILURE() << "the collector did not end by itself";
+        endTest("the collector did not end by itself within " + std::to_string(limit.count()) + " s");
     }
     return status;
 }
@@ -110,11 +125,16 @@ void ProgramFolder::start() {
     spawn();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (todaysLog().find(collectorPath(path_) + "\r\n") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log";
-        ASSERT_EQ(waitForExit(std::chrono::milliseconds(0)), -1) << "the collector ended at start";
+        const int status = waitForExit(std::chrono::milliseconds(0));
+        ASSERT_EQ(status, -1) << "the collector ended at start" << whatItSaid();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log within 20 s" << whatItSaid();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port";
+    ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port" << whatItSaid();
+}
+
+std::string ProgramFolder::whatItSaid() const {
+    return "\nits standard error:\n" + standardError() + "\nits log:\n" + todaysLog();
 }
 
 namespace {

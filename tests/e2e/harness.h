@@ -23,7 +23,8 @@ public:
     std::string read(const std::string& name) const;
 
     // Runs the collector until it ends by itself; gives its exit status.
-    // `preload` names a shared library to load into it first.
+    // `preload` names a shared library to load into it first. Ends the test
+    // when the collector outlives the limit.
     int runToExit(const std::string& preload = {}, std::chrono::seconds limit = std::chrono::seconds(20));
 
     // Starts the collector and waits until it has logged its start and
@@ -43,6 +44,8 @@ public:
 private:
     void spawn(const std::string& preload = {});
     int waitForExit(std::chrono::milliseconds limit);
+    // Its standard error and log, for the report of a failure.
+    std::string whatItSaid() const;
 
     TempFolder folder_;
     std::filesystem::path path_;
@@ -62,6 +65,11 @@ std::filesystem::path windowsBuild();
 std::string collectorPath(const std::filesystem::path& path);
 // UTF-8 text as the collector writes it where it uses the ANSI code page.
 std::string ansiText(const std::string& utf8);
+
+// Ends the running test with a fatal failure that says why, for functions that
+// give a value and so cannot ASSERT (main.cpp makes every fatal failure end
+// the test).
+[[noreturn]] void endTest(const std::string& why);
 
 // Returns once the collector has handled everything the switch sent before:
 // it sends a datagram that is no record and waits until the log shows it.

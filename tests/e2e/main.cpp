@@ -8,11 +8,36 @@
 
 #include "support/own_network.h"
 
+namespace {
+
+// A fatal failure or a skip ends the test wherever it happens, in a function
+// the test calls as in its body: GoogleTest's own ASSERT and GTEST_SKIP return
+// only from the function they are in. Destructors must not ASSERT, then.
+class EndTestOnFatalFailure : public testing::EmptyTestEventListener {
+    // GoogleTest holds its lock while it reports: whether a test runs is
+    // kept here rather than asked of it.
+    void OnTestStart(const testing::TestInfo&) override { inTest_ = true; }
+    void OnTestEnd(const testing::TestInfo&) override { inTest_ = false; }
+    void OnTestPartResult(const testing::TestPartResult& result) override {
+        if (inTest_ && (result.fatally_failed() || result.skipped())) throw testing::AssertionException(result);
+    }
+
+    bool inTest_ = false;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     // Under Wine the sockets are made by the Wine server, which stays for
     // the whole run: the caller gives the run a network of its own.
     if (std::getenv("QUELVAR_WINDOWS_BUILD") == nullptr && !enterOwnNetwork())
         std::fprintf(stderr, "note: no network namespace here; the tests share the machine's port 1809\n");
-    return RUN_ALL_TESTS();
+    testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
+    // Last, so that the printer has reported the failure before it throws.
+    EndTestOnFatalFailure endTest;
+    listeners.Append(&endTest);
+    const int status = RUN_ALL_TESTS();
+    listeners.Release(&endTest);
+    return status;
 }

@@ -1,5 +1,6 @@
 #include "e2e/switch_client.h"
 
+#include "e2e/harness.h"
 #include "support/openssl_wire.h"
 
 #include <arpa/inet.h>
@@ -11,6 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -35,7 +38,12 @@ SwitchClient::SwitchClient(int port) {
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (socket_ >= 0) close(socket_);
+        socket_ = -1;
+        endTest("no switch on the loopback port " + std::to_string(port) + ": " + reason);
+    }
     socklen_t length = sizeof local;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
     port_ = ntohs(local.sin_port);
@@ -50,7 +58,7 @@ void SwitchClient::sendRaw(const std::string& bytes) const {
     collector.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const ssize_t sent =
         sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&collector), sizeof collector);
-    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size())) << "sending to port 1809: " << std::strerror(errno);
 }
 
 std::optional<std::string> SwitchClient::receiveRaw(std::chrono::milliseconds limit) const {
