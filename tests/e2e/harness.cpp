@@ -58,8 +58,21 @@ ProgramFolder::ProgramFolder(const std::string& name) : path_(name.empty() ? fol
     else fs::copy_file(QUELVAR_EXECUTABLE, path_ / "quelvar");
 }
 
+namespace {
+
+// The collectors started and not stopped: each must keep running.
+std::vector<ProgramFolder*>& started() {
+    static std::vector<ProgramFolder*> folders;
+    return folders;
+}
+
+void forget(ProgramFolder* folder) { std::erase(started(), folder); }
+
+}  // namespace
+
 ProgramFolder::~ProgramFolder() {
     if (running()) stop();
+    forget(this);
 }
 
 void ProgramFolder::write(const std::string& name, const std::string& bytes) const { writeBytes(path_ / name, bytes); }
@@ -131,6 +144,18 @@ void ProgramFolder::start() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port" << whatItSaid();
+    started().push_back(this);
+    expectCollectorsRunning();
+}
+
+void expectCollectorsRunning() {
+    for (ProgramFolder* folder : started()) {
+        if (!folder->running()) continue;
+        const int status = folder->waitForExit(std::chrono::milliseconds(0));
+        if (status != -1)
+            endTest("the collector ended by itself, with status " + std::to_string(status) +
+                    ", while the test needed it" + folder->whatItSaid());
+    }
 }
 
 std::string ProgramFolder::whatItSaid() const {
@@ -153,6 +178,7 @@ std::string portHolders() {
 }  // namespace
 
 void ProgramFolder::stop() {
+    forget(this);
     if (!running()) return;
     // Under Wine as on Windows: ended as the task manager ends a program.
     // (A signal to Wine's process may leave its socket behind in the server.)
@@ -179,7 +205,8 @@ void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw) {
     sw.send(text);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (folder.todaysLog().find("[" + text + "]") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
+        expectCollectorsRunning();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector has not logged [" << text << "] within 10 s";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }

@@ -42,6 +42,7 @@ public:
     std::string standardError() const;
 
 private:
+    friend void expectCollectorsRunning();
     void spawn(const std::string& preload = {});
     int waitForExit(std::chrono::milliseconds limit);
     // Its standard error and log, for the report of a failure.
@@ -70,6 +71,10 @@ std::string ansiText(const std::string& utf8);
 // give a value and so cannot ASSERT (main.cpp makes every fatal failure end
 // the test).
 [[noreturn]] void endTest(const std::string& why);
+
+// Ends the test when a collector it started has ended by itself: nothing
+// would answer what the test waits for. Every wait of the harness asks.
+void expectCollectorsRunning();
 
 // Returns once the collector has handled everything the switch sent before:
 // it sends a datagram that is no record and waits until the log shows it.

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -33,7 +34,8 @@ std::string gbk(const std::string& utf8) {
 }
 
 SwitchClient::SwitchClient(int port) {
-    socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    // Not handed on to the collectors and programs the tests start.
+    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -62,8 +64,14 @@ void SwitchClient::sendRaw(const std::string& bytes) const {
 }
 
 std::optional<std::string> SwitchClient::receiveRaw(std::chrono::milliseconds limit) const {
-    pollfd waiting{socket_, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        expectCollectorsRunning();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd waiting{socket_, POLLIN, 0};
+        if (poll(&waiting, 1, static_cast<int>(std::min<long>(left.count(), 50))) > 0) break;
+    }
     std::string datagram(65536, '\0');
     const ssize_t received = recv(socket_, datagram.data(), datagram.size(), 0);
     if (received < 0) return std::nullopt;

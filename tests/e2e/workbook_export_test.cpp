@@ -36,17 +36,7 @@ protected:
     void sendExample(const std::string& day = "01", const std::string& duration = "75") {
         send(day, "10:20:30", "ACCOUNT=8001&TYPE=OU&CPN=8001&CDPN=95588&ROUTE=IP&DURATION=" + duration);
     }
-    // Everything sent before is handled once the collector has logged a
-    // datagram sent after it.
-    void settle() {
-        const std::string marker = "settle " + std::to_string(++settled_);
-        sw.send(marker);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (folder.todaysLog().find("[" + marker + "]") == std::string::npos) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
+    void settle() { waitUntilHandled(folder, sw); }
     // Waits until the collector has warned that many times on standard error.
     void awaitWarnings(std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -57,7 +47,8 @@ protected:
             for (std::size_t at = errors.find(warning); at != std::string::npos; at = errors.find(warning, at + 1))
                 ++found;
             if (found >= count) return;
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no warning";
+            expectCollectorsRunning();
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no warning within 10 s";
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
@@ -70,7 +61,6 @@ protected:
 
 private:
     int sent_ = 0;
-    int settled_ = 0;
 };
 
 TEST_F(WorkbookExport, TheMonthsWorkbookGetsADaysSheetWithAHeaderAndARowPerRecord) {
