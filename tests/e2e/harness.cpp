@@ -1,6 +1,7 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -208,6 +209,72 @@ void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw) {
         expectCollectorsRunning();
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector has not logged [" << text << "] within 10 s";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds limit) {
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) endTest(std::string("no pipe for a command: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+    // A group of its own, so that a command that hangs is ended with all it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    char shell[] = "sh", dashC[] = "-c";
+    std::string text = command;
+    char* arguments[] = {shell, dashC, text.data(), nullptr};
+    pid_t process = -1;
+    const int failed = posix_spawn(&process, "/bin/sh", &actions, &attributes, arguments, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    if (failed != 0) {
+        close(output[0]);
+        endTest("cannot run " + command + ": " + std::strerror(failed));
+    }
+
+    CommandOutcome outcome;
+    const auto end = [&] {
+        kill(-process, SIGKILL);
+        waitpid(process, nullptr, 0);
+        close(output[0]);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool reading = true;
+    for (;;) {
+        if (reading) {
+            pollfd waiting{output[0], POLLIN, 0};
+            if (poll(&waiting, 1, 50) > 0) {
+                char buffer[4096];
+                const ssize_t count = read(output[0], buffer, sizeof buffer);
+                if (count > 0) outcome.output.append(buffer, static_cast<std::size_t>(count));
+                else reading = false;
+            }
+        } else {
+            int status = 0;
+            if (waitpid(process, &status, WNOHANG) == process) {
+                close(output[0]);
+                outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return outcome;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        try {
+            expectCollectorsRunning();
+        } catch (...) {
+            end();
+            throw;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            end();
+            endTest(command + "\ndid not end within " + std::to_string(limit.count()) + " ms; its output:\n" +
+                    outcome.output);
+        }
     }
 }
 

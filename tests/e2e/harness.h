@@ -76,6 +76,16 @@ std::string ansiText(const std::string& utf8);
 // would answer what the test waits for. Every wait of the harness asks.
 void expectCollectorsRunning();
 
+struct CommandOutcome {
+    int status = -1;  // -1 when a signal ended it
+    std::string output;
+};
+// Runs a shell command with its standard output and error read back and
+// nothing on its standard input. Ends the test when the command outlives
+// the limit (with everything it started), or when a collector the test
+// started ends meanwhile.
+CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds limit);
+
 // Returns once the collector has handled everything the switch sent before:
 // it sends a datagram that is no record and waits until the log shows it.
 void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw);

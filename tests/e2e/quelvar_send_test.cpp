@@ -1,8 +1,6 @@
 // quelvar-send against the real collector.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -12,24 +10,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
+using Outcome = CommandOutcome;
 
-// Runs quelvar-send with the arguments (already quoted for the shell).
+// Runs quelvar-send with the arguments (already quoted for the shell). It
+// waits a short time for each answer unless the arguments say how long.
 Outcome send(const std::string& arguments, const std::string& input = {}) {
     const std::string program =
         underWine() ? "wine '" + (windowsBuild() / "quelvar-send.exe").string() + "'" : std::string(QUELVAR_SEND);
-    std::string command = program + " " + arguments + " 2>&1";
+    const bool timed = arguments.find("--timeout") != std::string::npos;
+    std::string command = program + (timed ? " " : " --timeout 1000 ") + arguments;
     if (!input.empty()) command = "printf '" + input + "' | " + command;
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, count);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return runCommand(command, std::chrono::seconds(30));
 }
 
 // Data lines of every file with the extension under the folder, headers

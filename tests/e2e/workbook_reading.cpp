@@ -1,9 +1,8 @@
 #include "e2e/workbook_reading.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include "e2e/harness.h"
 
 namespace fs = std::filesystem;
 
@@ -45,20 +44,16 @@ std::string quoted(const std::string& text) {
 }
 
 // Runs a shell command; its standard output and error, and its status.
-int run(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, count);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run(const std::string& command, std::chrono::seconds limit, std::string& output) {
+    const CommandOutcome outcome = runCommand(command, limit);
+    output = outcome.output;
+    return outcome.status;
 }
 
 }  // namespace
 
 int runPython(const std::string& script, const std::string& argument, std::string& output) {
-    return run(std::string(python) + " -c " + quoted(script) + " " + quoted(argument), output);
+    return run(std::string(python) + " -c " + quoted(script) + " " + quoted(argument), std::chrono::seconds(30), output);
 }
 
 std::string readWithXlrd(const fs::path& workbook) {
@@ -74,7 +69,7 @@ fs::path convertWithLibreOffice(const fs::path& source, const std::string& filte
                                 (folder / "profile").string() + " --convert-to " + quoted(filter) + " --outdir " +
                                 quoted(folder.string()) + " " + quoted(source.string());
     std::string output;
-    const int status = run(command, output);
+    const int status = run(command, std::chrono::seconds(60), output);
     const std::string extension = filter.substr(0, filter.find(':'));
     const fs::path converted = folder / source.filename().replace_extension(extension);
     if (status != 0 || !fs::exists(converted)) return {};
