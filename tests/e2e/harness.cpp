@@ -135,7 +135,30 @@ int ProgramFolder::runToExit(const std::string& preload, std::chrono::seconds li
     return status;
 }
 
+namespace {
+
+// Who holds the record port, for the report of a test that failed on it.
+std::string portHolders() {
+    std::string holders;
+    const char* const command =
+        "if command -v ss >/dev/null; then timeout 5 ss -uanp 'sport = :1809'; "
+        "else echo '(ss of iproute2 is not installed to name them)'; fi 2>&1";
+    if (FILE* pipe = popen(command, "r")) {
+        char buffer[4096];
+        for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) holders.append(buffer, count);
+        pclose(pipe);
+    }
+    return holders;
+}
+
+}  // namespace
+
 void ProgramFolder::start() {
+    // Under Wine every program's sockets are the one Wine server's: the
+    // previous test's collector may hold the port a moment after it ended.
+    ASSERT_TRUE(waitForRecordPort(std::chrono::seconds(5), false))
+        << "port 1809 is still held after 5 s, so the collector could not listen on it:\n"
+        << portHolders();
     spawn();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (todaysLog().find(collectorPath(path_) + "\r\n") == std::string::npos) {
@@ -162,21 +185,6 @@ void expectCollectorsRunning() {
 std::string ProgramFolder::whatItSaid() const {
     return "\nits standard error:\n" + standardError() + "\nits log:\n" + todaysLog();
 }
-
-namespace {
-
-// Who holds the record port, for the report of a test that failed on it.
-std::string portHolders() {
-    std::string holders;
-    if (FILE* pipe = popen("ss -uanp 'sport = :1809' 2>&1", "r")) {
-        char buffer[4096];
-        for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) holders.append(buffer, count);
-        pclose(pipe);
-    }
-    return holders;
-}
-
-}  // namespace
 
 void ProgramFolder::stop() {
     forget(this);
