@@ -1,14 +1,15 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "e2e/switch_client.h"
+#include "e2e/watchdog.h"
 #include "support/today.h"
 
 extern char** environ;
@@ -108,6 +110,7 @@ void ProgramFolder::spawn(const std::string& preload) {
     const int failed = posix_spawnp(&process_, arguments[0], &actions, nullptr, arguments.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) process_ = -1;
+    else watchProcess(process_);
     ASSERT_EQ(failed, 0) << "cannot start " << program << ": " << std::strerror(failed);
 }
 
@@ -117,6 +120,7 @@ int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
         int status = 0;
         const pid_t ended = waitpid(process_, &status, WNOHANG);
         if (ended == process_) {
+            forgetProcess(process_);
             process_ = -1;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
@@ -245,11 +249,13 @@ CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds 
         close(output[0]);
         endTest("cannot run " + command + ": " + std::strerror(failed));
     }
+    watchProcess(-process);
 
     CommandOutcome outcome;
     const auto end = [&] {
         kill(-process, SIGKILL);
         waitpid(process, nullptr, 0);
+        forgetProcess(-process);
         close(output[0]);
     };
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -266,6 +272,7 @@ CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds 
         } else {
             int status = 0;
             if (waitpid(process, &status, WNOHANG) == process) {
+                forgetProcess(-process);
                 close(output[0]);
                 outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                 return outcome;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "e2e/watchdog.h"
 #include "support/own_network.h"
 
 namespace {
@@ -34,10 +35,16 @@ int main(int argc, char** argv) {
     if (std::getenv("QUELVAR_WINDOWS_BUILD") == nullptr && !enterOwnNetwork())
         std::fprintf(stderr, "note: no network namespace here; the tests share the machine's port 1809\n");
     testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
+    // The slowest test takes about 5 s, under Wine as on Linux; a failing one
+    // ends by the harness's own limits within about a minute. Two minutes
+    // leave room for a slow machine and still end a hung run soon.
+    Watchdog watchdog(std::chrono::minutes(2));
+    listeners.Append(&watchdog);
     // Last, so that the printer has reported the failure before it throws.
     EndTestOnFatalFailure endTest;
     listeners.Append(&endTest);
     const int status = RUN_ALL_TESTS();
     listeners.Release(&endTest);
+    listeners.Release(&watchdog);
     return status;
 }
