@@ -212,10 +212,11 @@ std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog
 
 std::string ProgramFolder::standardError() const { return readBytes(outputs_.path() / "stderr"); }
 
-void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw) {
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw, bool plain) {
     static int marker = 0;
     const std::string text = "handled " + std::to_string(++marker);
-    sw.send(text);
+    if (plain) sw.sendRaw(text);
+    else sw.send(text);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (folder.todaysLog().find("[" + text + "]") == std::string::npos) {
         expectCollectorsRunning();

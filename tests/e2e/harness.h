@@ -87,8 +87,9 @@ struct CommandOutcome {
 CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds limit);
 
 // Returns once the collector has handled everything the switch sent before:
-// it sends a datagram that is no record and waits until the log shows it.
-void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw);
+// it sends a datagram that is no record, plain to a collector of the plain
+// mode, and waits until the log shows it.
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw, bool plain = false);
 
 // Today's date in local time as YYYYMMDD.
 std::string todayCompact();

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "e2e/switch_client.h"
 
 namespace {
 
@@ -63,11 +64,15 @@ TEST(QuelvarSend, RecordsAreAcknowledgedInEitherMode) {
 }
 
 TEST(QuelvarSend, GeneratedCallsAreAllFiled) {
+    // The merged record is filed after the answer: the collector is stopped
+    // only once it has handled the last call.
+    const SwitchClient sw;
     ProgramFolder folder;
     folder.start();
     const Outcome outcome = send("--generate 300 --quiet");
     EXPECT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_NE(outcome.output.find("sent 300, acknowledged 300, lost 0"), std::string::npos) << outcome.output;
+    waitUntilHandled(folder, sw);
     folder.stop();
     EXPECT_EQ(dataLines(folder / "rec", ".txt", "new"), 300) << "one merged record a call";
     EXPECT_EQ(dataLines(folder / "rec", ".csv", "new"), 300);
@@ -78,6 +83,7 @@ TEST(QuelvarSend, GeneratedCallsAreAllFiled) {
     plainFolder.start();
     const Outcome plain = send("--plain --generate 200 --quiet --rate 5000");
     EXPECT_EQ(plain.status, 0) << plain.output;
+    waitUntilHandled(plainFolder, sw, true);
     plainFolder.stop();
     for (const char* sub : {"new", "old"}) EXPECT_EQ(dataLines(plainFolder / "rec", ".txt", sub), 200) << sub;
     EXPECT_EQ(dataLines(plainFolder / "rec", ".csv", "new"), 200);
