@@ -1,6 +1,10 @@
 #include "e2e/workbook_reading.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <map>
 
 #include "e2e/harness.h"
 
@@ -8,8 +12,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Debian's python, where python3-xlrd is installed, whatever else PATH offers.
-const char* const python = "/usr/bin/python3";
+std::string program(const char* variable, const char* debians) {
+    const char* named = std::getenv(variable);
+    return named != nullptr && *named != '\0' ? named : debians;
+}
+
+std::string python() { return program("QUELVAR_TEST_PYTHON", "/usr/bin/python3"); }
 
 const char* const dumpScript = R"(
 import sys, xlrd
@@ -52,20 +60,38 @@ int run(const std::string& command, std::chrono::seconds limit, std::string& out
 
 }  // namespace
 
+void requirePythonModule(const std::string& module) {
+    // Asked once a module: the answer holds for the whole run.
+    static std::map<std::string, std::string> missing;
+    if (!missing.contains(module)) {
+        std::string output;
+        const int status = run(quoted(python()) + " -c " + quoted("import " + module), std::chrono::seconds(30), output);
+        // The last line tells why: python3's ImportError, or the shell's "not found".
+        while (!output.empty() && output.back() == '\n') output.pop_back();
+        const std::string why = output.substr(output.rfind('\n') + 1);
+        missing[module] = status == 0 ? "" : why.empty() ? "status " + std::to_string(status) : why;
+    }
+    if (!missing[module].empty())
+        GTEST_SKIP() << "python3 with " << module << " is not installed: " << python() << " says " << missing[module];
+}
+
 int runPython(const std::string& script, const std::string& argument, std::string& output) {
-    return run(std::string(python) + " -c " + quoted(script) + " " + quoted(argument), std::chrono::seconds(30), output);
+    return run(quoted(python()) + " -c " + quoted(script) + " " + quoted(argument), std::chrono::seconds(30), output);
 }
 
 std::string readWithXlrd(const fs::path& workbook) {
+    requirePythonModule("xlrd");
     std::string output;
     return runPython(dumpScript, workbook.string(), output) == 0 ? output : "xlrd failed: " + output;
 }
 
-bool haveLibreOffice() { return access("/usr/bin/soffice", X_OK) == 0; }
+std::string libreOffice() { return program("QUELVAR_TEST_SOFFICE", "/usr/bin/soffice"); }
+
+bool haveLibreOffice() { return access(libreOffice().c_str(), X_OK) == 0; }
 
 fs::path convertWithLibreOffice(const fs::path& source, const std::string& filter, const fs::path& folder) {
     // A profile of its own, so that no other office process is in the way.
-    const std::string command = "/usr/bin/soffice --headless --norestore -env:UserInstallation=file://" +
+    const std::string command = quoted(libreOffice()) + " --headless --norestore -env:UserInstallation=file://" +
                                 (folder / "profile").string() + " --convert-to " + quoted(filter) + " --outdir " +
                                 quoted(folder.string()) + " " + quoted(source.string());
     std::string output;
