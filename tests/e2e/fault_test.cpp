@@ -75,7 +75,7 @@ protected:
         waitUntilHandled(folder, sw);
         return acknowledged;
     }
-    std::string oldFile() const { return readBytes(dataRoot / macFolder / "old/CDR_2024_03_15.txt"); }
+    std::string oldFile() const { return readExisting(dataRoot / macFolder / "old/CDR_2024_03_15.txt"); }
 
     ScopedTimeZone zone{"CST-8"};
     TempFolder outside;

@@ -80,7 +80,13 @@ ProgramFolder::~ProgramFolder() {
 
 void ProgramFolder::write(const std::string& name, const std::string& bytes) const { writeBytes(path_ / name, bytes); }
 
-std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
+std::string ProgramFolder::read(const std::string& name) const { return readExisting(path_ / name); }
+
+std::string readExisting(const fs::path& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) endTest("no file " + path.string());
+    return readBytes(path);
+}
 
 void ProgramFolder::spawn(const std::string& preload) {
     const std::string program = (path_ / (underWine() ? "quelvar.exe" : "quelvar")).string();
@@ -206,7 +212,8 @@ void ProgramFolder::stop() {
     if (!waitForRecordPort(std::chrono::seconds(10), false)) ADD_FAILURE() << "port 1809 still bound after the stop:\n" << portHolders();
 }
 
-std::string ProgramFolder::todaysLog() const { return read("log/" + todayCompact() + ".log"); }
+// Asked again and again while the collector starts: empty until it is there.
+std::string ProgramFolder::todaysLog() const { return readBytes(path_ / ("log/" + todayCompact() + ".log")); }
 
 std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog(), todayCompact()); }
 

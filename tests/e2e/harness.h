@@ -20,6 +20,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
     void write(const std::string& name, const std::string& bytes) const;
+    // A file that must be there (see readExisting).
     std::string read(const std::string& name) const;
 
     // Runs the collector until it ends by itself; gives its exit status.
@@ -71,6 +72,10 @@ std::string ansiText(const std::string& utf8);
 // give a value and so cannot ASSERT (main.cpp makes every fatal failure end
 // the test).
 [[noreturn]] void endTest(const std::string& why);
+
+// The bytes of a file the test needs; ends the test when it is not there,
+// rather than compare its absence as empty text.
+std::string readExisting(const std::filesystem::path& path);
 
 // Ends the test when a collector it started has ended by itself: nothing
 // would answer what the test waits for. Every wait of the harness asks.
