@@ -8,6 +8,8 @@
 #include <sched.h>
 #include <sys/mount.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -54,10 +56,11 @@ protected:
         fs::create_directories(dataRoot);
     }
     void mountTmpfs(const fs::path& where, const std::string& options) {
-        ASSERT_EQ(mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()), 0) << where;
+        ASSERT_EQ(mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()), 0) << where << ": " << std::strerror(errno);
     }
     void remount(const fs::path& where, unsigned long flags, const std::string& options) {
-        ASSERT_EQ(mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | flags, options.c_str()), 0) << where;
+        ASSERT_EQ(mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | flags, options.c_str()), 0)
+            << where << ": " << std::strerror(errno);
     }
     void start(const std::string& configuration) {
         folder.write("Quelvar.ini", configuration);
@@ -72,7 +75,7 @@ protected:
         waitUntilHandled(folder, sw);
         return acknowledged;
     }
-    std::string oldFile() const { return readBytes(dataRoot / macFolder / "old/CDR_2024_03_15.txt"); }
+    std::string oldFile() const { return readExisting(dataRoot / macFolder / "old/CDR_2024_03_15.txt"); }
 
     ScopedTimeZone zone{"CST-8"};
     TempFolder outside;

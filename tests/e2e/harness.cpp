@@ -2,25 +2,42 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "e2e/switch_client.h"
+#include "e2e/watchdog.h"
 #include "support/today.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void failHere(const std::string& why) { FAIL() << why; }
+
+}  // namespace
+
+void endTest(const std::string& why) {
+    failHere(why);
+    // Only without main.cpp's listener does the failure come back here.
+    throw std::runtime_error(why);
+}
 
 bool underWine() { return !windowsBuild().empty(); }
 
@@ -44,13 +61,32 @@ ProgramFolder::ProgramFolder(const std::string& name) : path_(name.empty() ? fol
     else fs::copy_file(QUELVAR_EXECUTABLE, path_ / "quelvar");
 }
 
+namespace {
+
+// The collectors started and not stopped: each must keep running.
+std::vector<ProgramFolder*>& started() {
+    static std::vector<ProgramFolder*> folders;
+    return folders;
+}
+
+void forget(ProgramFolder* folder) { std::erase(started(), folder); }
+
+}  // namespace
+
 ProgramFolder::~ProgramFolder() {
     if (running()) stop();
+    forget(this);
 }
 
 void ProgramFolder::write(const std::string& name, const std::string& bytes) const { writeBytes(path_ / name, bytes); }
 
-std::string ProgramFolder::read(const std::string& name) const { return readBytes(path_ / name); }
+std::string ProgramFolder::read(const std::string& name) const { return readExisting(path_ / name); }
+
+std::string readExisting(const fs::path& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) endTest("no file " + path.string());
+    return readBytes(path);
+}
 
 void ProgramFolder::spawn(const std::string& preload) {
     const std::string program = (path_ / (underWine() ? "quelvar.exe" : "quelvar")).string();
@@ -79,7 +115,9 @@ void ProgramFolder::spawn(const std::string& preload) {
     environment.push_back(nullptr);
     const int failed = posix_spawnp(&process_, arguments[0], &actions, nullptr, arguments.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(failed, 0) << "cannot start " << program;
+    if (failed != 0) process_ = -1;
+    else watchProcess(process_);
+    ASSERT_EQ(failed, 0) << "cannot start " << program << ": " << std::strerror(failed);
 }
 
 int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
@@ -88,6 +126,7 @@ int ProgramFolder::waitForExit(std::chrono::milliseconds limit) {
         int status = 0;
         const pid_t ended = waitpid(process_, &status, WNOHANG);
         if (ended == process_) {
+            forgetProcess(process_);
             process_ = -1;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
@@ -101,20 +140,9 @@ int ProgramFolder::runToExit(const std::string& preload, std::chrono::seconds li
     const int status = waitForExit(limit);
     if (status == -1) {
         stop();
-        ADD_FAILURE() << "the collector did not end by itself";
+        endTest("the collector did not end by itself within " + std::to_string(limit.count()) + " s");
     }
     return status;
-}
-
-void ProgramFolder::start() {
-    spawn();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (todaysLog().find(collectorPath(path_) + "\r\n") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log";
-        ASSERT_EQ(waitForExit(std::chrono::milliseconds(0)), -1) << "the collector ended at start";
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port";
 }
 
 namespace {
@@ -122,7 +150,10 @@ namespace {
 // Who holds the record port, for the report of a test that failed on it.
 std::string portHolders() {
     std::string holders;
-    if (FILE* pipe = popen("ss -uanp 'sport = :1809' 2>&1", "r")) {
+    const char* const command =
+        "if command -v ss >/dev/null; then timeout 5 ss -uanp 'sport = :1809'; "
+        "else echo '(ss of iproute2 is not installed to name them)'; fi 2>&1";
+    if (FILE* pipe = popen(command, "r")) {
         char buffer[4096];
         for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) holders.append(buffer, count);
         pclose(pipe);
@@ -132,7 +163,41 @@ std::string portHolders() {
 
 }  // namespace
 
+void ProgramFolder::start() {
+    // Under Wine every program's sockets are the one Wine server's: the
+    // previous test's collector may hold the port a moment after it ended.
+    ASSERT_TRUE(waitForRecordPort(std::chrono::seconds(5), false))
+        << "port 1809 is still held after 5 s, so the collector could not listen on it:\n"
+        << portHolders();
+    spawn();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (todaysLog().find(collectorPath(path_) + "\r\n") == std::string::npos) {
+        const int status = waitForExit(std::chrono::milliseconds(0));
+        ASSERT_EQ(status, -1) << "the collector ended at start" << whatItSaid();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no start lines in the log within 20 s" << whatItSaid();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(waitForRecordPort()) << "the collector does not listen on its port" << whatItSaid();
+    started().push_back(this);
+    expectCollectorsRunning();
+}
+
+void expectCollectorsRunning() {
+    for (ProgramFolder* folder : started()) {
+        if (!folder->running()) continue;
+        const int status = folder->waitForExit(std::chrono::milliseconds(0));
+        if (status != -1)
+            endTest("the collector ended by itself, with status " + std::to_string(status) +
+                    ", while the test needed it" + folder->whatItSaid());
+    }
+}
+
+std::string ProgramFolder::whatItSaid() const {
+    return "\nits standard error:\n" + standardError() + "\nits log:\n" + todaysLog();
+}
+
 void ProgramFolder::stop() {
+    forget(this);
     if (!running()) return;
     // Under Wine as on Windows: ended as the task manager ends a program.
     // (A signal to Wine's process may leave its socket behind in the server.)
@@ -147,20 +212,92 @@ void ProgramFolder::stop() {
     if (!waitForRecordPort(std::chrono::seconds(10), false)) ADD_FAILURE() << "port 1809 still bound after the stop:\n" << portHolders();
 }
 
-std::string ProgramFolder::todaysLog() const { return read("log/" + todayCompact() + ".log"); }
+// Asked again and again while the collector starts: empty until it is there.
+std::string ProgramFolder::todaysLog() const { return readBytes(path_ / ("log/" + todayCompact() + ".log")); }
 
 std::string ProgramFolder::todaysLogTexts() const { return stripStamps(todaysLog(), todayCompact()); }
 
 std::string ProgramFolder::standardError() const { return readBytes(outputs_.path() / "stderr"); }
 
-void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw) {
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw, bool plain) {
     static int marker = 0;
     const std::string text = "handled " + std::to_string(++marker);
-    sw.send(text);
+    if (plain) sw.sendRaw(text);
+    else sw.send(text);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (folder.todaysLog().find("[" + text + "]") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector does not answer";
+        expectCollectorsRunning();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the collector has not logged [" << text << "] within 10 s";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds limit) {
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) endTest(std::string("no pipe for a command: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+    // A group of its own, so that a command that hangs is ended with all it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    char shell[] = "sh", dashC[] = "-c";
+    std::string text = command;
+    char* arguments[] = {shell, dashC, text.data(), nullptr};
+    pid_t process = -1;
+    const int failed = posix_spawn(&process, "/bin/sh", &actions, &attributes, arguments, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    if (failed != 0) {
+        close(output[0]);
+        endTest("cannot run " + command + ": " + std::strerror(failed));
+    }
+    watchProcess(-process);
+
+    CommandOutcome outcome;
+    const auto end = [&] {
+        kill(-process, SIGKILL);
+        waitpid(process, nullptr, 0);
+        forgetProcess(-process);
+        close(output[0]);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool reading = true;
+    for (;;) {
+        if (reading) {
+            pollfd waiting{output[0], POLLIN, 0};
+            if (poll(&waiting, 1, 50) > 0) {
+                char buffer[4096];
+                const ssize_t count = read(output[0], buffer, sizeof buffer);
+                if (count > 0) outcome.output.append(buffer, static_cast<std::size_t>(count));
+                else reading = false;
+            }
+        } else {
+            int status = 0;
+            if (waitpid(process, &status, WNOHANG) == process) {
+                forgetProcess(-process);
+                close(output[0]);
+                outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return outcome;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        try {
+            expectCollectorsRunning();
+        } catch (...) {
+            end();
+            throw;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            end();
+            endTest(command + "\ndid not end within " + std::to_string(limit.count()) + " ms; its output:\n" +
+                    outcome.output);
+        }
     }
 }
 

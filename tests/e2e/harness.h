@@ -20,10 +20,12 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
     void write(const std::string& name, const std::string& bytes) const;
+    // A file that must be there (see readExisting).
     std::string read(const std::string& name) const;
 
     // Runs the collector until it ends by itself; gives its exit status.
-    // `preload` names a shared library to load into it first.
+    // `preload` names a shared library to load into it first. Ends the test
+    // when the collector outlives the limit.
     int runToExit(const std::string& preload = {}, std::chrono::seconds limit = std::chrono::seconds(20));
 
     // Starts the collector and waits until it has logged its start and
@@ -41,8 +43,11 @@ public:
     std::string standardError() const;
 
 private:
+    friend void expectCollectorsRunning();
     void spawn(const std::string& preload = {});
     int waitForExit(std::chrono::milliseconds limit);
+    // Its standard error and log, for the report of a failure.
+    std::string whatItSaid() const;
 
     TempFolder folder_;
     std::filesystem::path path_;
@@ -63,9 +68,33 @@ std::string collectorPath(const std::filesystem::path& path);
 // UTF-8 text as the collector writes it where it uses the ANSI code page.
 std::string ansiText(const std::string& utf8);
 
+// Ends the running test with a fatal failure that says why, for functions that
+// give a value and so cannot ASSERT (main.cpp makes every fatal failure end
+// the test).
+[[noreturn]] void endTest(const std::string& why);
+
+// The bytes of a file the test needs; ends the test when it is not there,
+// rather than compare its absence as empty text.
+std::string readExisting(const std::filesystem::path& path);
+
+// Ends the test when a collector it started has ended by itself: nothing
+// would answer what the test waits for. Every wait of the harness asks.
+void expectCollectorsRunning();
+
+struct CommandOutcome {
+    int status = -1;  // -1 when a signal ended it
+    std::string output;
+};
+// Runs a shell command with its standard output and error read back and
+// nothing on its standard input. Ends the test when the command outlives
+// the limit (with everything it started), or when a collector the test
+// started ends meanwhile.
+CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds limit);
+
 // Returns once the collector has handled everything the switch sent before:
-// it sends a datagram that is no record and waits until the log shows it.
-void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw);
+// it sends a datagram that is no record, plain to a collector of the plain
+// mode, and waits until the log shows it.
+void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw, bool plain = false);
 
 // Today's date in local time as YYYYMMDD.
 std::string todayCompact();

@@ -73,7 +73,7 @@ protected:
         folder.write("Quelvar.ini", "ENCRYPT=0\r\nAREACODE=010\r\n");
         folder.start();
     }
-    std::string file(const std::string& relative) const { return readBytes(folder / ("rec/" + relative)); }
+    std::string file(const std::string& relative) const { return readExisting(folder / ("rec/" + relative)); }
     // Sends a datagram and gives the answer as it came, or none.
     std::optional<std::string> exchange(const std::string& bytes, const SwitchClient& from,
                                         std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) const {

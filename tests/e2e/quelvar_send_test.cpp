@@ -1,35 +1,27 @@
 // quelvar-send against the real collector.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "e2e/switch_client.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
+using Outcome = CommandOutcome;
 
-// Runs quelvar-send with the arguments (already quoted for the shell).
+// Runs quelvar-send with the arguments (already quoted for the shell). It
+// waits a short time for each answer unless the arguments say how long.
 Outcome send(const std::string& arguments, const std::string& input = {}) {
     const std::string program =
         underWine() ? "wine '" + (windowsBuild() / "quelvar-send.exe").string() + "'" : std::string(QUELVAR_SEND);
-    std::string command = program + " " + arguments + " 2>&1";
+    const bool timed = arguments.find("--timeout") != std::string::npos;
+    std::string command = program + (timed ? " " : " --timeout 1000 ") + arguments;
     if (!input.empty()) command = "printf '" + input + "' | " + command;
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, count);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return runCommand(command, std::chrono::seconds(30));
 }
 
 // Data lines of every file with the extension under the folder, headers
@@ -72,11 +64,15 @@ TEST(QuelvarSend, RecordsAreAcknowledgedInEitherMode) {
 }
 
 TEST(QuelvarSend, GeneratedCallsAreAllFiled) {
+    // The merged record is filed after the answer: the collector is stopped
+    // only once it has handled the last call.
+    const SwitchClient sw;
     ProgramFolder folder;
     folder.start();
     const Outcome outcome = send("--generate 300 --quiet");
     EXPECT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_NE(outcome.output.find("sent 300, acknowledged 300, lost 0"), std::string::npos) << outcome.output;
+    waitUntilHandled(folder, sw);
     folder.stop();
     EXPECT_EQ(dataLines(folder / "rec", ".txt", "new"), 300) << "one merged record a call";
     EXPECT_EQ(dataLines(folder / "rec", ".csv", "new"), 300);
@@ -87,6 +83,7 @@ TEST(QuelvarSend, GeneratedCallsAreAllFiled) {
     plainFolder.start();
     const Outcome plain = send("--plain --generate 200 --quiet --rate 5000");
     EXPECT_EQ(plain.status, 0) << plain.output;
+    waitUntilHandled(plainFolder, sw, true);
     plainFolder.stop();
     for (const char* sub : {"new", "old"}) EXPECT_EQ(dataLines(plainFolder / "rec", ".txt", sub), 200) << sub;
     EXPECT_EQ(dataLines(plainFolder / "rec", ".csv", "new"), 200);

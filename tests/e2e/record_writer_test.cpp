@@ -38,7 +38,7 @@ protected:
         if (!configuration.empty()) folder.write("Quelvar.ini", configuration);
         folder.start();
     }
-    std::string file(const std::string& relative) const { return readBytes(folder / ("rec/" + relative)); }
+    std::string file(const std::string& relative) const { return readExisting(folder / ("rec/" + relative)); }
     void expectFile(const std::string& relative, const std::string& expected) const {
         EXPECT_EQ(file(relative), expected) << relative;
     }
@@ -192,7 +192,7 @@ TEST_F(RecordWriter, DataRootFromTheConfiguration) {
     EXPECT_EQ(exchange("RECORD:ID=1&RID=5-1&CPN=8001&CDPN=8002&TYPE=LO&ROUTE=IC&MAC=" + macText +
                        "&TIME-S=240315093000&DURATION=1&"),
               "RECORD:ID=1");
-    EXPECT_EQ(readBytes(root.path() / "cdr" / macFolder / "old/CDR_2024_03_15.txt"),
+    EXPECT_EQ(readExisting(root.path() / "cdr" / macFolder / "old/CDR_2024_03_15.txt"),
               oldHeader(macFolder) + oldLine({"5-1", "", "8001", "", "8002", "内线", "LO", "IC", "240315093000",
                                               "240315093001", "1", ""}));
     EXPECT_FALSE(fs::exists(folder / ("rec/" + macFolder)));

@@ -1,5 +1,6 @@
 #include "e2e/switch_client.h"
 
+#include "e2e/harness.h"
 #include "support/openssl_wire.h"
 
 #include <arpa/inet.h>
@@ -11,6 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -30,12 +34,18 @@ std::string gbk(const std::string& utf8) {
 }
 
 SwitchClient::SwitchClient(int port) {
-    socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    // Not handed on to the collectors and programs the tests start.
+    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (socket_ >= 0) close(socket_);
+        socket_ = -1;
+        endTest("no switch on the loopback port " + std::to_string(port) + ": " + reason);
+    }
     socklen_t length = sizeof local;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
     port_ = ntohs(local.sin_port);
@@ -50,12 +60,18 @@ void SwitchClient::sendRaw(const std::string& bytes) const {
     collector.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const ssize_t sent =
         sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&collector), sizeof collector);
-    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size())) << "sending to port 1809: " << std::strerror(errno);
 }
 
 std::optional<std::string> SwitchClient::receiveRaw(std::chrono::milliseconds limit) const {
-    pollfd waiting{socket_, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        expectCollectorsRunning();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd waiting{socket_, POLLIN, 0};
+        if (poll(&waiting, 1, static_cast<int>(std::min<long>(left.count(), 50))) > 0) break;
+    }
     std::string datagram(65536, '\0');
     const ssize_t received = recv(socket_, datagram.data(), datagram.size(), 0);
     if (received < 0) return std::nullopt;

@@ -1,16 +1,23 @@
 #include "e2e/workbook_reading.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "e2e/harness.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Debian's python, where python3-xlrd is installed, whatever else PATH offers.
-const char* const python = "/usr/bin/python3";
+std::string program(const char* variable, const char* debians) {
+    const char* named = std::getenv(variable);
+    return named != nullptr && *named != '\0' ? named : debians;
+}
+
+std::string python() { return program("QUELVAR_TEST_PYTHON", "/usr/bin/python3"); }
 
 const char* const dumpScript = R"(
 import sys, xlrd
@@ -45,36 +52,50 @@ std::string quoted(const std::string& text) {
 }
 
 // Runs a shell command; its standard output and error, and its status.
-int run(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, count);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run(const std::string& command, std::chrono::seconds limit, std::string& output) {
+    const CommandOutcome outcome = runCommand(command, limit);
+    output = outcome.output;
+    return outcome.status;
 }
 
 }  // namespace
 
+void requirePythonModule(const std::string& module) {
+    // Asked once a module: the answer holds for the whole run.
+    static std::map<std::string, std::string> missing;
+    if (!missing.contains(module)) {
+        std::string output;
+        const int status = run(quoted(python()) + " -c " + quoted("import " + module), std::chrono::seconds(30), output);
+        // The last line tells why: python3's ImportError, or the shell's "not found".
+        while (!output.empty() && output.back() == '\n') output.pop_back();
+        const std::string why = output.substr(output.rfind('\n') + 1);
+        missing[module] = status == 0 ? "" : why.empty() ? "status " + std::to_string(status) : why;
+    }
+    if (!missing[module].empty())
+        GTEST_SKIP() << "python3 with " << module << " is not installed: " << python() << " says " << missing[module];
+}
+
 int runPython(const std::string& script, const std::string& argument, std::string& output) {
-    return run(std::string(python) + " -c " + quoted(script) + " " + quoted(argument), output);
+    return run(quoted(python()) + " -c " + quoted(script) + " " + quoted(argument), std::chrono::seconds(30), output);
 }
 
 std::string readWithXlrd(const fs::path& workbook) {
+    requirePythonModule("xlrd");
     std::string output;
     return runPython(dumpScript, workbook.string(), output) == 0 ? output : "xlrd failed: " + output;
 }
 
-bool haveLibreOffice() { return access("/usr/bin/soffice", X_OK) == 0; }
+std::string libreOffice() { return program("QUELVAR_TEST_SOFFICE", "/usr/bin/soffice"); }
+
+bool haveLibreOffice() { return access(libreOffice().c_str(), X_OK) == 0; }
 
 fs::path convertWithLibreOffice(const fs::path& source, const std::string& filter, const fs::path& folder) {
     // A profile of its own, so that no other office process is in the way.
-    const std::string command = "/usr/bin/soffice --headless --norestore -env:UserInstallation=file://" +
+    const std::string command = quoted(libreOffice()) + " --headless --norestore -env:UserInstallation=file://" +
                                 (folder / "profile").string() + " --convert-to " + quoted(filter) + " --outdir " +
                                 quoted(folder.string()) + " " + quoted(source.string());
     std::string output;
-    const int status = run(command, output);
+    const int status = run(command, std::chrono::seconds(60), output);
     const std::string extension = filter.substr(0, filter.find(':'));
     const fs::path converted = folder / source.filename().replace_extension(extension);
     if (status != 0 || !fs::exists(converted)) return {};

@@ -4,17 +4,20 @@
 # quelvar-send and compares what they answered and filed, byte for byte.
 # usage: compare_with_linux.sh LINUX-BUILD WINDOWS-BUILD
 set -euo pipefail
+for program in wine wineserver wineboot unshare ip ss timeout; do
+    command -v "$program" >/dev/null || { echo "compare_with_linux: $program is not installed" >&2; exit 2; }
+done
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 export WINEPREFIX=${WINEPREFIX:-$work/wine} WINEDEBUG=-all
 # Local time from the system on both sides: Windows reads TZ its own way.
 unset TZ
 if [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    timeout -k 10 120 wineboot -i >/dev/null 2>&1
+    timeout -k 10 60 wineserver -w
 fi
 
 run() {  # side mode configuration
@@ -25,7 +28,8 @@ run() {  # side mode configuration
     if [ "$side" = linux ]; then cp "$linux/quelvar" "$folder/"; command=./quelvar
     else cp "$windows/quelvar.exe" "$folder/"; command="wine quelvar.exe"; fi
     [ "$mode" = plain ] && flags=(--plain)
-    unshare -n bash -c "
+    # A run takes seconds; one that hangs must not hold up CI.
+    timeout -k 10 120 unshare -n bash -c "
         ip link set lo up
         cd '$folder'
         $command 2>stderr.txt &
@@ -36,7 +40,7 @@ run() {  # side mode configuration
         sleep 1; kill %1; wait
         [ '$side' = windows ] && wineserver -k
         true
-    "
+    " || { echo "$side $mode: the run did not end within 120 s"; exit 1; }
     rm -f "$folder/quelvar" "$folder/quelvar.exe"
 }
 

@@ -4,6 +4,9 @@
 # page 936), in a network of its own.
 # usage: run_under_wine.sh LINUX-BUILD WINDOWS-BUILD [gtest arguments for the end-to-end suite]
 set -euo pipefail
+for program in wine wineserver wineboot unshare ip timeout; do
+    command -v "$program" >/dev/null || { echo "run_under_wine: $program is not installed" >&2; exit 2; }
+done
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 shift 2
@@ -22,13 +25,17 @@ export LC_ALL=zh_CN.UTF-8
 # Local time from the system on both sides: Windows reads TZ its own way.
 unset TZ
 if [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    timeout -k 10 120 wineboot -i >/dev/null 2>&1
+    timeout -k 10 60 wineserver -w
 fi
 
 # The Wine server makes every socket of the Windows programs, so it is
-# started inside the network and kept for the whole run.
-timeout 900 unshare -n bash -s -- "$linux" "$windows" "$@" <<'INSIDE'
+# started inside the network and kept for the whole run. The run takes
+# well under a minute, a hung end-to-end test is ended by the suite's
+# watchdog after two: a run that takes five has gone wrong elsewhere.
+limit=300
+status=0
+timeout -k 10 $limit unshare -n bash -s -- "$linux" "$windows" "$@" <<'INSIDE' || status=$?
 set -u
 linux=$1 windows=$2
 shift 2
@@ -43,3 +50,5 @@ QUELVAR_WINDOWS_BUILD=$windows "$linux/tests/e2e_tests" "$@" || status=1
 wineserver -k
 exit $status
 INSIDE
+[ $status != 124 ] || echo "run_under_wine: the run did not end within $limit s" >&2
+exit $status
