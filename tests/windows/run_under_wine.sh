@@ -43,8 +43,10 @@ ip link set lo up
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1
 status=0
-echo "== unit tests: unit_tests.exe under Wine"
-wine "$windows/tests/unit_tests.exe" || status=1
+for layer in platform core message xls log filing net; do
+    echo "== unit tests: ${layer}_tests.exe under Wine"
+    wine "$windows/tests/${layer}_tests.exe" || status=1
+done
 echo "== end-to-end suite: quelvar.exe and quelvar-send.exe under Wine"
 QUELVAR_WINDOWS_BUILD=$windows "$linux/tests/e2e_tests" "$@" || status=1
 wineserver -k
