@@ -1,16 +1,24 @@
 #pragma once
+#include <string>
+#include <vector>
+
 #include "core/settings.h"
 #include "log/event_log.h"
+#include "platform/status.h"
 
 namespace quelvar {
 
 // Prepares the files and folders, reads the settings, logs the start and
-// runs the receive loop of the configured mode. Returns only when that loop
-// cannot start. `settings` comes with the program's folder.
-void serviceMain(Settings& settings, const EventLog& log);
+// runs the receive loop of the configured mode until a stop is asked for.
+// Fails when that loop cannot start. `settings` comes with the program's
+// folder.
+Status serviceMain(Settings& settings, const EventLog& log);
 
-// The process entry: finds the program's folder, runs serviceMain, then
-// writes the stop line. Gives the exit status.
-int runProcess();
+// The process entry. Without arguments the collector runs: serviceMain,
+// then the stop line; the exit status is 0 after a stop that was asked for,
+// 1 when it could not start. The arguments are for an operator: --check,
+// --version, --help (and on Windows --install and --uninstall of the
+// service); anything else is refused with exit status 2, touching nothing.
+int runProcess(const std::vector<std::string>& arguments);
 
 }  // namespace quelvar

@@ -15,25 +15,38 @@ namespace {
 // One read of the configuration file holds at most this many bytes.
 constexpr std::size_t linePieceBytes = 259;
 
+// One piece as the reader takes it, with the line of the file it comes
+// from and whether it carries on a line that did not fit one read.
+struct Piece {
+    std::string text;
+    int line = 0;
+    bool continued = false;
+};
+
 // The file as a text-mode reader sees it: CR LF is one line feed, and a line
 // longer than a read is handled as several lines.
-std::vector<std::string> readPieces(const std::string& contents) {
+std::vector<Piece> readPieces(const std::string& contents) {
     std::string text;
     text.reserve(contents.size());
     for (std::size_t index = 0; index < contents.size(); ++index) {
         if (contents[index] == '\r' && index + 1 < contents.size() && contents[index + 1] == '\n') continue;
         text.push_back(contents[index]);
     }
-    std::vector<std::string> pieces;
+    std::vector<Piece> pieces;
     std::size_t position = 0;
+    int line = 1;
+    bool continued = false;
     while (position < text.size()) {
         std::size_t length = std::min(linePieceBytes, text.size() - position);
         const std::size_t feed = text.find('\n', position);
         if (feed != std::string::npos && feed < position + length) length = feed - position + 1;
         std::string piece = text.substr(position, length);
+        const bool endsLine = piece.back() == '\n';
         // The line is a C string: a zero byte ends it.
         piece.resize(piece.find('\0') == std::string::npos ? piece.size() : piece.find('\0'));
-        pieces.push_back(std::move(piece));
+        pieces.push_back({std::move(piece), line, continued});
+        continued = !endsLine;
+        if (endsLine) ++line;
         position += length;
     }
     return pieces;
@@ -48,8 +61,159 @@ std::wstring valueFrom(const std::wstring& line, std::size_t start) {
     return line.size() > start ? line.substr(start) : std::wstring();
 }
 
-// Lays today's empty record file into every folder under the data root, so
-// that each switch's folder shows the day even before its first call.
+// What the warnings show of a value: its line feed as the text "\n".
+std::wstring shown(std::wstring_view value) {
+    std::wstring text;
+    for (const wchar_t c : value) {
+        if (c == L'\n') text += L"\\n";
+        else if (c == L'\r') text += L"\\r";
+        else text += c;
+    }
+    return L"\"" + text + L"\"";
+}
+
+bool hasBlankOrComment(std::wstring_view value) {
+    return value.find_first_of(L" \t;") != std::wstring_view::npos;
+}
+
+bool isDigits(std::wstring_view value) {
+    return !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring_view::npos;
+}
+
+std::wstring withoutLineFeed(std::wstring value) {
+    if (!value.empty() && value.back() == L'\n') value.pop_back();
+    return value;
+}
+
+// Keys compared case-insensitively, to tell a key in the wrong case.
+bool sameLetters(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t index = 0; index < a.size(); ++index) {
+        const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
+        if (upper(a[index]) != upper(b[index])) return false;
+    }
+    return true;
+}
+
+constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW"};
+
+class LineReader {
+public:
+    LineReader(Settings& target, void (*prepareFolders)(Settings&), std::vector<SettingsWarning>* warnings)
+        : target_(target), prepareFolders_(prepareFolders), warnings_(warnings) {}
+
+    void apply(const Piece& piece) {
+        line_ = piece.line;
+        if (piece.continued && piece.line != lastLongLine_) {
+            lastLongLine_ = piece.line;
+            warn(L"the line is longer than 259 bytes and is read in pieces, each as a line of its own");
+        }
+        std::wstring line = fromAnsi(piece.text);
+        const std::size_t first = line.find_first_not_of(L" \t\n\r\v\f");
+        line.erase(0, first == std::wstring::npos ? line.size() : first);
+        replaceAll(line, L" =", L"=");
+        replaceAll(line, L"= ", L"=");
+
+        if (line.starts_with(L"TYPE")) {
+            checkEquals(line, L"TYPE");
+            target_.typeFilter = valueFrom(line, 5);
+            const std::wstring value = withoutLineFeed(target_.typeFilter);
+            if (hasBlankOrComment(value)) warn(L"TYPE has blanks or a comment in its value: taken " + shown(value));
+        } else if (line.starts_with(L"PATH")) {
+            checkEquals(line, L"PATH");
+            target_.dataRoot = withoutLineFeed(valueFrom(line, 5));
+            if (!target_.dataRoot.empty() && (target_.dataRoot.back() == L' ' || target_.dataRoot.back() == L'\t'))
+                warn(L"PATH ends in blanks, which belong to the folder's name: taken " + shown(target_.dataRoot));
+            else if (target_.dataRoot.find(L';') != std::wstring::npos)
+                warn(L"PATH has a ';' in it, which belongs to the folder's name: taken " + shown(target_.dataRoot));
+            prepareFolders_(target_);
+        } else if (line.starts_with(L"ENCRYPT")) {
+            checkEquals(line, L"ENCRYPT");
+            if (line.size() > 8 && line[8] == L'0') target_.encryptMode = 0;
+            const std::wstring value = withoutLineFeed(valueFrom(line, 8));
+            if (value != L"0" && value != L"1")
+                warn(L"ENCRYPT=" + withoutLineFeed(valueFrom(line, 8)) +
+                     (line.size() > 8 && line[8] == L'0'
+                          ? L": only the 0 right after '=' counts: the plain mode is taken"
+                          : L": only a 0 right after '=' selects the plain mode: the encrypted mode stays"));
+        } else if (line.starts_with(L"AREACODE")) {
+            checkEquals(line, L"AREACODE");
+            const std::wstring whole = withoutLineFeed(valueFrom(line, 9));
+            std::wstring code = line.size() > 9 ? line.substr(9, 8) : std::wstring();
+            if (!code.empty() && code.back() == L'\n') code.pop_back();
+            target_.areaCode = code;
+            if (whole.size() > code.size())
+                warn(L"AREACODE is longer than 8 characters: taken " + shown(code));
+            else if (!code.empty() && !isDigits(code))
+                warn(L"AREACODE is not digits: taken " + shown(code));
+        } else if (line.starts_with(L"ALLOW")) {
+            checkEquals(line, L"ALLOW");
+            readAllowed(withoutLineFeed(valueFrom(line, 6)));
+        } else {
+            warnIgnored(withoutLineFeed(line));
+        }
+    }
+
+private:
+    void warn(std::wstring text) {
+        if (warnings_ != nullptr) warnings_->push_back({line_, std::move(text)});
+    }
+
+    // The character after a key is never looked at: "TYPES=IN" is TYPE.
+    void checkEquals(const std::wstring& line, std::wstring_view key) {
+        if (line.size() > key.size() && line[key.size()] != L'=')
+            warn(shown(withoutLineFeed(line.substr(0, line.find(L'=')))) + L" is taken for the key " +
+                 std::wstring(key));
+    }
+
+    void readAllowed(std::wstring_view value) {
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t end = value.find(L',', start);
+            if (end == std::wstring_view::npos) end = value.size();
+            std::wstring_view item = value.substr(start, end - start);
+            const std::size_t first = item.find_first_not_of(L" \t");
+            const std::size_t last = item.find_last_not_of(L" \t");
+            item = first == std::wstring_view::npos ? std::wstring_view() : item.substr(first, last - first + 1);
+            AddressRange range;
+            if (!item.empty()) {
+                if (parseAddressRange(toAnsi(item), range))
+                    target_.allow.push_back(range);
+                else
+                    warn(L"ALLOW: " + shown(item) + L" is no IPv4 address or network: it is left out");
+            }
+            start = end + 1;
+        }
+    }
+
+    void warnIgnored(const std::wstring& line) {
+        // Blank lines, comments and section headers are meant to be ignored.
+        if (line.empty() || line.starts_with(L';') || line.starts_with(L'#') || line.starts_with(L'[')) return;
+        const std::size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos) {
+            warn(L"the line is no setting and is ignored: " + shown(line));
+            return;
+        }
+        const std::wstring key = line.substr(0, equals);
+        for (const std::wstring_view known : keys) {
+            if (sameLetters(key, known)) {
+                warn(L"the key " + shown(key) + L" is not written " + std::wstring(known) +
+                     L" (keys are in capitals): the line is ignored");
+                return;
+            }
+        }
+        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW): the line is ignored");
+    }
+
+    Settings& target_;
+    void (*prepareFolders_)(Settings&);
+    std::vector<SettingsWarning>* warnings_;
+    int line_ = 0;
+    int lastLongLine_ = 0;
+};
+
+}  // namespace
+
 void prepareDataRoot(Settings& target) {
     if (const Status made = ensureFolderPath(target.dataRoot); !made.ok() && !made.is(Status::Code::exists))
         target.dataRoot.clear();
@@ -66,38 +230,20 @@ void prepareDataRoot(Settings& target) {
     }
 }
 
-void applyLine(const std::string& piece, Settings& target, void (*prepareFolders)(Settings&)) {
-    std::wstring line = fromAnsi(piece);
-    const std::size_t first = line.find_first_not_of(L" \t\n\r\v\f");
-    line.erase(0, first == std::wstring::npos ? line.size() : first);
-    replaceAll(line, L" =", L"=");
-    replaceAll(line, L"= ", L"=");
-
-    if (line.starts_with(L"TYPE")) {
-        target.typeFilter = valueFrom(line, 5);
-    } else if (line.starts_with(L"PATH")) {
-        target.dataRoot = valueFrom(line, 5);
-        if (!target.dataRoot.empty() && target.dataRoot.back() == L'\n') target.dataRoot.pop_back();
-        prepareFolders(target);
-    } else if (line.starts_with(L"ENCRYPT")) {
-        if (line.size() > 8 && line[8] == L'0') target.encryptMode = 0;
-    } else if (line.starts_with(L"AREACODE")) {
-        std::wstring code = line.size() > 9 ? line.substr(9, 8) : std::wstring();
-        if (!code.empty() && code.back() == L'\n') code.pop_back();
-        target.areaCode = code;
-    }
+void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&),
+                       std::vector<SettingsWarning>* warnings) {
+    LineReader reader(target, prepareFolders, warnings);
+    for (const Piece& piece : readPieces(contents)) reader.apply(piece);
 }
 
-}  // namespace
-
-void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&)) {
-    for (const std::string& piece : readPieces(contents)) applyLine(piece, target, prepareFolders);
-}
-
-void loadSettings(const std::string& path, Settings& target) {
+void loadSettings(const std::string& path, Settings& target, std::vector<SettingsWarning>* warnings) {
     std::string contents;
-    if (!platform::readFile(path, contents).ok()) return;
-    applySettingsText(contents, target, prepareDataRoot);
+    if (const Status read = platform::readFile(path, contents); !read.ok()) {
+        if (!read.is(Status::Code::notFound) && warnings != nullptr)
+            warnings->push_back({0, L"the file cannot be read (" + fromAnsi(read.reason()) + L"): the defaults are taken"});
+        return;
+    }
+    applySettingsText(contents, target, prepareDataRoot, warnings);
 }
 
 }  // namespace quelvar

@@ -1,5 +1,8 @@
 #pragma once
 #include <string>
+#include <vector>
+
+#include "core/address_range.h"
 
 namespace quelvar {
 
@@ -11,18 +14,33 @@ struct Settings {
     std::wstring typeFilter;
     // Empty means records go under <programDir>/rec.
     std::wstring dataRoot;
+    // The senders that may send; empty: everyone.
+    std::vector<AddressRange> allow;
     // The program's folder, and the same in the 8-bit code page of file names.
     std::wstring programDir;
     std::string programDirAnsi;
 };
 
+// A line of the configuration file that the grammar ignores or that looks
+// like a mistake, and what was taken; line 0 is about the whole file.
+struct SettingsWarning {
+    int line = 0;
+    std::wstring text;
+};
+
 // Reads the configuration file at `path` into `target`. A missing file
 // leaves every setting as it was. Each PATH line also makes the data root and
-// lays today's empty record file into every folder under it.
-void loadSettings(const std::string& path, Settings& target);
+// lays today's empty record file into every folder under it. What looks
+// wrong is told in `warnings`.
+void loadSettings(const std::string& path, Settings& target, std::vector<SettingsWarning>* warnings = nullptr);
 
 // The grammar over a configuration text already read; `prepareFolders`
 // runs for every PATH line.
-void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&));
+void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&),
+                       std::vector<SettingsWarning>* warnings = nullptr);
+
+// The PATH folder procedure: the data root made, or emptied when it cannot
+// be, and today's empty record file in every folder under it.
+void prepareDataRoot(Settings& target);
 
 }  // namespace quelvar

@@ -4,6 +4,7 @@
 #include "core/format.h"
 #include "core/text.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace quelvar {
 
@@ -17,6 +18,12 @@ std::string eventStamp(const CalendarTime& when) {
 }
 
 Status EventLog::writeEventLine(std::wstring_view message) const {
+    // Errors and warnings are for the operator: the journal has them too.
+    if (message.starts_with(L"ERROR") || message.starts_with(L"WARNING")) {
+        std::wstring_view line = message;
+        if (line.ends_with(L"\r\n")) line.remove_suffix(2);
+        platform::writeStandardError(toAnsi(line) + "\n");
+    }
     const CalendarTime now = currentLocalTime();
     return append(now, eventStamp(now) + toGbk(message));
 }

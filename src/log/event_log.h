@@ -18,7 +18,8 @@ public:
     explicit EventLog(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
     // The message in GBK behind the stamp. It brings its own line end: one
-    // without leaves its line open for the next.
+    // without leaves its line open for the next. An ERROR or WARNING line
+    // goes to standard error as well.
     Status writeEventLine(std::wstring_view message) const;
     // 8-bit text byte for byte behind the stamp, closed with CR LF: the
     // plain mode's lines.

@@ -6,20 +6,23 @@
 #include "core/time.h"
 #include "message/datagram.h"
 #include "message/merged_call.h"
+#include "net/gate.h"
 #include "net/recent_record_table.h"
 #include "net/secure_udp_endpoint.h"
+#include "net/start_failure.h"
+#include "platform/process.h"
 
 namespace quelvar {
 
 namespace {
 
-constexpr int recordPort = 1809;
 constexpr int udpProtocol = 17;
 
 // Everything one datagram meets on its way, owned by the loop.
 struct Receiver {
     const EventLog& log;
     Intake& intake;
+    Gate gate;
     SecureUdpEndpoint endpoint;
     RecentRecordTable recentRecords;
     Datagram datagram;
@@ -33,10 +36,11 @@ void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& send
 }
 
 // One datagram, from its text to its acknowledgement and its merged call.
-void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::Peer& sender) {
+void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::Peer& sender, TimeValue now) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
-        receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
+        if (receiver.gate.mayTellUnknown(sender, now))
+            receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
         return;
     }
     Datagram& datagram = receiver.datagram;
@@ -84,28 +88,36 @@ std::string repeatKeyOf(std::wstring_view rid) {
     return bytes;
 }
 
-void runEncryptedReceiver(const EventLog& log, Intake& intake) {
-    Receiver receiver{log, intake, {}, {}, {}, {}};
-    if (!receiver.endpoint.create(udpProtocol).ok()) {
-        log.writeEventLine(L"Sock Create failed!\r\n");
-        return;
-    }
-    // A port that cannot be bound is not reported here: the loop runs, and
-    // hears nothing.
-    static_cast<void>(receiver.endpoint.bindPort(recordPort));
+Status runEncryptedReceiver(const EventLog& log, Intake& intake, const std::vector<AddressRange>& allow) {
+    Receiver receiver{log, intake, Gate(log, allow), {}, {}, {}, {}};
+    if (Status made = receiver.endpoint.create(udpProtocol); !made.ok())
+        return cannotStart(log, L"Sock Create failed!\r\n", std::move(made));
+    if (Status bound = receiver.endpoint.bindPort(recordPort); !bound.ok())
+        return cannotStart(log, L"Sock Create failed!\r\n", std::move(bound));
+    // Waits are cut short now and then to see a stop request and the ends of minutes.
+    receiver.endpoint.setReceiveTimeout(1000);
     const std::wstring keyText = L"LumenHarpQi";
     receiver.endpoint.setKey(&keyText, 128);
+    platform::notifyServiceManager("READY=1");
 
     std::wstring text;
     platform::Peer sender;
-    for (;;) {
+    while (!platform::stopRequested()) {
+        const TimeValue now = platform::currentTime();
+        receiver.gate.tick(now);
         std::size_t length = 0;
-        if (!receiver.endpoint.receiveText(text, sender, length).ok() || length == 0) {
+        if (!receiver.endpoint.receiveText(text, sender, length).ok()) {
+            // A socket that fails at once would keep the processor busy.
             platform::sleepMilliseconds(10);
             continue;
         }
-        handleDatagram(receiver, text, sender);
+        // An empty datagram, or none in time.
+        if (length == 0) continue;
+        if (!receiver.gate.admits(sender, now)) continue;
+        handleDatagram(receiver, text, sender, now);
     }
+    receiver.gate.close();
+    return {};
 }
 
 }  // namespace quelvar

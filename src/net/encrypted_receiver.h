@@ -2,14 +2,22 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+#include "core/address_range.h"
 #include "filing/intake.h"
 #include "log/event_log.h"
+#include "platform/status.h"
 
 namespace quelvar {
 
+// The port the switches send their records to.
+inline constexpr int recordPort = 1809;
+
 // Receives, files and acknowledges enciphered record datagrams on UDP port
-// 1809, for ever. Returns only when it cannot start, after logging why.
-void runEncryptedReceiver(const EventLog& log, Intake& intake);
+// 1809 from the senders `allow` lets in, until a stop is asked for. Fails
+// when it cannot start, after telling why in the log and on standard error.
+Status runEncryptedReceiver(const EventLog& log, Intake& intake, const std::vector<AddressRange>& allow);
 
 // The call's key against repeats from the datagram's RID: its 8-bit text
 // before its first "-"; none when the RID has no "-".

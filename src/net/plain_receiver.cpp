@@ -5,15 +5,18 @@
 #include "core/format.h"
 #include "filing/record_files.h"
 #include "message/plain_fields.h"
+#include "net/encrypted_receiver.h"
+#include "net/gate.h"
 #include "net/recent_record_table.h"
+#include "net/start_failure.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/udp.h"
 
 namespace quelvar {
 
 namespace {
 
-constexpr int recordPort = 1809;
 // Room in the kernel for bursts that come faster than records are filed.
 constexpr int burstBufferBytes = 16 << 20;
 
@@ -21,6 +24,7 @@ constexpr int burstBufferBytes = 16 << 20;
 struct Receiver {
     const EventLog& log;
     PlainRecordWriter& writer;
+    Gate gate;
     platform::SocketHandle socket;
     RecentRecordTable recentRecords;
 };
@@ -36,9 +40,11 @@ void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer
 }
 
 // One datagram, from its text to its acknowledgement.
-void handleDatagram(Receiver& receiver, std::string_view text, const platform::Peer& sender) {
+void handleDatagram(Receiver& receiver, std::string_view text, const platform::Peer& sender, TimeValue now) {
     if (!isPlainRecord(text)) {
-        receiver.log.writePlainEventLine(formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
+        if (receiver.gate.mayTellUnknown(sender, now))
+            receiver.log.writePlainEventLine(
+                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
         return;
     }
     const std::string key = plainRepeatKey(text);
@@ -94,38 +100,44 @@ std::string plainRepeatKey(std::string_view text) {
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
 
-void runPlainReceiver(const EventLog& log, PlainRecordWriter& writer) {
-    Receiver receiver{log, writer, platform::invalidSocket, {}};
-    const Status opened = platform::openUdpSocket(receiver.socket);
-    if (opened.is(Status::Code::unavailable)) {
-        log.writeEventLine(L"start ws failed!\r\n");
-        return;
+Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, const std::vector<AddressRange>& allow) {
+    Receiver receiver{log, writer, Gate(log, allow), platform::invalidSocket, {}};
+    if (Status opened = platform::openUdpSocket(receiver.socket); !opened.ok()) {
+        if (opened.is(Status::Code::unavailable)) return cannotStart(log, L"start ws failed!\r\n", std::move(opened));
+        if (opened.is(Status::Code::unsupported)) return cannotStart(log, L"ws version error\r\n", std::move(opened));
+        return cannotStart(log, L"bind failed!\r\n", std::move(opened));
     }
-    if (opened.is(Status::Code::unsupported)) {
-        log.writeEventLine(L"ws version error\r\n");
-        return;
-    }
-    if (!opened.ok() || !platform::bindUdpPort(receiver.socket, recordPort).ok()) {
-        log.writeEventLine(L"bind failed!\r\n");
-        if (receiver.socket != platform::invalidSocket) platform::closeSocket(receiver.socket);
-        return;
+    if (Status bound = platform::bindUdpPort(receiver.socket, recordPort); !bound.ok()) {
+        platform::closeSocket(receiver.socket);
+        return cannotStart(log, L"bind failed!\r\n", std::move(bound));
     }
     platform::enlargeReceiveBuffer(receiver.socket, burstBufferBytes);
+    // Waits are cut short now and then to see a stop request and the ends of minutes.
+    platform::setReceiveTimeout(receiver.socket, 1000);
+    platform::notifyServiceManager("READY=1");
 
     // Room for the largest datagram and a zero byte behind it.
     std::vector<unsigned char> buffer(platform::largestDatagram + 1);
     platform::Peer sender;
-    for (;;) {
+    while (!platform::stopRequested()) {
+        const TimeValue now = platform::currentTime();
+        receiver.gate.tick(now);
         std::size_t length = 0;
-        if (!platform::receiveDatagram(receiver.socket, buffer.data(), buffer.size() - 1, length, &sender).ok() ||
-            length == 0) {
+        if (!platform::receiveDatagram(receiver.socket, buffer.data(), buffer.size() - 1, length, &sender).ok()) {
+            // A socket that fails at once would keep the processor busy.
             platform::sleepMilliseconds(10);
             continue;
         }
+        // An empty datagram, or none in time.
+        if (length == 0) continue;
+        if (!receiver.gate.admits(sender, now)) continue;
         // The text ends at the first zero byte, or with the datagram.
         buffer[length] = 0;
-        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), sender);
+        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), sender, now);
     }
+    receiver.gate.close();
+    platform::closeSocket(receiver.socket);
+    return {};
 }
 
 }  // namespace quelvar

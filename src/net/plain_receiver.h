@@ -2,14 +2,19 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+#include "core/address_range.h"
 #include "filing/plain_writer.h"
 #include "log/event_log.h"
+#include "platform/status.h"
 
 namespace quelvar {
 
-// Receives, files and acknowledges plain record datagrams on UDP port 1809,
-// for ever. Returns only when it cannot start, after logging why.
-void runPlainReceiver(const EventLog& log, PlainRecordWriter& writer);
+// Receives, files and acknowledges plain record datagrams on UDP port 1809
+// from the senders `allow` lets in, until a stop is asked for. Fails when it
+// cannot start, after telling why in the log and on standard error.
+Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, const std::vector<AddressRange>& allow);
 
 // A datagram is a record when it begins with "RECORD:" in any letter case.
 bool isPlainRecord(std::string_view text);

@@ -39,6 +39,10 @@ Status SecureUdpEndpoint::create(int protocol) {
 
 Status SecureUdpEndpoint::bindPort(int port) { return platform::bindUdpPort(socketHandle, port); }
 
+void SecureUdpEndpoint::setReceiveTimeout(int milliseconds) {
+    platform::setReceiveTimeout(socketHandle, milliseconds);
+}
+
 void SecureUdpEndpoint::close() {
     if (socketHandle != platform::invalidSocket) {
         platform::closeSocket(socketHandle);

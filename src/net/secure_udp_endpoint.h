@@ -24,6 +24,8 @@ public:
     Status create(int protocol);
     // Binds it to every local address and the port.
     Status bindPort(int port);
+    // A receive waits at most that long.
+    void setReceiveTimeout(int milliseconds);
     // Shuts the socket down and closes it, if there is one.
     void close();
     // A key text turns the cipher on (its GBK bytes, zero-filled to the key

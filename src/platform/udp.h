@@ -20,30 +20,36 @@ inline constexpr SocketHandle invalidSocket = -1;
 // The largest payload of one IPv4 UDP datagram.
 inline constexpr std::size_t largestDatagram = 65507;
 
-// Where a datagram came from: a dotted IPv4 address and a port.
+// Where a datagram came from: a dotted IPv4 address and a port, and the
+// address as a number (host order) where it was received.
 struct Peer {
     std::string address;
     int port = 0;
+    std::uint32_t ipv4 = 0;
 };
 
 // A blocking socket. `unavailable` when the system's socket library cannot
 // be started, `unsupported` when it cannot give the version needed.
 [[nodiscard]] Status openUdpSocket(SocketHandle& socket);
 
-// Buffer sizes, and address reuse where the system lets a second program
-// share the port only when both ask for it; failures are not reported.
+// Buffer sizes; failures are not reported. No address reuse: no other
+// program may share the port.
 void setSocketOptions(SocketHandle socket, int sendBufferBytes, int receiveBufferBytes);
+
+// A receive waits at most that long.
+void setReceiveTimeout(SocketHandle socket, int milliseconds);
 
 // Asks for a receive buffer of that size, beyond the system's usual limit
 // where the process may; gives the size the system granted.
 int enlargeReceiveBuffer(SocketHandle socket, int bytes);
 
-// Binds to every local IPv4 address and the port. On Windows the port is
-// taken exclusively, so that a second program cannot take its datagrams.
+// Binds to every local IPv4 address and the port, which no other program
+// can then share.
 [[nodiscard]] Status bindUdpPort(SocketHandle socket, int port);
 
-// Receives one datagram whole into the buffer: its length (which may be 0),
-// and the sender when asked for.
+// Receives one datagram whole into the buffer: its length and the sender
+// when asked for. A length of 0 is an empty datagram, or none at all: the
+// wait timed out or a stop request came.
 [[nodiscard]] Status receiveDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size, std::size_t& length,
                        Peer* sender);
 

@@ -301,6 +301,8 @@ CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds 
     }
 }
 
+std::string stopLineOfStop() { return underWine() ? "" : "Quelvar stop 2.0.0.10\r\n"; }
+
 std::string todayCompact() { return todayAs("%Y%m%d"); }
 
 std::string stripStamps(const std::string& log, const std::string& compactDate) {

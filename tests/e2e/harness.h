@@ -96,6 +96,10 @@ CommandOutcome runCommand(const std::string& command, std::chrono::milliseconds 
 // mode, and waits until the log shows it.
 void waitUntilHandled(const ProgramFolder& folder, const SwitchClient& sw, bool plain = false);
 
+// The stop line that ends the log of a collector stopped by stop(). Under
+// Wine it is ended as the task manager ends a program, without one.
+std::string stopLineOfStop();
+
 // Today's date in local time as YYYYMMDD.
 std::string todayCompact();
 

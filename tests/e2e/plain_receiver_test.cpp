@@ -206,10 +206,17 @@ TEST(PlainReceiverStart, TakenPortEndsWithBindFailed) {
     address.sin_family = AF_INET;
     address.sin_port = htons(1809);
     ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(folder.runToExit(), 0);
+    EXPECT_EQ(folder.runToExit(), 1);
     close(taken);
-    EXPECT_EQ(folder.todaysLogTexts(), "Quelvar startup 2.0.0.10\r\nencrypt:0 areacode: \r\n" + collectorPath(folder.path()) +
-                                           "\r\nbind failed!\r\nQuelvar stop 2.0.0.10\r\n");
+    const std::string texts = folder.todaysLogTexts();
+    const std::string start =
+        "Quelvar startup 2.0.0.10\r\nencrypt:0 areacode: \r\n" + collectorPath(folder.path()) + "\r\nbind failed!\r\n";
+    EXPECT_EQ(texts.substr(0, start.size()), start);
+    // The system's words for a port in use, then the stop line.
+    const std::string reason = "ERROR   bind UDP port 1809: ";
+    EXPECT_EQ(texts.substr(start.size(), reason.size()), reason) << texts;
+    EXPECT_TRUE(texts.ends_with("\r\nQuelvar stop 2.0.0.10\r\n")) << texts;
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), '\n'), 6) << texts;
 }
 
 }  // namespace

@@ -16,12 +16,23 @@ std::string startLines(const ProgramFolder& folder, const std::string& modeLine)
 }
 
 // Starts the collector, ends it from outside once it listens, and gives the
-// texts of its log.
+// texts of its log without the stop line that ends it.
 std::string logOfOneStart(ProgramFolder& folder) {
     folder.start();
     folder.stop();
-    return folder.todaysLogTexts();
+    const std::string texts = folder.todaysLogTexts();
+    const std::string stop = stopLineOfStop();
+    EXPECT_TRUE(texts.ends_with(stop)) << "the stop line comes last:\n" << texts;
+    return texts.substr(0, texts.size() - stop.size());
 }
+
+// The line an operator reads on standard error at every start.
+std::string startedLine(const ProgramFolder& folder, const std::string& settings) {
+    return ansiText("quelvar 2.0.0.10 started: mode: encrypted, UDP port 1809; program folder: ") +
+           collectorPath(folder.path()) + "; data root: " + collectorPath(folder.path() / "rec") + "; " + settings +
+           "\n";
+}
+const std::string defaults = "area code: none; type filter: none; senders: every sender";
 
 std::string todaysRecordFile() {
     const std::string today = todayCompact();
@@ -32,7 +43,7 @@ TEST(Startup, WithoutConfigurationLogsTheStartAndLaysOutTheFolder) {
     ProgramFolder folder;
     EXPECT_EQ(logOfOneStart(folder), startLines(folder, "encrypt:1 areacode: \r\n"));
     EXPECT_TRUE(fs::is_directory(folder / "rec"));
-    EXPECT_EQ(folder.standardError(), "");
+    EXPECT_EQ(folder.standardError(), startedLine(folder, defaults));
 
     const std::string table = folder.read("tele.ini");
     std::vector<std::string> entries;
@@ -50,21 +61,28 @@ TEST(Startup, WithoutConfigurationLogsTheStartAndLaysOutTheFolder) {
 }
 
 TEST(Startup, ConfigurationChoosesModeAndAreaCode) {
+    // What the grammar ignores, or takes other than it looks, is told after the start lines.
     const struct {
         std::string configuration;
         std::string modeLine;
+        std::string warnings;
     } cases[] = {
-        {"encrypt=0\r\n", "encrypt:1 areacode: \r\n"},
-        {"[Quelvar]\r\n  AREACODE=0755\r\nENCRYPT=1\r\n", "encrypt:1 areacode:0755 \r\n"},
-        {"AREACODE=0755", "encrypt:1 areacode:0755 \r\n"},
-        {"AREACODE = 075512345\r\n", "encrypt:1 areacode:07551234 \r\n"},
-        {"AREACODE=\xE4\xB8\xAD\r\n", "encrypt:1 areacode:\xD6\xD0 \r\n"},  // the log is GBK
+        {"encrypt=0\r\n", "encrypt:1 areacode: \r\n",
+         "WARNING   Quelvar.ini line 1: the key \"encrypt\" is not written ENCRYPT (keys are in capitals): the line "
+         "is ignored\r\n"},
+        {"[Quelvar]\r\n  AREACODE=0755\r\nENCRYPT=1\r\n", "encrypt:1 areacode:0755 \r\n", ""},
+        {"AREACODE=0755", "encrypt:1 areacode:0755 \r\n", ""},
+        {"AREACODE = 075512345\r\n", "encrypt:1 areacode:07551234 \r\n",
+         "WARNING   Quelvar.ini line 1: AREACODE is longer than 8 characters: taken \"07551234\"\r\n"},
+        // The log is GBK.
+        {"AREACODE=\xE4\xB8\xAD\r\n", "encrypt:1 areacode:\xD6\xD0 \r\n",
+         "WARNING   Quelvar.ini line 1: AREACODE is not digits: taken \"\xD6\xD0\"\r\n"},
     };
     for (const auto& each : cases) {
         ProgramFolder folder;
         // Windows reads it in the ANSI code page.
         folder.write("Quelvar.ini", ansiText(each.configuration));
-        EXPECT_EQ(logOfOneStart(folder), startLines(folder, each.modeLine))
+        EXPECT_EQ(logOfOneStart(folder), startLines(folder, each.modeLine) + each.warnings)
             << testing::PrintToString(each.configuration);
     }
 }
@@ -75,12 +93,15 @@ TEST(Startup, PlainModeIsChosenWithBlanksAroundTheEqualsSign) {
     EXPECT_EQ(logOfOneStart(folder), startLines(folder, "encrypt:0 areacode: \r\n"));
 }
 
-TEST(Startup, SocketThatCannotBeMadeEndsWithTheStopLine) {
+TEST(Startup, SocketThatCannotBeMadeEndsWithTheReasonTheStopLineAndStatusOne) {
     if (underWine()) GTEST_SKIP() << "takes the sockets away by a preloaded library";
     ProgramFolder folder;
-    EXPECT_EQ(folder.runToExit(QUELVAR_REFUSE_SOCKETS), 0);
+    EXPECT_EQ(folder.runToExit(QUELVAR_REFUSE_SOCKETS), 1);
+    const std::string failure = "Sock Create failed!\r\nERROR   open UDP socket: Too many open files\r\n";
     EXPECT_EQ(folder.todaysLogTexts(),
-              startLines(folder, "encrypt:1 areacode: \r\n") + "Sock Create failed!\r\nQuelvar stop 2.0.0.10\r\n");
+              startLines(folder, "encrypt:1 areacode: \r\n") + failure + "Quelvar stop 2.0.0.10\r\n");
+    EXPECT_EQ(folder.standardError(), startedLine(folder, defaults) + "Sock Create failed!\nERROR   open UDP socket: "
+                                                                       "Too many open files\n");
 }
 
 TEST(Startup, DataRootGetsTodaysFileInEveryFolder) {
@@ -126,15 +147,18 @@ TEST(Startup, SpecialNumberFileThatCannotBeMadeWarnsAndGoesOn) {
               "WARNING   Quelvar: \xCE\xC4\xBC\xFE\xBC\xD0\xB7\xC3\xCE\xCA\xB4\xED\xCE\xF3!\r\n" +
                   startLines(folder, "encrypt:1 areacode: \r\n"));
     EXPECT_EQ(folder.standardError(),
-              ansiText("Quelvar: \xE6\x96\x87\xE4\xBB\xB6\xE5\xA4\xB9\xE8\xAE\xBF\xE9\x97\xAE\xE9\x94\x99\xE8\xAF\xAF!\n"));
+              ansiText("WARNING   Quelvar: \xE6\x96\x87\xE4\xBB\xB6\xE5\xA4\xB9\xE8\xAE\xBF\xE9\x97\xAE\xE9\x94\x99\xE8\xAF\xAF!\n") +
+                  startedLine(folder, defaults));
 }
 
 TEST(Startup, UnwritableLogFolderDoesNotStopTheCollector) {
     ProgramFolder folder;
     folder.write("log", "not a folder");
     if (underWine()) GTEST_SKIP() << "takes the sockets away by a preloaded library";
-    EXPECT_EQ(folder.runToExit(QUELVAR_REFUSE_SOCKETS), 0);
+    EXPECT_EQ(folder.runToExit(QUELVAR_REFUSE_SOCKETS), 1);
     EXPECT_EQ(folder.read("log"), "not a folder");
+    // What the log cannot take, standard error still has.
+    EXPECT_NE(folder.standardError().find("Sock Create failed!\nERROR   open UDP socket: "), std::string::npos);
     EXPECT_TRUE(fs::is_directory(folder / "rec"));
 }
 

@@ -40,10 +40,13 @@ Status openUdpSocket(SocketHandle& handle) {
 }
 
 void setSocketOptions(SocketHandle handle, int sendBufferBytes, int receiveBufferBytes) {
-    const int on = 1;
     setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes);
     setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
-    setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+void setReceiveTimeout(SocketHandle handle, int milliseconds) {
+    const timeval limit{milliseconds / 1000, static_cast<suseconds_t>(milliseconds % 1000) * 1000};
+    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 int enlargeReceiveBuffer(SocketHandle handle, int bytes) {
@@ -69,8 +72,10 @@ Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t s
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     const ssize_t received = recvfrom(handle, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    length = 0;
     if (received < 0) {
-        length = 0;
+        // Nothing came in time, or a signal came first: nothing received.
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return {};
         return systemError("receive on", "UDP socket", errno);
     }
     length = static_cast<std::size_t>(received);
@@ -78,6 +83,7 @@ Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t s
         char dotted[INET_ADDRSTRLEN] = {};
         sender->address = inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
         sender->port = ntohs(from.sin_port);
+        sender->ipv4 = ntohl(from.sin_addr.s_addr);
     }
     return {};
 }

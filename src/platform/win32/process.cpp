@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
-#include "platform/codepage.h"
 
 namespace quelvar::platform {
 
@@ -21,30 +21,81 @@ bool desktopVisible() {
 
 }  // namespace
 
-void writeStandardError(std::string_view bytes) {
-    // A program without a console may have no standard error at all.
-    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+namespace {
+
+bool usable(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// A windowless program started from a console has no handles of its own:
+// it writes to that console, if there is one.
+HANDLE standardHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    if (usable(handle)) return handle;
+    static const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+    if (!attached) return nullptr;
+    static const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr);
+    return console;
+}
+
+void writeTo(DWORD which, std::string_view bytes) {
+    const HANDLE handle = standardHandle(which);
+    if (!usable(handle)) return;
     while (!bytes.empty()) {
         DWORD written = 0;
         const DWORD chunk = bytes.size() > 0x10000 ? 0x10000 : static_cast<DWORD>(bytes.size());
-        if (!WriteFile(error, bytes.data(), chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return;
         bytes.remove_prefix(written);
     }
 }
+
+}  // namespace
+
+void writeStandardError(std::string_view bytes) { writeTo(STD_ERROR_HANDLE, bytes); }
+
+void writeStandardOutput(std::string_view bytes) { writeTo(STD_OUTPUT_HANDLE, bytes); }
 
 bool showOperatorWarning(std::wstring_view caption, std::wstring_view text) {
     const std::wstring shownCaption(caption);
     const std::wstring shownText(text);
     // No owner window: a message box owned by the desktop window would
     // disable the desktop while it is shown.
-    if (desktopVisible() &&
-        MessageBoxW(nullptr, shownText.c_str(), shownCaption.c_str(),
-                    MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL | MB_SETFOREGROUND) == IDOK)
-        return true;
-    writeStandardError(wideToAnsi(shownCaption + L": " + shownText + L"\n"));
-    return false;
+    return desktopVisible() && MessageBoxW(nullptr, shownText.c_str(), shownCaption.c_str(),
+                                           MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL | MB_SETFOREGROUND) == IDOK;
 }
+
+namespace {
+
+std::atomic<bool> stopAsked{false};
+// Set once the process has stopped as asked; a console's close, log-off or
+// shutdown ends the process as soon as its handler returns.
+HANDLE stoppedEvent = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    stopAsked = true;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // Windows gives a handler about five seconds.
+        if (stoppedEvent != nullptr) WaitForSingleObject(stoppedEvent, 4500);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void watchStopRequests() {
+    if (stoppedEvent == nullptr) stoppedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+bool stopRequested() { return stopAsked; }
+
+void requestStop() { stopAsked = true; }
+
+void reportStopped() {
+    if (stoppedEvent != nullptr) SetEvent(stoppedEvent);
+}
+
+// Windows' service manager is told through the service's own status.
+void notifyServiceManager(std::string_view) {}
 
 // The Windows heap has no switch for this at run time: it decides by itself
 // what it keeps and what it gives back.

@@ -92,6 +92,11 @@ void setSocketOptions(SocketHandle handle, int sendBufferBytes, int receiveBuffe
                sizeof receiveBufferBytes);
 }
 
+void setReceiveTimeout(SocketHandle handle, int milliseconds) {
+    const DWORD limit = milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds);
+    setsockopt(native(handle), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+}
+
 int enlargeReceiveBuffer(SocketHandle handle, int bytes) {
     // Winsock has no system-wide limit below what is asked here.
     setsockopt(native(handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
@@ -119,14 +124,18 @@ Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t s
     int fromLength = sizeof from;
     const int received = recvfrom(native(handle), reinterpret_cast<char*>(buffer), lengthOf(size), 0,
                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+    length = 0;
     if (received == SOCKET_ERROR) {
-        length = 0;
-        return systemError("receive on", "UDP socket", socketError());
+        const DWORD error = socketError();
+        // Nothing came in time, or the wait was cut short: nothing received.
+        if (error == WSAETIMEDOUT || error == WSAEINTR || error == WSAEWOULDBLOCK) return {};
+        return systemError("receive on", "UDP socket", error);
     }
     length = static_cast<std::size_t>(received);
     if (sender != nullptr) {
         sender->address = dottedText(from.sin_addr);
         sender->port = ntohs(from.sin_port);
+        sender->ipv4 = ntohl(from.sin_addr.s_addr);
     }
     return {};
 }
