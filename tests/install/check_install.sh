@@ -8,7 +8,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR=$stage cmake --install "$build" >/dev/null
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
-for file in "$prefix/quelvar" "$prefix/quelvar-send" /etc/systemd/system/quelvar.service \
+for file in "$prefix/quelvar" "$prefix/quelvar-send" "$prefix/Quelvar.ini.example" /etc/systemd/system/quelvar.service \
     /usr/lib/sysusers.d/quelvar.conf /usr/lib/tmpfiles.d/quelvar.conf /usr/lib/sysctl.d/60-quelvar.conf; do
     [ -e "$stage$file" ] || { echo "missing after install: $file"; exit 1; }
 done
@@ -16,6 +16,17 @@ done
 grep -q "^ExecStart=$prefix/quelvar$" "$stage/etc/systemd/system/quelvar.service"
 grep -q "^ReadWritePaths=$prefix$" "$stage/etc/systemd/system/quelvar.service"
 grep -q "^u quelvar - .* $prefix$" "$stage/usr/lib/sysusers.d/quelvar.conf"
+grep -q "^Type=notify$" "$stage/etc/systemd/system/quelvar.service"
+# The example changes nothing: taken as Quelvar.ini it gives the defaults and no warning.
+folder=$stage/example
+mkdir "$folder"
+cp "$stage$prefix/quelvar" "$folder/"
+"$folder/quelvar" --check >"$stage/defaults.txt"
+cp "$stage$prefix/Quelvar.ini.example" "$folder/Quelvar.ini"
+"$folder/quelvar" --check >"$stage/example.txt" || { echo "the example warns:"; cat "$stage/example.txt"; exit 1; }
+diff <(grep -v '^Quelvar.ini: ' "$stage/defaults.txt") <(grep -v '^Quelvar.ini: ' "$stage/example.txt") ||
+    { echo "the example changes the settings"; exit 1; }
+[ "$(LC_ALL=C ls "$folder")" = "Quelvar.ini"$'\n'"quelvar" ] || { echo "--check wrote beside the collector"; ls "$folder"; exit 1; }
 if command -v systemd-analyze >/dev/null 2>&1; then
     # The unit names the installed programs; check it against the staged ones.
     sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar.service" >"$stage/quelvar.service"
