@@ -29,6 +29,7 @@ Status EventLog::writeEventLine(std::wstring_view message) const {
 }
 
 Status EventLog::writePlainEventLine(std::string_view text) const {
+    if (text.starts_with("ERROR") || text.starts_with("WARNING")) platform::writeStandardError(std::string(text) + "\n");
     const CalendarTime now = currentLocalTime();
     std::string line = eventStamp(now);
     line.append(text).append("\r\n");

@@ -33,8 +33,8 @@ void LineCap::tellWindow(const EventLog& log, const std::string& source, const W
 
 void LineCap::tell(const EventLog& log, TimeValue now) {
     // Once a second is often enough to see which minutes are over.
-    if (now < nextLook_ && now + minute >= nextLook_) return;
-    nextLook_ = now + 1;
+    if (now == lastLook_) return;
+    lastLook_ = now;
     for (auto window = windows_.begin(); window != windows_.end();) {
         if (now - window->second.start >= minute || now < window->second.start) {
             tellWindow(log, window->first, window->second);

@@ -43,7 +43,7 @@ private:
     std::size_t perMinute_;
     std::size_t sources_;
     std::unordered_map<std::string, Window> windows_;
-    TimeValue nextLook_ = 0;
+    TimeValue lastLook_ = 0;
 };
 
 }  // namespace quelvar
