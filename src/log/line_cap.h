@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <map>
 
 #include "core/time.h"
 #include "log/event_log.h"
@@ -42,7 +42,7 @@ private:
     std::wstring summary_;
     std::size_t perMinute_;
     std::size_t sources_;
-    std::unordered_map<std::string, Window> windows_;
+    std::map<std::string, Window, std::less<>> windows_;
     TimeValue lastLook_ = 0;
 };
 

@@ -130,3 +130,103 @@ TEST(LoadSettings, DataRootThatIsAFileStaysConfigured) {
 
 }  // namespace
 }  // namespace quelvar
+
+namespace quelvar {
+namespace {
+
+// The warnings of one configuration text, "line: text" each.
+std::vector<std::string> warningsOf(const std::string& contents, Settings* taken = nullptr) {
+    Settings settings;
+    std::vector<SettingsWarning> warnings;
+    applySettingsText(contents, settings, [](Settings&) {}, &warnings);
+    if (taken != nullptr) *taken = settings;
+    std::vector<std::string> texts;
+    for (const SettingsWarning& warning : warnings) {
+        std::string text(warning.text.begin(), warning.text.end());
+        texts.push_back(std::to_string(warning.line) + ": " + text);
+    }
+    return texts;
+}
+
+TEST(SettingsWarnings, TellWhatIsIgnoredOrTakenOtherThanItLooks) {
+    const struct {
+        std::string contents;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        // What is meant to be ignored, or read as written, says nothing.
+        {"[Quelvar]\r\n; comment\r\n# comment\r\n\r\n  AREACODE = 0755\r\nENCRYPT=0\r\nTYPE=IN,OU\r\nPATH=/srv/cdr\r\n"
+         "ALLOW=10.0.0.0/8, 192.168.1.5\r\n",
+         {}},
+        {"areacode=0755\n", {"1: the key \"areacode\" is not written AREACODE (keys are in capitals): the line is ignored"}},
+        {"\nSPEED=9\n", {"2: the key \"SPEED\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW): the line is ignored"}},
+        {"hello\n", {"1: the line is no setting and is ignored: \"hello\""}},
+        {"AREACODE=0755 ; Shenzhen\n", {"1: AREACODE is longer than 8 characters: taken \"0755 ; S\""}},
+        {"AREACODE=07a5\n", {"1: AREACODE is not digits: taken \"07a5\""}},
+        {"TYPE=IN ; calls in\n", {"1: TYPE has blanks or a comment in its value: taken \"IN ; calls in\""}},
+        {"PATH=/srv/cdr \n", {"1: PATH ends in blanks, which belong to the folder's name: taken \"/srv/cdr \""}},
+        {"ENCRYPT=yes\n",
+         {"1: ENCRYPT=yes: only a 0 right after '=' selects the plain mode: the encrypted mode stays"}},
+        {"ENCRYPT=00\n", {"1: ENCRYPT=00: only the 0 right after '=' counts: the plain mode is taken"}},
+        {"TYPES=IN\n", {"1: \"TYPES\" is taken for the key TYPE"}},
+        {"ALLOW=10.0.0.0/8, switch-7, 10.1.2.3/33\n",
+         {"1: ALLOW: \"switch-7\" is no IPv4 address or network: it is left out",
+          "1: ALLOW: \"10.1.2.3/33\" is no IPv4 address or network: it is left out"}},
+        {std::string(300, ';') + "\nareacode=1\n",
+         {"1: the line is longer than 259 bytes and is read in pieces, each as a line of its own",
+          "2: the key \"areacode\" is not written AREACODE (keys are in capitals): the line is ignored"}},
+    };
+    for (const auto& each : cases) EXPECT_EQ(warningsOf(each.contents), each.warnings) << each.contents;
+}
+
+TEST(SettingsWarnings, LeaveTheGrammarAsItIs) {
+    Settings taken;
+    warningsOf("ENCRYPT=00\nAREACODE=075512345\nTYPES=IN\nALLOW=10.1.2.3/8\nALLOW=192.168.1.5\n", &taken);
+    EXPECT_EQ(taken.encryptMode, 0);
+    EXPECT_EQ(taken.areaCode, L"07551234");
+    EXPECT_EQ(taken.typeFilter, L"=IN\n");
+    ASSERT_EQ(taken.allow.size(), 2u) << "ALLOW lines add up";
+    EXPECT_EQ(addressRangeText(taken.allow[0]), "10.0.0.0/8");
+    EXPECT_EQ(addressRangeText(taken.allow[1]), "192.168.1.5/32");
+}
+
+TEST(LoadSettings, AFileThatCannotBeReadIsWarnedOfAndGivesTheDefaults) {
+    TempFolder folder;
+    fs::create_directory(folder.path() / "Quelvar.ini");
+    Settings loaded;
+    std::vector<SettingsWarning> warnings;
+    loadSettings(folder / "Quelvar.ini", loaded, &warnings);
+    EXPECT_EQ(loaded.encryptMode, 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].line, 0);
+    EXPECT_TRUE(warnings[0].text.starts_with(L"the file cannot be read (")) << std::string(warnings[0].text.begin(), warnings[0].text.end());
+    loadSettings(folder / "missing.ini", loaded, &warnings);
+    EXPECT_EQ(warnings.size(), 1u) << "a missing file is no mistake";
+}
+
+TEST(AddressRange, ReadsAddressesAndNetworksStrictly) {
+    const struct {
+        const char* text;
+        const char* read;  // null: refused
+    } cases[] = {
+        {"10.1.2.3", "10.1.2.3/32"},   {"10.1.2.3/8", "10.0.0.0/8"}, {"0.0.0.0/0", "0.0.0.0/0"},
+        {"255.255.255.255", "255.255.255.255/32"},                  {"10.1.2", nullptr},
+        {"10.1.2.256", nullptr},       {"10.1.2.3/33", nullptr},     {"10.1.2.3/", nullptr},
+        {"10.1.2.3 ", nullptr},        {"1.2.3.4.5", nullptr},       {"0x0a.1.2.3", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& each : cases) {
+        AddressRange range;
+        const bool read = parseAddressRange(each.text, range);
+        EXPECT_EQ(read, each.read != nullptr) << each.text;
+        if (read && each.read != nullptr) {
+            EXPECT_EQ(addressRangeText(range), each.read);
+        }
+    }
+    AddressRange network;
+    ASSERT_TRUE(parseAddressRange("192.168.7.0/24", network));
+    EXPECT_TRUE(contains(network, 0xC0A807FE));
+    EXPECT_FALSE(contains(network, 0xC0A808FE));
+}
+
+}  // namespace
+}  // namespace quelvar
