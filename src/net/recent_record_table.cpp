@@ -1,59 +1,64 @@
 #include "net/recent_record_table.h"
 
-#include <algorithm>
+#include <iterator>
 
 namespace quelvar {
 
-namespace {
-
-std::string cut(std::string_view key) { return std::string(key.substr(0, RecentRecordTable::longestKey)); }
-
-}  // namespace
-
 void RecentRecordTable::sweep(TimeValue now) {
+    const auto expired = [&](const Entry& entry) { return now - entry.stamp > windowSeconds; };
     if (now < latest_) {
-        // The clock went back: the stamps are no longer in order.
-        std::erase_if(entries_, [&](const auto& entry) { return now - entry.second.stamp > windowSeconds; });
-        stamps_.clear();
-        for (const auto& [key, entry] : entries_) stamps_.emplace_back(entry.stamp, key);
-        std::sort(stamps_.begin(), stamps_.end());
+        // The clock went back: the order by age no longer holds.
+        for (auto entry = byAge_.begin(); entry != byAge_.end();) {
+            if (!expired(*entry)) {
+                ++entry;
+                continue;
+            }
+            entries_.erase(entry->key);
+            entry = byAge_.erase(entry);
+        }
+        byAge_.sort([](const Entry& a, const Entry& b) { return a.stamp < b.stamp; });
     }
     latest_ = now;
-    while (!stamps_.empty() && now - stamps_.front().first > windowSeconds) {
-        const auto found = entries_.find(stamps_.front().second);
-        // A key renewed since has a later stamp further back in the line.
-        if (found != entries_.end() && found->second.stamp == stamps_.front().first) entries_.erase(found);
-        stamps_.pop_front();
+    while (!byAge_.empty() && expired(byAge_.front())) {
+        entries_.erase(byAge_.front().key);
+        byAge_.pop_front();
     }
 }
 
 void RecentRecordTable::clearRecentRecords() {
     entries_.clear();
-    stamps_.clear();
+    byAge_.clear();
     latest_ = 0;
 }
 
 bool RecentRecordTable::isRepeatedRecord(std::string_view key, TimeValue now, std::string* acknowledgement) {
     if (key.empty()) return false;
-    std::string kept = cut(key);
+    key = key.substr(0, longestKey);
     sweep(now);
-    if (const auto found = entries_.find(kept); found != entries_.end()) {
-        found->second.stamp = now;
-        stamps_.emplace_back(now, std::move(kept));
-        if (acknowledgement != nullptr) *acknowledgement = found->second.acknowledgement;
+    if (const auto found = entries_.find(key); found != entries_.end()) {
+        const Place entry = found->second;
+        entry->stamp = now;
+        byAge_.splice(byAge_.end(), byAge_, entry);
+        if (acknowledgement != nullptr) *acknowledgement = entry->acknowledgement;
         return true;
     }
     if (entries_.size() >= capacity_) return false;
-    entries_.emplace(kept, Entry{now, {}});
-    stamps_.emplace_back(now, std::move(kept));
+    byAge_.push_back(Entry{std::string(key), now, {}});
+    entries_.emplace(byAge_.back().key, std::prev(byAge_.end()));
     return false;
 }
 
 void RecentRecordTable::rememberAcknowledgement(std::string_view key, std::string acknowledgement) {
-    if (const auto found = entries_.find(cut(key)); found != entries_.end())
-        found->second.acknowledgement = std::move(acknowledgement);
+    if (const auto found = entries_.find(key.substr(0, longestKey)); found != entries_.end())
+        found->second->acknowledgement = std::move(acknowledgement);
 }
 
-void RecentRecordTable::forgetRecord(std::string_view key) { entries_.erase(cut(key)); }
+void RecentRecordTable::forgetRecord(std::string_view key) {
+    const auto found = entries_.find(key.substr(0, longestKey));
+    if (found == entries_.end()) return;
+    const Place entry = found->second;
+    entries_.erase(found);
+    byAge_.erase(entry);
+}
 
 }  // namespace quelvar

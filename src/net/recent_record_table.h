@@ -1,10 +1,9 @@
 #pragma once
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 
 #include "core/time.h"
 
@@ -44,17 +43,21 @@ public:
 
 private:
     struct Entry {
+        std::string key;
         TimeValue stamp = 0;
         std::string acknowledgement;
     };
+    using Place = std::list<Entry>::iterator;
 
     void sweep(TimeValue now);
 
     std::size_t capacity_ = defaultCapacity;
-    std::unordered_map<std::string, Entry> entries_;
-    // Every stamp given, oldest first, so that the sweep stops at the first
-    // that is still in the window.
-    std::deque<std::pair<TimeValue, std::string>> stamps_;
+    // The keys, oldest stamp first: a renewal moves its entry to the back, so
+    // the sweep stops at the first that is still in the window, and a key
+    // repeated at any rate takes one entry.
+    std::list<Entry> byAge_;
+    // The same entries by key; the keys view the entries' own.
+    std::unordered_map<std::string_view, Place> entries_;
     TimeValue latest_ = 0;
 };
 
