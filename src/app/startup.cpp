@@ -57,8 +57,7 @@ constexpr const char* helpText =
 // The collector as a Windows service.
 constexpr platform::ServiceDefinition service{
     L"Quelvar", L"Quelvar call-detail-record collector",
-    L"Receives the switches' call records on UDP port 1809 and files them in the folder of quelvar.exe.",
-    L"--service"};
+    L"Receives the switches' call records on UDP port 1809 and files them in the folder of quelvar.exe.", L"--service"};
 
 // Everything of the running collector, made once at start and handed down:
 // this is the one place that knows every part.

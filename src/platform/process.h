@@ -50,7 +50,8 @@ struct ServiceDefinition {
     std::wstring_view name;         // the manager's key: "sc start <name>"
     std::wstring_view displayName;  // what the Services console shows
     std::wstring_view description;
-    std::wstring_view argument;     // follows the executable's full path on its command line
+    // What follows the executable's full path on its command line.
+    std::wstring_view argument;
 };
 
 // Registers the service to start with the machine, as LocalSystem, running
@@ -58,14 +59,16 @@ struct ServiceDefinition {
 // will run. exists when a service of that name (or display name) is there.
 [[nodiscard]] Status installService(const ServiceDefinition& service, std::string& commandLine);
 // Removes the service, stopping it first (and then `stopped` is true) when
-// it runs. notFound when no service has that name.
+// it runs. notFound when no service has that name; busy when it has not
+// stopped within 30 s, and then it stays.
 [[nodiscard]] Status uninstallService(std::wstring_view name, bool& stopped);
 // For the process that the service manager started: runs `collector` as
-// the service, reporting it as starting, running (notifyServiceManager),
-// stopping (its stop request makes stopRequested true) and stopped with
-// the status `collector` gives, which comes back in `exitStatus`. From now
-// on only the service manager asks for a stop. unavailable when the process
-// was not started by the service manager.
+// the service, which the manager sees starting, running from
+// notifyServiceManager("READY=1") on, stopping once it asks for a stop
+// (stopRequested turns true) and stopped with the status `collector`
+// returns, which comes back in `exitStatus`. Within it watchStopRequests
+// leaves stop requests to the manager. unavailable when the process was not
+// started by the service manager.
 [[nodiscard]] Status runAsService(std::wstring_view name, int (*collector)(), int& exitStatus);
 
 // From now on memory that the process frees is kept for its next use rather

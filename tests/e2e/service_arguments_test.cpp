@@ -29,8 +29,8 @@ Answer run(const ProgramFolder& folder, const std::string& arguments) {
     const fs::path errors = outputs.path() / "stderr";
     const std::string program =
         underWine() ? "wine '" + (folder / "quelvar.exe").string() + "'" : "'" + (folder / "quelvar").string() + "'";
-    const CommandOutcome outcome =
-        runCommand("cd / && exec " + program + " " + arguments + " 2>'" + errors.string() + "'", std::chrono::seconds(30));
+    const CommandOutcome outcome = runCommand(
+        "cd / && exec " + program + " " + arguments + " 2>'" + errors.string() + "'", std::chrono::seconds(30));
     return {outcome.status, outcome.output, readBytes(errors)};
 }
 

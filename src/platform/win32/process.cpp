@@ -110,7 +110,7 @@ void reportService(DWORD state, DWORD exitStatus) {
     serviceStatus.dwWin32ExitCode = exitStatus == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     serviceStatus.dwServiceSpecificExitCode = exitStatus;
     serviceStatus.dwCheckPoint = pending ? serviceStatus.dwCheckPoint + 1 : 0;
-    serviceStatus.dwWaitHint = state == SERVICE_START_PENDING ? startWaitHint
+    serviceStatus.dwWaitHint = state == SERVICE_START_PENDING  ? startWaitHint
                                : state == SERVICE_STOP_PENDING ? stopWaitHint
                                                                : 0;
     SetServiceStatus(serviceHandle, &serviceStatus);
@@ -222,7 +222,8 @@ Status installService(const ServiceDefinition& service, std::string& commandLine
         return Status::error(Status::Code::failed, "install service", subject,
                              "the path of the executable cannot be named in the ANSI code page");
     const std::wstring command = L"\"" + widePath(executable) + L"\" " + std::wstring(service.argument);
-    const ServiceManagerHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    const ServiceManagerHandle manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return serviceError("install service", subject, GetLastError());
     const std::wstring name(service.name);
     const std::wstring displayName(service.displayName);
