@@ -20,19 +20,44 @@ namespace quelvar {
 
 namespace {
 
-constexpr const char* usageLine = "usage: quelvar [--check | --version | --help]\n";
+// The Windows build lists the arguments of its service.
+constexpr const char* usageLine = platform::windowsServices
+                                      ? "usage: quelvar [--check | --version | --help | --install | --uninstall]\n"
+                                      : "usage: quelvar [--check | --version | --help]\n";
 
 constexpr const char* helpText =
-    "usage: quelvar [--check | --version | --help]\n"
-    "\n"
-    "Without arguments the collector runs from the folder it lies in: it reads Quelvar.ini beside it,\n"
-    "receives the switches' call records on UDP port 1809, files them and writes its event log to\n"
-    "log/. SIGTERM or SIGINT stops it after the record in hand; SIGHUP is ignored.\n"
-    "\n"
-    "  --check    print the settings as Quelvar.ini gives them, and every line that looks wrong;\n"
-    "             exit status 0 when none does, 1 otherwise. Nothing is written.\n"
-    "  --version  print the version\n"
-    "  --help     print this text\n";
+    platform::windowsServices
+        ? "usage: quelvar [--check | --version | --help | --install | --uninstall]\n"
+          "\n"
+          "Without arguments the collector runs from the folder it lies in: it reads Quelvar.ini beside it,\n"
+          "receives the switches' call records on UDP port 1809, files them and writes its event log to\n"
+          "log\\. As the service Quelvar it starts with the machine, and stops after the record in hand\n"
+          "with: sc stop Quelvar.\n"
+          "\n"
+          "  --check      print the settings as Quelvar.ini gives them, and every line that looks wrong;\n"
+          "               exit status 0 when none does, 1 otherwise. Nothing is written.\n"
+          "  --version    print the version\n"
+          "  --help       print this text\n"
+          "  --install    install the collector as the Windows service Quelvar, which starts with the\n"
+          "               machine as LocalSystem and runs this quelvar.exe where it lies; start it now\n"
+          "               with: sc start Quelvar. Needs an administrator.\n"
+          "  --uninstall  stop the service Quelvar if it runs, and remove it. Needs an administrator.\n"
+          "  --service    run as the service (the service manager starts it so)\n"
+        : "usage: quelvar [--check | --version | --help]\n"
+          "\n"
+          "Without arguments the collector runs from the folder it lies in: it reads Quelvar.ini beside it,\n"
+          "receives the switches' call records on UDP port 1809, files them and writes its event log to\n"
+          "log/. SIGTERM or SIGINT stops it after the record in hand; SIGHUP is ignored.\n"
+          "\n"
+          "  --check    print the settings as Quelvar.ini gives them, and every line that looks wrong;\n"
+          "             exit status 0 when none does, 1 otherwise. Nothing is written.\n"
+          "  --version  print the version\n"
+          "  --help     print this text\n";
+
+// The collector as a Windows service.
+constexpr platform::ServiceDefinition service{
+    L"Quelvar", L"Quelvar call-detail-record collector",
+    L"Receives the switches' call records on UDP port 1809 and files them in the folder of quelvar.exe.", L"--service"};
 
 // Everything of the running collector, made once at start and handed down:
 // this is the one place that knows every part.
@@ -125,20 +150,10 @@ Status serviceMain(Settings& settings, const EventLog& log) {
     return runCollector(settings, log);
 }
 
-int runProcess(const std::vector<std::string>& arguments) {
-    if (!arguments.empty()) {
-        if (arguments.size() == 1 && arguments[0] == "--check") return check();
-        if (arguments.size() == 1 && arguments[0] == "--version") {
-            platform::writeStandardOutput(std::string("quelvar ") + versionBytes + "\n");
-            return 0;
-        }
-        if (arguments.size() == 1 && arguments[0] == "--help") {
-            platform::writeStandardOutput(helpText);
-            return 0;
-        }
-        platform::writeStandardError(usageLine);
-        return 2;
-    }
+namespace {
+
+// The collector until a stop is asked for: 0 then, 1 when it could not start.
+int runCollectorProcess() {
     // Without its own folder the collector would write its log and records
     // into the file system's root.
     if (platform::executablePath().empty()) {
@@ -152,6 +167,82 @@ int runProcess(const std::vector<std::string>& arguments) {
     log.writeEventLine(std::wstring(L"Quelvar stop ").append(versionText).append(L"\r\n"));
     platform::reportStopped();
     return served.ok() ? 0 : 1;
+}
+
+// The answer to a service argument where there are no Windows services.
+int forWindowsOnly(const std::string& argument) {
+    platform::writeStandardError("quelvar: " + argument +
+                                 " is for Windows; on Linux systemd runs the collector as a service (see the "
+                                 "README)\n");
+    return 2;
+}
+
+int failed(const Status& status) {
+    platform::writeStandardError("quelvar: cannot " + status.text() + "\n");
+    return 1;
+}
+
+int install() {
+    std::string commandLine;
+    const Status installed = platform::installService(service, commandLine);
+    if (installed.is(Status::Code::unsupported)) return forWindowsOnly("--install");
+    if (!installed.ok()) return failed(installed);
+    platform::writeStandardOutput(
+        toAnsi(formatText(L"quelvar: installed the service %s (\"%s\"), which starts with the machine as LocalSystem "
+                          L"and runs: %s\nquelvar: start it now with: sc start %s\n",
+                          service.name, service.displayName, fromAnsi(commandLine), service.name)));
+    return 0;
+}
+
+int uninstall() {
+    bool stopped = false;
+    const Status removed = platform::uninstallService(service.name, stopped);
+    if (removed.is(Status::Code::unsupported)) return forWindowsOnly("--uninstall");
+    std::wstring done = stopped ? formatText(L"quelvar: stopped the service %s\n", service.name) : std::wstring();
+    if (!removed.ok()) {
+        platform::writeStandardOutput(toAnsi(done));
+        return failed(removed);
+    }
+    platform::writeStandardOutput(toAnsi(done + formatText(L"quelvar: removed the service %s\n", service.name)));
+    return 0;
+}
+
+int runService() {
+    int status = 1;
+    const Status ran = platform::runAsService(service.name, runCollectorProcess, status);
+    if (ran.is(Status::Code::unsupported)) return forWindowsOnly("--service");
+    if (ran.is(Status::Code::unavailable)) {
+        platform::writeStandardError(
+            toAnsi(formatText(L"quelvar: --service is for the service manager, and it did not start this process: "
+                              L"install the service with --install and start it with: sc start %s\n",
+                              service.name)));
+        return 2;
+    }
+    if (!ran.ok()) return failed(ran);
+    return status;
+}
+
+}  // namespace
+
+int runProcess(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) return runCollectorProcess();
+    if (arguments.size() == 1) {
+        const std::string& argument = arguments[0];
+        if (argument == "--check") return check();
+        if (argument == "--version") {
+            platform::writeStandardOutput(std::string("quelvar ") + versionBytes + "\n");
+            return 0;
+        }
+        if (argument == "--help") {
+            platform::writeStandardOutput(helpText);
+            return 0;
+        }
+        if (argument == "--install") return install();
+        if (argument == "--uninstall") return uninstall();
+        if (argument == "--service") return runService();
+    }
+    platform::writeStandardError(usageLine);
+    return 2;
 }
 
 }  // namespace quelvar

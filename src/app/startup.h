@@ -17,8 +17,10 @@ Status serviceMain(Settings& settings, const EventLog& log);
 // The process entry. Without arguments the collector runs: serviceMain,
 // then the stop line; the exit status is 0 after a stop that was asked for,
 // 1 when it could not start. The arguments are for an operator: --check,
-// --version, --help (and on Windows --install and --uninstall of the
-// service); anything else is refused with exit status 2, touching nothing.
+// --version, --help, and --install and --uninstall of the Windows service;
+// --service is for Windows' service manager, which runs the collector so.
+// Elsewhere the last three say that they are for Windows, and anything
+// unknown is refused: exit status 2, touching nothing.
 int runProcess(const std::vector<std::string>& arguments);
 
 }  // namespace quelvar

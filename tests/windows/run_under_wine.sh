@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows unit tests and the end-to-end suite against quelvar.exe
 # and quelvar-send.exe under Wine, as on a Chinese Windows (ANSI and OEM code
-# page 936), in a network of its own.
+# page 936), in a network of its own; then quelvar.exe as a service of Wine's
+# service manager (service_under_wine.sh).
 # usage: run_under_wine.sh LINUX-BUILD WINDOWS-BUILD [gtest arguments for the end-to-end suite]
 set -euo pipefail
 for program in wine wineserver wineboot unshare ip timeout; do
@@ -9,6 +10,7 @@ for program in wine wineserver wineboot unshare ip timeout; do
 done
 linux=$(realpath "$1")
 windows=$(realpath "$2")
+here=$(dirname "$(realpath "$0")")
 shift 2
 work=$(mktemp -d)
 export WINEPREFIX=${WINEPREFIX:-$work/wine} WINEDEBUG=-all
@@ -53,4 +55,6 @@ wineserver -k
 exit $status
 INSIDE
 [ $status != 124 ] || echo "run_under_wine: the run did not end within $limit s" >&2
+echo "== the service: quelvar.exe under Wine's service manager"
+bash "$here/service_under_wine.sh" "$linux" "$windows" || status=1
 exit $status

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/codepage.h"
 
 namespace quelvar::platform {
 
@@ -75,6 +76,25 @@ void notifyServiceManager(std::string_view state) {
     const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
     sendto(handle, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), size);
     close(handle);
+}
+
+// systemd runs the collector as it is, from its unit file.
+Status installService(const ServiceDefinition& service, std::string& commandLine) {
+    commandLine.clear();
+    return Status::error(Status::Code::unsupported, "install service", wideToAnsi(service.name),
+                         "Windows services exist only on Windows");
+}
+
+Status uninstallService(std::wstring_view name, bool& stopped) {
+    stopped = false;
+    return Status::error(Status::Code::unsupported, "remove service", wideToAnsi(name),
+                         "Windows services exist only on Windows");
+}
+
+Status runAsService(std::wstring_view name, int (*)(), int& exitStatus) {
+    exitStatus = 2;
+    return Status::error(Status::Code::unsupported, "run as service", wideToAnsi(name),
+                         "Windows services exist only on Windows");
 }
 
 void keepFreedMemory() {
