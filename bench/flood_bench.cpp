@@ -51,7 +51,8 @@ long portDrops() {
 long logBytes(const CollectorRun& collector) {
     long bytes = 0;
     if (fs::exists(collector.folder() / "log"))
-        for (const auto& entry : fs::directory_iterator(collector.folder() / "log")) bytes += static_cast<long>(entry.file_size());
+        for (const auto& entry : fs::directory_iterator(collector.folder() / "log"))
+            bytes += static_cast<long>(entry.file_size());
     return bytes;
 }
 

@@ -256,8 +256,8 @@ TEST(Flood, JunkFromOneSenderIsToldTenTimesAndCountedAtTheStop) {
         // Under Wine the collector is ended without an orderly stop, so the
         // count of a minute not yet over is never told.
         if (!underWine())
-            expected += "WARNING   " + std::to_string(junk - 10) + " more unknown messages from 127.0.0.1 suppressed\r\n" +
-                        stopLine;
+            expected += "WARNING   " + std::to_string(junk - 10) +
+                        " more unknown messages from 127.0.0.1 suppressed\r\n" + stopLine;
         EXPECT_EQ(newLog(folder), expected);
         expectEveryRecordFiled(folder, 2);
         testing::Test::RecordProperty(std::string(mode.name) + "_log_growth_bytes",
@@ -320,8 +320,10 @@ TEST(Stop, SignalInTheMiddleOfABurstLeavesEveryAcknowledgedRecordWhole) {
             logLines += recvfrom(sw, recordText(id));
         }
         EXPECT_EQ(oldFile, oldHeader(macFolder) + oldLines);
-        EXPECT_EQ(readExisting(folder / ("rec/" + macFolder + "/new/CDR_2024_03_15.txt")), newHeader(macFolder) + newLines);
-        EXPECT_EQ(readExisting(folder / ("rec/" + macFolder + "/new/CDR_2024_03_15.csv")), csvHeader(macFolder) + csvLines);
+        EXPECT_EQ(readExisting(folder / ("rec/" + macFolder + "/new/CDR_2024_03_15.txt")),
+                  newHeader(macFolder) + newLines);
+        EXPECT_EQ(readExisting(folder / ("rec/" + macFolder + "/new/CDR_2024_03_15.csv")),
+                  csvHeader(macFolder) + csvLines);
         EXPECT_EQ(newLog(folder), logLines + stopLine);
     }
 }
@@ -396,7 +398,8 @@ public:
         if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
         char message[256];
         const ssize_t count = recv(socket_, message, sizeof message, 0);
-        return count < 0 ? std::nullopt : std::optional<std::string>(std::string(message, static_cast<std::size_t>(count)));
+        if (count < 0) return std::nullopt;
+        return std::string(message, static_cast<std::size_t>(count));
     }
 
 private:
@@ -619,7 +622,8 @@ TEST(Allow, OnlyTheListedSendersAreFiledAndAnswered) {
         // would tell the count of the minute.
         if (!underWine()) {
             if (!each.otherAdmitted)
-                expected += "WARNING   " + std::to_string(sentByOther - 10) + " more datagrams from 127.0.0.2 refused\r\n";
+                expected +=
+                    "WARNING   " + std::to_string(sentByOther - 10) + " more datagrams from 127.0.0.2 refused\r\n";
             expected += stopLine;
         }
         EXPECT_EQ(newLog(folder), expected);

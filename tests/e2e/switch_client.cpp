@@ -105,8 +105,8 @@ RecordPortQueue recordPortQueue() {
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues, timer, retransmits, user, timeout, inode, references, pointer;
         long drops = 0;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> user >> timeout >> inode >>
-              references >> pointer >> drops) ||
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> user >> timeout >>
+              inode >> references >> pointer >> drops) ||
             !local.ends_with(":0711"))
             continue;
         return {std::stol(queues.substr(queues.find(':') + 1), nullptr, 16), drops};
