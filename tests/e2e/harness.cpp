@@ -212,6 +212,34 @@ void ProgramFolder::stop() {
     if (!waitForRecordPort(std::chrono::seconds(10), false)) ADD_FAILURE() << "port 1809 still bound after the stop:\n" << portHolders();
 }
 
+void ProgramFolder::signal(int number) const {
+    if (underWine()) endTest("signals reach a Linux collector only");
+    if (!running()) endTest("no collector to signal");
+    kill(process_, number);
+}
+
+int ProgramFolder::waitForEnd(std::chrono::seconds limit) {
+    forget(this);
+    if (!running()) endTest("no collector to wait for");
+    const int status = waitForExit(limit);
+    if (status == -1) {
+        stop();
+        endTest("the collector did not end within " + std::to_string(limit.count()) + " s" + whatItSaid());
+    }
+    return status;
+}
+
+ProgramFolder::Output ProgramFolder::run(const std::string& arguments) const {
+    const fs::path errors = outputs_.path() / "run-stderr";
+    fs::remove(errors);
+    const std::string program = (path_ / (underWine() ? "quelvar.exe" : "quelvar")).string();
+    // From another folder, as start() does: the collector must find its own.
+    const std::string command = std::string("cd / && ") + (underWine() ? "wine " : "") + "'" + program + "' " +
+                                arguments + " 2>'" + errors.string() + "'";
+    const CommandOutcome outcome = runCommand(command, std::chrono::seconds(30));
+    return {outcome.status, outcome.output, readBytes(errors)};
+}
+
 // Asked again and again while the collector starts: empty until it is there.
 std::string ProgramFolder::todaysLog() const { return readBytes(path_ / ("log/" + todayCompact() + ".log")); }
 

@@ -34,6 +34,22 @@ public:
     // Ends a running collector from outside, as an operator does.
     void stop();
     bool running() const { return process_ > 0; }
+    // Sends the running collector a signal (Linux only). After one that
+    // stops it, waitForEnd comes before any other wait of the harness.
+    void signal(int number) const;
+    // Waits until the collector has ended, as a signal asked it to, and
+    // gives its exit status; ends the test when it outlives the limit.
+    int waitForEnd(std::chrono::seconds limit = std::chrono::seconds(10));
+
+    struct Output {
+        int status = -1;  // -1 when a signal ended it
+        std::string output;
+        std::string errors;
+    };
+    // Runs the collector's copy with the arguments (quoted for the shell)
+    // until it ends, as an operator runs it from a console; gives its
+    // standard output and standard error apart.
+    Output run(const std::string& arguments) const;
 
     // The event log of today, and its lines with the stamps taken off
     // (every stamp is checked against the file's date on the way).

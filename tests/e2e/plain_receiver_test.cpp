@@ -1,10 +1,6 @@
 // The plain mode end to end: 8-bit datagrams in, answers and the three
 // daily files of each switch compared byte for byte.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
@@ -196,27 +192,6 @@ TEST_F(PlainReceiver, MacNeverLeadsOutOfTheRecordFolder) {
     EXPECT_TRUE(fs::is_directory(folder / "rec/..-..-..-..-tmp-x/old"));
     EXPECT_TRUE(fs::is_directory(folder / "rec/--/old"));
     EXPECT_FALSE(fs::exists("/tmp/x&TIME-S=2401"));
-}
-
-TEST(PlainReceiverStart, TakenPortEndsWithBindFailed) {
-    ProgramFolder folder;
-    folder.write("Quelvar.ini", "ENCRYPT=0\r\n");
-    const int taken = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(1809);
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(folder.runToExit(), 1);
-    close(taken);
-    const std::string texts = folder.todaysLogTexts();
-    const std::string start =
-        "Quelvar startup 2.0.0.10\r\nencrypt:0 areacode: \r\n" + collectorPath(folder.path()) + "\r\nbind failed!\r\n";
-    EXPECT_EQ(texts.substr(0, start.size()), start);
-    // The system's words for a port in use, then the stop line.
-    const std::string reason = "ERROR   bind UDP port 1809: ";
-    EXPECT_EQ(texts.substr(start.size(), reason.size()), reason) << texts;
-    EXPECT_TRUE(texts.ends_with("\r\nQuelvar stop 2.0.0.10\r\n")) << texts;
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), '\n'), 6) << texts;
 }
 
 }  // namespace

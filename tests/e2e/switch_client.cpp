@@ -33,18 +33,18 @@ std::string gbk(const std::string& utf8) {
     return output;
 }
 
-SwitchClient::SwitchClient(int port) {
+SwitchClient::SwitchClient(int port, const std::string& address) : address_(address) {
     // Not handed on to the collectors and programs the tests start.
     socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) endTest("no IPv4 address: " + address);
     if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         const std::string reason = std::strerror(errno);
         if (socket_ >= 0) close(socket_);
         socket_ = -1;
-        endTest("no switch on the loopback port " + std::to_string(port) + ": " + reason);
+        endTest("no switch on " + address + " port " + std::to_string(port) + ": " + reason);
     }
     socklen_t length = sizeof local;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
@@ -96,4 +96,33 @@ bool waitForRecordPort(std::chrono::seconds limit, bool bound) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+RecordPortQueue recordPortQueue() {
+    std::ifstream table("/proc/net/udp");
+    // sl local rem st tx_queue:rx_queue tr:when retrnsmt uid timeout inode ref pointer drops
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, user, timeout, inode, references, pointer;
+        long drops = 0;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> user >> timeout >>
+              inode >> references >> pointer >> drops) ||
+            !local.ends_with(":0711"))
+            continue;
+        return {std::stol(queues.substr(queues.find(':') + 1), nullptr, 16), drops};
+    }
+    endTest("no socket is bound to port 1809");
+}
+
+void waitUntilRead(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const RecordPortQueue queue = recordPortQueue();
+        if (queue.queuedBytes == 0) return;
+        expectCollectorsRunning();
+        if (std::chrono::steady_clock::now() > deadline)
+            endTest("the collector has left " + std::to_string(queue.queuedBytes) + " bytes unread for " +
+                    std::to_string(limit.count()) + " s");
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
 }
