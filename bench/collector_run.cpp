@@ -1,5 +1,7 @@
 #include "collector_run.h"
 
+#include <fcntl.h>
+
 #include "support/openssl_wire.h"
 
 #include <arpa/inet.h>
@@ -44,7 +46,14 @@ CollectorRun::CollectorRun(const std::string& configuration, const std::vector<s
     for (const std::string& part : wrapper) arguments.push_back(const_cast<char*>(part.c_str()));
     arguments.push_back(const_cast<char*>(program.c_str()));
     arguments.push_back(nullptr);
-    posix_spawnp(&spawned_, arguments[0], nullptr, nullptr, arguments.data(), environ);
+    // The collector's start line and warnings go beside it, not into the
+    // figures; a wrapper's report (time, strace) stays on standard error.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string errors = (folder_ / "stderr").string();
+    if (wrapper.empty()) posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawnp(&spawned_, arguments[0], &actions, nullptr, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     while (!portBound()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
