@@ -20,6 +20,9 @@ enum class WorkbookErrorCode {
     sheetFull = 15,           // 65,536 rows are the most a sheet can hold
     valueTooLong = 17,        // 32,767 characters are the most a cell can hold
     recordTimeUnusable = 20,  // the record's TIME names no month and day
+    rowNotKept = 21,          // a row that waits for its workbook cannot be written to the queue
+    queueDamaged = 22,        // the queue of rows that wait for a workbook is damaged
+    unfinishedChange = 23,    // a change a crash cut short cannot be undone: the files are not the journal's
 };
 
 }  // namespace quelvar
