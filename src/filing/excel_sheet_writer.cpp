@@ -333,7 +333,7 @@ Status ExcelSheetWriter::commitWork(const QueueUpdate* queue) {
         if (const Status opened = queueFile.open(queuePath); !opened.ok()) return failed(opened);
         plans.push_back({queuePath, &queueFile, true, queue->size, queue->size,
                          {{queueAppliedAt, queueAppliedField(queue->after), queueAppliedField(queue->before)}},
-                         {}});
+                         {}, true});
     }
     if (const Status changed = changeUnderJournal(toAnsi(journalPathOf(path_)), plans); !changed.ok())
         return failed(changed);

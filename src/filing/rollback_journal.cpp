@@ -1,6 +1,7 @@
 #include "filing/rollback_journal.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/checksum.h"
 
@@ -65,7 +66,7 @@ Status putBack(const std::vector<JournalFile>& entries, const std::vector<Journa
             if (Status written = file->writeAt(offset, bytes); !written.ok()) return written;
         std::uint64_t size = 0;
         if (Status sized = file->size(size); !sized.ok()) return sized;
-        if (size != entry.sizeBefore)
+        if (size != entry.sizeBefore && !entry.growing)
             if (Status cut = file->resize(entry.sizeBefore); !cut.ok()) return cut;
         if (Status flushed = file->flush(); !flushed.ok()) return flushed;
     }
@@ -75,7 +76,7 @@ Status putBack(const std::vector<JournalFile>& entries, const std::vector<Journa
 std::vector<JournalFile> entriesOf(const std::vector<FileChangePlan>& files) {
     std::vector<JournalFile> entries;
     for (const FileChangePlan& file : files) {
-        JournalFile entry{file.existed, file.sizeBefore, file.sizeAfter, {}};
+        JournalFile entry{file.existed, file.growing, file.sizeBefore, file.sizeAfter, {}};
         for (const xls::FileEdit& edit : file.edits)
             if (!edit.before.empty()) entry.oldBytes.emplace_back(edit.offset, edit.before);
         if (!file.cutAway.empty()) entry.oldBytes.emplace_back(file.sizeAfter, file.cutAway);
@@ -90,7 +91,7 @@ std::string encodeJournal(const std::vector<FileChangePlan>& files) {
     std::string out(magic);
     putNumber(out, files.size(), 4);
     for (const JournalFile& entry : entriesOf(files)) {
-        putNumber(out, entry.existed ? 1 : 0, 1);
+        putNumber(out, (entry.existed ? 1 : 0) | (entry.growing ? 2 : 0), 1);
         putNumber(out, entry.sizeBefore, 8);
         putNumber(out, entry.sizeAfter, 8);
         putNumber(out, entry.oldBytes.size(), 4);
@@ -115,12 +116,13 @@ bool decodeJournal(std::string_view bytes, std::vector<JournalFile>& files) {
     if (!reader.number(4, count) || count == 0 || count > mostFiles) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
         JournalFile entry;
-        std::uint64_t existed = 0, ranges = 0;
-        if (!reader.number(1, existed) || existed > 1 || !reader.number(8, entry.sizeBefore) ||
+        std::uint64_t flags = 0, ranges = 0;
+        if (!reader.number(1, flags) || flags > 3 || !reader.number(8, entry.sizeBefore) ||
             !reader.number(8, entry.sizeAfter) || !reader.number(4, ranges))
             return false;
-        entry.existed = existed == 1;
-        if (!entry.existed && (entry.sizeBefore != 0 || ranges != 0)) return false;
+        entry.existed = (flags & 1) != 0;
+        entry.growing = (flags & 2) != 0;
+        if (!entry.existed && (entry.sizeBefore != 0 || ranges != 0 || entry.growing)) return false;
         for (std::uint64_t r = 0; r < ranges; ++r) {
             std::uint64_t offset = 0, length = 0;
             std::string_view old;
@@ -174,7 +176,7 @@ Status undoJournal(const std::string& journal, const std::vector<JournalTarget>&
         if (!stamped.ok() && !stamped.is(Status::Code::notFound)) return stamped;
         const bool there = stamped.ok();
         const std::uint64_t low = std::min(entry.sizeBefore, entry.sizeAfter);
-        const std::uint64_t high = std::max(entry.sizeBefore, entry.sizeAfter);
+        const std::uint64_t high = entry.growing ? std::numeric_limits<std::uint64_t>::max() : std::max(entry.sizeBefore, entry.sizeAfter);
         const bool fits = entry.existed ? there && stamp.size >= low && stamp.size <= high
                                         : !there || stamp.size <= entry.sizeAfter;
         if (!fits) return journalError(journal, targets[i].path + " is not the file it speaks of");

@@ -28,12 +28,16 @@ struct FileChangePlan {
     std::uint64_t sizeAfter = 0;
     std::vector<xls::FileEdit> edits;  // each with the bytes it overwrites
     std::string cutAway;               // the bytes from sizeAfter on, where the file shrinks
+    // Others may append to it while the journal waits to be undone (a
+    // queue): its size is neither checked nor put back.
+    bool growing = false;
 };
 
 // What a journal says of one file: whether it was there, its size before
 // and after, and the bytes to put back.
 struct JournalFile {
     bool existed = true;
+    bool growing = false;
     std::uint64_t sizeBefore = 0;
     std::uint64_t sizeAfter = 0;
     std::vector<std::pair<std::uint64_t, std::string>> oldBytes;

@@ -128,6 +128,11 @@ WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waitin
     }
     if (platform::fileInUse(workbook))
         return {false, trouble(path, waiting, Status::error(Status::Code::busy, "open", workbook, "held")), {}};
+    // Opening undoes a change a crash cut short, the queue's count of rows
+    // in the workbook with it: the queue is read only then.
+    ExcelSheetWriter writer;
+    Status status = writer.openWorkbook(path, &memory_);
+    if (!status.ok()) return {false, trouble(path, waiting, status), {}};
     const std::wstring queuePath = queuePathOf(path);
     std::string bytes;
     const Status read = platform::readFile(toAnsi(queuePath), bytes);
@@ -143,8 +148,6 @@ WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waitin
     if (read.ok() && queue.state == QueueContents::State::damaged)
         return {false, queueTrouble(path, waiting, queue.damagedAt), {}};
 
-    ExcelSheetWriter writer;
-    Status status = writer.openWorkbook(path, &memory_);
     std::vector<Status> refused;
     for (std::size_t i = queue.applied; status.ok() && i < queue.rows.size(); ++i) {
         status = writer.appendRow(queue.rows[i].sheet, queue.rows[i].columns, queue.rows[i].values);
