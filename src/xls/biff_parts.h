@@ -14,9 +14,9 @@ std::string globalsHead();
 // A worksheet from its BOF up to its DIMENSIONS.
 std::string worksheetHead();
 
-void putRowRecord(std::string& out, std::uint32_t row, unsigned firstColumn, unsigned endColumn);
+void putRowRecord(std::string& out, std::uint32_t rowNumber, unsigned firstColumn, unsigned endColumn);
 // A LABEL record: a text cell in the default cell format, its text (at
 // most 255 characters) in the record itself.
-void putLabelRecord(std::string& out, std::uint32_t row, std::uint16_t column, std::u16string_view text);
+void putLabelRecord(std::string& out, std::uint32_t rowNumber, std::uint16_t column, std::u16string_view text);
 
 }  // namespace quelvar::xls::biff

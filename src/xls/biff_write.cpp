@@ -343,14 +343,14 @@ std::string biff::worksheetHead() {
     return out;
 }
 
-void biff::putRowRecord(std::string& out, std::uint32_t row, unsigned firstColumn, unsigned endColumn) {
-    RecordWriter(out).record(biff::row, rowRecord(row, firstColumn, endColumn));
+void biff::putRowRecord(std::string& out, std::uint32_t rowNumber, unsigned firstColumn, unsigned endColumn) {
+    RecordWriter(out).record(biff::row, rowRecord(rowNumber, firstColumn, endColumn));
 }
 
-void biff::putLabelRecord(std::string& out, std::uint32_t row, std::uint16_t column, std::u16string_view text) {
+void biff::putLabelRecord(std::string& out, std::uint32_t rowNumber, std::uint16_t column, std::u16string_view text) {
     RecordWriter records(out);
     records.begin(biff::label);
-    putU16(out, static_cast<unsigned>(row));
+    putU16(out, static_cast<unsigned>(rowNumber));
     putU16(out, column);
     putU16(out, cellFormat);
     const bool wide = needsWideCharacters(text);
