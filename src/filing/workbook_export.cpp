@@ -281,9 +281,10 @@ void WorkbookExport::resumeLeftovers() {
     if (!platform::listFolder(toAnsi(folder), names).ok()) return;
     for (const std::string& name : names) {
         const std::wstring wide = fromAnsi(name);
-        for (const std::wstring_view ending : {std::wstring_view(L".queue"), std::wstring_view(L"-journal")})
+        // Only what lies beside a workbook.
+        for (const std::wstring_view ending : {std::wstring_view(L".xls.queue"), std::wstring_view(L".xls-journal")})
             if (wide.size() > ending.size() && wide.ends_with(ending))
-                waiting_.emplace(pathIn(folder, wide.substr(0, wide.size() - ending.size())), Waiting{});
+                waiting_.emplace(pathIn(folder, wide.substr(0, wide.size() - ending.size() + 4)), Waiting{});
     }
     tryWaiting();
 }
