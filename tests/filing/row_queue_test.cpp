@@ -6,7 +6,7 @@ namespace quelvar {
 namespace {
 
 const QueuedRow first{L"01", {L"帐号", L"被叫"}, {L"8001", L"95588"}};
-const QueuedRow second{L"02", {L"帐号", L"被叫", L"线路"}, {L"张三", L"", std::wstring(40000, L'9')}};
+const QueuedRow second{L"02", {L"帐号", L"被叫", L"线路"}, {L"张三", L"", std::wstring(300, L'9')}};
 
 TEST(RowQueue, GivesBackEveryRowAndTheCountOfThoseInTheWorkbook) {
     std::string bytes = queueHeader() + encodeQueuedRow(first) + encodeQueuedRow(second);
@@ -18,6 +18,9 @@ TEST(RowQueue, GivesBackEveryRowAndTheCountOfThoseInTheWorkbook) {
     bytes.replace(queueAppliedAt, 4, queueAppliedField(2));
     EXPECT_EQ(readQueue(bytes).applied, 2u);
     EXPECT_EQ(readQueue(queueHeader()).rows.size(), 0u);
+    // A value may be longer than a cell takes: the workbook refuses it with its own words.
+    const QueuedRow long_{L"01", {L"被叫"}, {std::wstring(40000, L'9')}};
+    EXPECT_EQ(readQueue(queueHeader() + encodeQueuedRow(long_)).rows, std::vector<QueuedRow>{long_});
 }
 
 // A crash cuts only the end short: cut anywhere, the rows before the cut
