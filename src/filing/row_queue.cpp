@@ -55,15 +55,20 @@ public:
         return true;
     }
     bool atEnd() const { return bytes_.empty(); }
+    std::size_t left() const { return bytes_.size(); }
 
 private:
     std::string_view bytes_;
 };
 
+// A column takes six bytes at least: no room is made for more than the row can hold.
+constexpr std::size_t smallestColumn = 6;
+
 bool decodeRow(std::string_view body, QueuedRow& row) {
     RowReader reader(body);
     std::uint32_t columns = 0;
-    if (!reader.text(2, row.sheet) || !reader.number(2, columns)) return false;
+    if (!reader.text(2, row.sheet) || !reader.number(2, columns) || columns > reader.left() / smallestColumn)
+        return false;
     row.columns.resize(columns);
     row.values.resize(columns);
     for (std::uint32_t i = 0; i < columns; ++i)
@@ -71,11 +76,13 @@ bool decodeRow(std::string_view body, QueuedRow& row) {
     return reader.atEnd();
 }
 
-// The entry at `offset`, whole and checked; its end in `end`.
-bool entryAt(std::string_view bytes, std::size_t offset, QueuedRow& row, std::size_t& end) {
+// The entry at `offset`, whole and checked; its end in `end`. `checked`
+// counts the bytes whose checksum was worked out.
+bool entryAt(std::string_view bytes, std::size_t offset, QueuedRow& row, std::size_t& end, std::size_t& checked) {
     if (bytes.size() - offset < entryFrame || bytes.substr(offset, entryMark.size()) != entryMark) return false;
     const std::uint32_t length = numberAt(bytes, offset + 4);
     if (length > largestRow || bytes.size() - offset - entryFrame < length) return false;
+    checked += length;
     const std::string_view framed = bytes.substr(offset, 8 + length);
     if (numberAt(bytes, offset + 8 + length) != crc32(framed)) return false;
     end = offset + entryFrame + length;
@@ -131,25 +138,27 @@ QueueContents readQueue(std::string_view bytes) {
     }
     contents.applied = numberAt(bytes, queueAppliedAt);
     std::size_t offset = headerSize;
+    std::size_t checked = 0;
     while (offset < bytes.size()) {
         QueuedRow row;
         std::size_t end = 0;
-        if (entryAt(bytes, offset, row, end)) {
+        if (entryAt(bytes, offset, row, end, checked)) {
             contents.rows.push_back(std::move(row));
             offset = end;
             continue;
         }
         // A crash cuts only the last entry short: a whole entry after this
-        // one means damage.
+        // one means damage. What a crash leaves holds a mark or two; a file
+        // that keeps the search busy longer is no queue cut short either.
+        contents.state = QueueContents::State::cutShort;
         for (std::size_t later = bytes.find(entryMark, offset + 1); later != std::string_view::npos;
              later = bytes.find(entryMark, later + 1)) {
-            if (entryAt(bytes, later, row, end)) {
+            if (entryAt(bytes, later, row, end, checked) || checked > 4 * bytes.size()) {
                 contents.state = QueueContents::State::damaged;
                 contents.damagedAt = offset;
                 return contents;
             }
         }
-        contents.state = QueueContents::State::cutShort;
         break;
     }
     contents.wholeSize = offset;
