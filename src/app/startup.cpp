@@ -66,6 +66,7 @@ Status runCollector(const Settings& settings, const EventLog& log) {
     if (settings.encryptMode != 0) {
         RecordWriter records(settings, classifier);
         WorkbookExport workbook(settings.programDir, log);
+        workbook.resumeLeftovers();
         Intake intake(log, records, workbook);
         return runEncryptedReceiver(log, intake, settings.allow);
     }

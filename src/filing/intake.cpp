@@ -13,11 +13,8 @@ Status Intake::submitMessage(const Record& record, std::wstring_view text, std::
         return {};
     }
     if (record[Field::mac].empty()) {
-        if (const Status exported = workbook_.exportToWorkbook(record); !exported.ok()) {
-            // The operator's text stays one line of the log.
-            const std::wstring reason = fromAnsi(exported.reason());
-            log_.writeEventLine(formatText(L"ERROR   XLS-%05d: %.*s\r\n", exported.number(), reason.find(L'\n'), reason));
-        }
+        if (const Status exported = workbook_.exportToWorkbook(record); !exported.ok())
+            log_.writeEventLine(workbookErrorLine(exported));
         return {};
     }
     const StoredRecord stored = records_.storeRecord(record);

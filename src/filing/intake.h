@@ -24,6 +24,10 @@ public:
     // acknowledged.
     Status submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply);
 
+    // The receive loop's beat, at least once a second: rows that wait for
+    // a workbook go in once it takes them again.
+    void tick(TimeValue now) { workbook_.tick(now); }
+
 private:
     const EventLog& log_;
     RecordWriter& records_;

@@ -1,11 +1,13 @@
 #include "filing/workbook_export.h"
 
+#include <vector>
+
 #include "core/folders.h"
 #include "core/format.h"
 #include "core/numbers.h"
 #include "core/text.h"
-#include "filing/excel_sheet_writer.h"
 #include "filing/workbook_error.h"
+#include "log/warning.h"
 
 namespace quelvar {
 
@@ -39,7 +41,26 @@ Status exportError(WorkbookErrorCode code, const std::wstring& subject, const st
     return Status::error(Status::Code::failed, "export", toAnsi(subject), toAnsi(message), static_cast<int>(code));
 }
 
+// Refused for itself: the row could never go in, whenever it were tried.
+bool refusedRow(const Status& status) {
+    switch (static_cast<WorkbookErrorCode>(status.number())) {
+        case WorkbookErrorCode::sheetMissing:
+        case WorkbookErrorCode::columnMissing:
+        case WorkbookErrorCode::sheetFull:
+        case WorkbookErrorCode::valueTooLong: return true;
+        default: return false;
+    }
+}
+
+const wchar_t* const columns[] = {L"帐号", L"类型", L"主叫", L"被叫", L"时间", L"时长", L"线路"};
+
 }  // namespace
+
+std::wstring workbookErrorLine(const Status& status) {
+    // The operator's text stays one line of the log.
+    const std::wstring reason = fromAnsi(status.reason());
+    return formatText(L"ERROR   XLS-%05d: %.*s\r\n", status.number(), reason.find(L'\n'), reason);
+}
 
 Status WorkbookExport::exportToWorkbook(const Record& record, const CalendarTime& now) {
     if (!record[Field::count].empty()) return {};
@@ -60,15 +81,212 @@ Status WorkbookExport::exportToWorkbook(const Record& record, const CalendarTime
     const int month = (time[0] - L'0') * 10 + (time[1] - L'0');
     const std::wstring path = pathIn(folder, formatText(L"%04d%.2s.xls", yearOfMonth(month, now), time));
 
-    ExcelSheetWriter writer(log_);
-    Status status = writer.openWorkbook(path);
-    if (status.ok())
-        status = writer.appendRow(sheet, {L"帐号", L"类型", L"主叫", L"被叫", L"时间", L"时长", L"线路"},
-                                  {record[Field::account], record[Field::type], record[Field::cpn], record[Field::cdpn],
-                                   timeOfDay, duration, record[Field::route]});
+    QueuedRow row{std::wstring(sheet), {std::begin(columns), std::end(columns)},
+                  {std::wstring(record[Field::account]), std::wstring(record[Field::type]),
+                   std::wstring(record[Field::cpn]), std::wstring(record[Field::cdpn]), timeOfDay, duration,
+                   std::wstring(record[Field::route])}};
+    auto waiting = waiting_.find(path);
+    if (waiting == waiting_.end() && platform::pathExists(toAnsi(queuePathOf(path))))
+        waiting = waiting_.emplace(path, Waiting{}).first;
+    Status told;
+    if (waiting == waiting_.end()) {
+        const Status written = writeRow(path, row);
+        if (written.ok() || refusedRow(written)) return written;
+        waiting = waiting_.emplace(path, Waiting{}).first;
+        told = trouble(path, waiting->second, written);
+    } else {
+        // Rows wait already: this one goes in only after them.
+        const CatchUp caught = catchUp(path, waiting->second, &row);
+        if (caught.done) {
+            waiting_.erase(waiting);
+            return caught.row;
+        }
+        told = caught.told;
+    }
+    const Status kept = keep(path, waiting->second, row);
+    if (kept.ok()) return told;
+    if (!told.ok()) tell(told);
+    return kept;
+}
+
+Status WorkbookExport::writeRow(const std::wstring& path, const QueuedRow& row) {
+    ExcelSheetWriter writer;
+    Status status = writer.openWorkbook(path, &memory_);
+    if (status.ok()) status = writer.appendRow(row.sheet, row.columns, row.values);
     if (status.ok()) status = writer.commitWork();
     writer.closeWorkbook();
     return status;
+}
+
+// The rows that wait, and the one given, in one step; the queue is removed
+// once they are in.
+WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waiting& waiting, const QueuedRow* row) {
+    const std::string workbook = toAnsi(path);
+    if (waiting.damaged) {
+        if (seen(path) == *waiting.damaged) return {};
+        waiting.damaged.reset();
+    }
+    if (platform::fileInUse(workbook))
+        return {false, trouble(path, waiting, Status::error(Status::Code::busy, "open", workbook, "held")), {}};
+    // Opening undoes a change a crash cut short, the queue's count of rows
+    // in the workbook with it: the queue is read only then.
+    ExcelSheetWriter writer;
+    Status status = writer.openWorkbook(path, &memory_);
+    if (!status.ok()) return {false, trouble(path, waiting, status), {}};
+    const std::wstring queuePath = queuePathOf(path);
+    std::string bytes;
+    const Status read = platform::readFile(toAnsi(queuePath), bytes);
+    if (!read.ok() && !read.is(Status::Code::notFound))
+        return {false,
+                trouble(path, waiting,
+                        Status::error(Status::Code::failed, "read", toAnsi(queuePath),
+                                      toAnsi(formatText(L"cannot read %s: %s", queuePath, fromAnsi(read.reason()))),
+                                      static_cast<int>(WorkbookErrorCode::openFailed))),
+                {}};
+    // A row a crash cut short in the queue was never whole: it is left out.
+    const QueueContents queue = readQueue(bytes);
+    if (read.ok() && queue.state == QueueContents::State::damaged)
+        return {false, queueTrouble(path, waiting, queue.damagedAt), {}};
+
+    std::vector<Status> refused;
+    for (std::size_t i = queue.applied; status.ok() && i < queue.rows.size(); ++i) {
+        status = writer.appendRow(queue.rows[i].sheet, queue.rows[i].columns, queue.rows[i].values);
+        if (refusedRow(status)) {
+            refused.push_back(status);
+            status = {};
+        }
+    }
+    Status rowStatus;
+    if (status.ok() && row != nullptr) {
+        status = writer.appendRow(row->sheet, row->columns, row->values);
+        if (refusedRow(status)) {
+            rowStatus = status;
+            status = {};
+        }
+    }
+    const QueueUpdate update{queuePath, bytes.size(), queue.applied, static_cast<std::uint32_t>(queue.rows.size())};
+    if (status.ok()) status = writer.commitWork(read.ok() ? &update : nullptr);
+    writer.closeWorkbook();
+    if (!status.ok()) return {false, trouble(path, waiting, status), {}};
+    // Every row is in the workbook and counted so in the queue: the queue
+    // may go, and if it stays it gives no row twice.
+    if (read.ok()) static_cast<void>(platform::removeFileDurably(toAnsi(queuePath)));
+    for (const Status& each : refused) tell(each);
+    return {true, {}, rowStatus};
+}
+
+// Appends the row to the queue, the queue first cut back to its last whole
+// row where a crash left half a row at its end.
+Status WorkbookExport::keep(const std::wstring& path, Waiting& waiting, const QueuedRow& row) {
+    const std::wstring queuePath = queuePathOf(path);
+    const std::string file = toAnsi(queuePath);
+    std::string entry = encodeQueuedRow(row);
+    platform::FileStamp stamp;
+    Status status = platform::fileStamp(file, stamp);
+    if (status.is(Status::Code::notFound)) {
+        entry = queueHeader() + entry;
+        status = {};
+    } else if (status.ok() && (!waiting.queue || *waiting.queue != stamp)) {
+        std::string bytes;
+        status = platform::readFile(file, bytes);
+        const QueueContents queue = readQueue(bytes);
+        if (status.ok() && queue.state == QueueContents::State::damaged) {
+            // Left as it is; the row waits behind the damage, kept all the same.
+            if (const Status told = queueTrouble(path, waiting, queue.damagedAt); !told.ok()) tell(told);
+        } else if (status.ok() && queue.state == QueueContents::State::cutShort) {
+            if (queue.wholeSize == 0) {
+                status = platform::removeFileDurably(file);
+                entry = queueHeader() + entry;
+            } else {
+                platform::LockedFile cut;
+                status = cut.open(file);
+                if (status.ok()) status = cut.resize(queue.wholeSize);
+                if (status.ok()) status = cut.flush();
+            }
+        }
+    }
+    if (status.ok()) status = platform::appendDurably(file, entry);
+    waiting.queue.reset();
+    if (!status.ok())
+        return Status::error(Status::Code::failed, "write", file,
+                             toAnsi(formatText(L"cannot keep the row for %s in %s: %s", path, queuePath,
+                                               fromAnsi(status.reason()))),
+                             static_cast<int>(WorkbookErrorCode::rowNotKept));
+    if (platform::fileStamp(file, stamp).ok()) waiting.queue = stamp;
+    return {};
+}
+
+// What the operator is to be told of a workbook's trouble, once: the hold
+// as a warning, the rest as an error (a damaged file again after each change).
+Status WorkbookExport::trouble(const std::wstring& path, Waiting& waiting, const Status& status) {
+    if (status.is(Status::Code::busy)) {
+        if (!waiting.warned)
+            showWarningAside(log_, L"注意", formatText(L"%s%s", ExcelSheetWriter::heldWarning, path));
+        waiting.warned = true;
+        return {};
+    }
+    const std::wstring line = workbookErrorLine(status);
+    if (status.is(Status::Code::damaged)) {
+        waiting.damaged = seen(path);
+    } else if (line == waiting.told) {
+        return {};
+    }
+    waiting.told = line;
+    return status;
+}
+
+Status WorkbookExport::queueTrouble(const std::wstring& path, Waiting& waiting, std::uint64_t damagedAt) {
+    const std::wstring queuePath = queuePathOf(path);
+    const Status status = Status::error(
+        Status::Code::damaged, "read", toAnsi(queuePath),
+        toAnsi(formatText(L"%s is damaged at byte %llu: it is left as it is, and the rows for %s wait in it",
+                          queuePath, static_cast<unsigned long long>(damagedAt), path)),
+        static_cast<int>(WorkbookErrorCode::queueDamaged));
+    const std::wstring line = workbookErrorLine(status);
+    if (line == waiting.queueTold) return {};
+    waiting.queueTold = line;
+    return status;
+}
+
+WorkbookExport::Seen WorkbookExport::seen(const std::wstring& path) const {
+    Seen files;
+    platform::FileStamp stamp;
+    if (platform::fileStamp(toAnsi(path), stamp).ok()) files.workbook = stamp;
+    if (platform::fileStamp(toAnsi(journalPathOf(path)), stamp).ok()) files.journal = stamp;
+    return files;
+}
+
+void WorkbookExport::tell(const Status& status) const { log_.writeEventLine(workbookErrorLine(status)); }
+
+void WorkbookExport::tryWaiting() {
+    std::vector<std::wstring> paths;
+    for (const auto& [path, waiting] : waiting_) paths.push_back(path);
+    for (const std::wstring& path : paths) {
+        const auto waiting = waiting_.find(path);
+        const CatchUp caught = catchUp(path, waiting->second, nullptr);
+        if (caught.done) waiting_.erase(waiting);
+        if (!caught.told.ok()) tell(caught.told);
+    }
+}
+
+void WorkbookExport::tick(TimeValue now) {
+    if (waiting_.empty() || lastTry_ == now) return;
+    lastTry_ = now;
+    tryWaiting();
+}
+
+void WorkbookExport::resumeLeftovers() {
+    const std::wstring folder = pathIn(programDir_, L"rec");
+    std::vector<std::string> names;
+    if (!platform::listFolder(toAnsi(folder), names).ok()) return;
+    for (const std::string& name : names) {
+        const std::wstring wide = fromAnsi(name);
+        // Only what lies beside a workbook.
+        for (const std::wstring_view ending : {std::wstring_view(L".xls.queue"), std::wstring_view(L".xls-journal")})
+            if (wide.size() > ending.size() && wide.ends_with(ending))
+                waiting_.emplace(pathIn(folder, wide.substr(0, wide.size() - ending.size() + 4)), Waiting{});
+    }
+    tryWaiting();
 }
 
 }  // namespace quelvar

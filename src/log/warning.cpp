@@ -1,5 +1,9 @@
 #include "log/warning.h"
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 #include "core/format.h"
 #include "platform/process.h"
 
@@ -10,6 +14,17 @@ bool showWarning(const EventLog& log, std::wstring_view caption, std::wstring_vi
     // log cannot take it, standard error and the message box still do.
     log.writeEventLine(formatText(L"WARNING   %s: %s\r\n", caption, text));
     return platform::showOperatorWarning(caption, text);
+}
+
+void showWarningAside(const EventLog& log, std::wstring_view caption, std::wstring_view text) {
+    log.writeEventLine(formatText(L"WARNING   %s: %s\r\n", caption, text));
+    static std::atomic<bool> shown{false};
+    if (shown.exchange(true)) return;
+    // The thread owns its texts: it may outlive the caller's.
+    std::thread([shownCaption = std::wstring(caption), shownText = std::wstring(text)] {
+        platform::showOperatorWarning(shownCaption, shownText);
+        shown = false;
+    }).detach();
 }
 
 }  // namespace quelvar

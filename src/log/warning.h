@@ -10,4 +10,9 @@ namespace quelvar {
 // error where there is none. True once the operator has pressed OK.
 bool showWarning(const EventLog& log, std::wstring_view caption, std::wstring_view text);
 
+// The same without waiting for OK: the message box is shown from a thread
+// of its own that does nothing else, one box at a time (a warning given
+// while a box is still shown goes to the log and standard error alone).
+void showWarningAside(const EventLog& log, std::wstring_view caption, std::wstring_view text);
+
 }  // namespace quelvar

@@ -105,6 +105,7 @@ Status runEncryptedReceiver(const EventLog& log, Intake& intake, const std::vect
     while (!platform::stopRequested()) {
         const TimeValue now = platform::currentTime();
         receiver.gate.tick(now);
+        receiver.intake.tick(now);
         std::size_t length = 0;
         if (!receiver.endpoint.receiveText(text, sender, length).ok()) {
             // A socket that fails at once would keep the processor busy.

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -61,6 +62,26 @@ bool reservedName(std::wstring_view name);
 // it. A missing file is in nobody's use.
 bool fileInUse(const std::string& path);
 
+// Files that must survive a power cut as they were left: each of these
+// returns once the change is on the disk, the file's name included. Their
+// changes, and LockedFile's, pass a test's fault hook (file_faults.h).
+
+// The file whole, made anew or over an old one of that name.
+[[nodiscard]] Status writeFileDurably(const std::string& path, std::string_view bytes);
+// The bytes at the end of the file, which is made when it is missing.
+[[nodiscard]] Status appendDurably(const std::string& path, std::string_view bytes);
+// Removes the file; notFound when there is none.
+[[nodiscard]] Status removeFileDurably(const std::string& path);
+
+// The size of a file and the time of its last change: a file whose stamp
+// is the same has not been written meanwhile.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+[[nodiscard]] Status fileStamp(const std::string& path, FileStamp& stamp);
+
 // A file held under this process's write lock from open() until close() or
 // the object's end. Its contents are replaced whole: written beside it,
 // flushed and renamed over it, so that a reader or a crash sees the old file
@@ -82,6 +103,18 @@ public:
     // after notFound). On failure the old file is as it was.
     [[nodiscard]] Status replace(std::initializer_list<std::string_view> pieces);
     void close();
+
+    // Changing the file where it lies, for a caller that keeps its own
+    // journal to undo a change cut short. create() makes a new file and holds
+    // it (exists when there is one); readAt() gives fewer bytes where the
+    // file ends; writeAt() lengthens the file where it writes past its end;
+    // flush() returns once everything written is on the disk.
+    [[nodiscard]] Status create(const std::string& path);
+    [[nodiscard]] Status size(std::uint64_t& bytes);
+    [[nodiscard]] Status readAt(std::uint64_t offset, std::size_t count, std::string& bytes);
+    [[nodiscard]] Status writeAt(std::uint64_t offset, std::string_view bytes);
+    [[nodiscard]] Status resize(std::uint64_t size);
+    [[nodiscard]] Status flush();
 
 private:
     std::string path_;

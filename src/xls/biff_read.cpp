@@ -124,11 +124,17 @@ public:
             const std::size_t available = (bytes.size() - offset_) / (wide ? 2 : 1);
             if (!damage_.check(available > 0, "a text character is split between records")) break;
             const std::size_t count = std::min(available, length - result.size());
-            for (std::size_t i = 0; i < count; ++i) {
-                result.push_back(wide ? static_cast<char16_t>(readU16(bytes, offset_))
-                                      : static_cast<char16_t>(static_cast<unsigned char>(bytes[offset_])));
-                offset_ += wide ? 2 : 1;
+            // A month's texts are most of its workbook: each run of characters at once.
+            const std::size_t at = result.size();
+            result.resize(at + count);
+            const auto* from = reinterpret_cast<const unsigned char*>(bytes.data() + offset_);
+            char16_t* to = result.data() + at;
+            if (wide) {
+                for (std::size_t i = 0; i < count; ++i) to[i] = static_cast<char16_t>(from[2 * i] | from[2 * i + 1] << 8);
+            } else {
+                for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
             }
+            offset_ += count * (wide ? 2 : 1);
         }
         skip(4 * runs + phonetic);
         return result;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "xls/biff_parts.h"
 #include "xls/biff_records.h"
 #include "xls/little_endian.h"
 
@@ -65,7 +66,7 @@ std::string bof(std::uint16_t type) {
     return body;
 }
 
-std::string window1() {
+std::string window1Body() {
     std::string body;
     putU16(body, 0);       // horizontal position
     putU16(body, 0);       // vertical position
@@ -79,7 +80,7 @@ std::string window1() {
     return body;
 }
 
-std::string font() {
+std::string fontBody() {
     std::string body;
     putU16(body, 200);     // 10 points, in twentieths
     putU16(body, 0);       // no italics, strike-out, outline
@@ -97,7 +98,7 @@ std::string font() {
     return body;
 }
 
-std::string extendedFormat(bool style) {
+std::string extendedFormatBody(bool style) {
     std::string body;
     putU16(body, 0);                        // font
     putU16(body, 0);                        // number format: General
@@ -260,16 +261,10 @@ std::string rowRecord(std::uint32_t row, unsigned firstColumn, unsigned endColum
 
 void writeSheet(std::string& out, const Sheet& sheet, bool first, const SharedStrings& shared) {
     RecordWriter records(out);
-    records.record(biff::beginOfFile, bof(biff::worksheetSubstream));
-    std::string body;
-    putU16(body, 12);  // characters: room for a telephone number
-    records.record(biff::defaultColumnWidth, body);
-    body.clear();
-    putU16(body, 0x04C1);  // outline symbols below and right, automatic page breaks shown
-    records.record(biff::sheetOptions, body);
+    out += biff::worksheetHead();
 
     const std::vector<Cell>& cells = sheet.cells;
-    body.clear();
+    std::string body;
     if (cells.empty()) {
         putU32(body, 0);
         putU32(body, 0);
@@ -315,6 +310,56 @@ void writeSheet(std::string& out, const Sheet& sheet, bool first, const SharedSt
 
 }  // namespace
 
+std::string biff::globalsHead() {
+    std::string out;
+    RecordWriter records(out);
+    records.record(biff::beginOfFile, bof(biff::globalsSubstream));
+    std::string body;
+    putU16(body, 1200);  // text is UTF-16
+    records.record(biff::codePage, body);
+    records.record(biff::window1, window1Body());
+    // Font 4 is never referred to, so five records make fonts 0 to 3 and 5.
+    for (int i = 0; i < 5; ++i) records.record(biff::font, fontBody());
+    for (unsigned i = 0; i < cellFormat; ++i) records.record(biff::extendedFormat, extendedFormatBody(true));
+    records.record(biff::extendedFormat, extendedFormatBody(false));
+    body.clear();
+    putU16(body, 0x8000);  // built-in style of format 0
+    putU8(body, 0);        // "Normal"
+    putU8(body, 0xFF);
+    records.record(biff::style, body);
+    return out;
+}
+
+std::string biff::worksheetHead() {
+    std::string out;
+    RecordWriter records(out);
+    records.record(biff::beginOfFile, bof(biff::worksheetSubstream));
+    std::string body;
+    putU16(body, 12);  // characters: room for a telephone number
+    records.record(biff::defaultColumnWidth, body);
+    body.clear();
+    putU16(body, 0x04C1);  // outline symbols below and right, automatic page breaks shown
+    records.record(biff::sheetOptions, body);
+    return out;
+}
+
+void biff::putRowRecord(std::string& out, std::uint32_t rowNumber, unsigned firstColumn, unsigned endColumn) {
+    RecordWriter(out).record(biff::row, rowRecord(rowNumber, firstColumn, endColumn));
+}
+
+void biff::putLabelRecord(std::string& out, std::uint32_t rowNumber, std::uint16_t column, std::u16string_view text) {
+    RecordWriter records(out);
+    records.begin(biff::label);
+    putU16(out, static_cast<unsigned>(rowNumber));
+    putU16(out, column);
+    putU16(out, cellFormat);
+    const bool wide = needsWideCharacters(text);
+    putU16(out, static_cast<unsigned>(text.size()));
+    putU8(out, wide ? 1 : 0);
+    putCharacters(out, text, wide);
+    records.end();
+}
+
 std::string writeBiffWorkbook(const Workbook& workbook) {
     const SharedStrings shared = shareStrings(workbook);
     std::string out;
@@ -323,20 +368,7 @@ std::string writeBiffWorkbook(const Workbook& workbook) {
     // Cells, a row record for about every seventh, the text table, and the rest.
     out.reserve(18 * cells + 3 * cells + shared.bytes + shared.bytes / 1000 + 65536);
     RecordWriter records(out);
-    records.record(biff::beginOfFile, bof(biff::globalsSubstream));
-    std::string body;
-    putU16(body, 1200);  // text is UTF-16
-    records.record(biff::codePage, body);
-    records.record(biff::window1, window1());
-    // Font 4 is never referred to, so five records make fonts 0 to 3 and 5.
-    for (int i = 0; i < 5; ++i) records.record(biff::font, font());
-    for (unsigned i = 0; i < cellFormat; ++i) records.record(biff::extendedFormat, extendedFormat(true));
-    records.record(biff::extendedFormat, extendedFormat(false));
-    body.clear();
-    putU16(body, 0x8000);  // built-in style of format 0
-    putU8(body, 0);        // "Normal"
-    putU8(body, 0xFF);
-    records.record(biff::style, body);
+    out += biff::globalsHead();
 
     std::vector<std::size_t> positionFields;
     for (const Sheet& sheet : workbook.sheets) {

@@ -1,6 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quelvar::xls {
 
@@ -23,6 +25,23 @@ CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view
 
 // The same, always into a copy.
 CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view name, std::string& stream);
+
+// Where a stream of the root storage lies, for changing it in place: the
+// container's sectors, its allocation table with the sectors that hold it,
+// the stream's directory entry and its chain of sectors. Read with the same
+// checks as readCompoundStream.
+struct StreamPlacement {
+    unsigned majorVersion = 0;
+    std::size_t sectorSize = 0;
+    std::size_t sectorCount = 0;              // after the header, the last one perhaps cut short
+    std::vector<std::uint32_t> fatSectors;    // in the table's order
+    std::vector<std::uint32_t> difatSectors;  // in their chain's order
+    std::vector<std::uint32_t> fat;
+    std::uint64_t entryOffset = 0;  // of the stream's directory entry in the file
+    std::vector<std::uint32_t> chain;
+    std::uint64_t size = 0;
+};
+CompoundReadResult placeCompoundStream(std::string_view file, std::u16string_view name, StreamPlacement& placement);
 
 // A compound document with one stream in its root storage comes as the
 // bytes before the stream and those after it. A stream shorter than 4,096

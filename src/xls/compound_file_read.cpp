@@ -35,6 +35,28 @@ public:
         return CompoundReadResult::ok;
     }
 
+    CompoundReadResult place(std::u16string_view name, StreamPlacement& placement) {
+        if (file_.size() < 512 || file_.substr(0, 8) != std::string_view(signature, 8))
+            return CompoundReadResult::notCompoundFile;
+        if (!readHeader() || !readFat() || !readDirectory()) return CompoundReadResult::damaged;
+        std::uint32_t entry = noEntry;
+        if (!findInRoot(name, entry)) return CompoundReadResult::damaged;
+        if (entry == noEntry) return CompoundReadResult::streamMissing;
+        const std::string_view bytes = this->entry(entry);
+        placement.majorVersion = readU16(file_, 26);
+        placement.sectorSize = sectorSize_;
+        placement.sectorCount = sectorCount_;
+        placement.fatSectors = fatSectorList_;
+        placement.difatSectors = difatSectorList_;
+        placement.fat = fat_;
+        const std::size_t perSector = sectorSize_ / directoryEntrySize;
+        placement.entryOffset = (std::uint64_t{directorySectors_[entry / perSector]} + 1) * sectorSize_ +
+                                entry % perSector * directoryEntrySize;
+        placement.size = sizeOf(bytes);
+        if (!chain(fat_, readU32(bytes, 116), placement.chain)) return CompoundReadResult::damaged;
+        return CompoundReadResult::ok;
+    }
+
 private:
     bool readHeader() {
         if (readU16(file_, 28) != 0xFFFE) return false;
@@ -82,6 +104,7 @@ private:
                 if (!sectorEntry(difat, slot, listed)) return false;
                 fatSectorList.push_back(listed);
             }
+            difatSectorList_.push_back(difat);
             if (!sectorEntry(difat, perDifatSector, difat)) return false;
         }
         const std::size_t perSector = sectorSize_ / 4;
@@ -91,6 +114,7 @@ private:
             if (!wholeSector(index, bytes)) return false;
             for (std::size_t slot = 0; slot < perSector; ++slot) fat_.push_back(readU32(bytes, slot * 4));
         }
+        fatSectorList_ = std::move(fatSectorList);
         return true;
     }
 
@@ -112,6 +136,7 @@ private:
             if (!wholeSector(index, bytes)) return false;
             directory_.append(bytes);
         }
+        directorySectors_ = std::move(sectors);
         // The first entry is the root storage.
         return directory_.size() >= directoryEntrySize && static_cast<unsigned char>(directory_[66]) == 5;
     }
@@ -229,6 +254,9 @@ private:
     std::size_t sectorSize_ = 512;
     std::size_t sectorCount_ = 0;
     std::vector<std::uint32_t> fat_;
+    std::vector<std::uint32_t> fatSectorList_;
+    std::vector<std::uint32_t> difatSectorList_;
+    std::vector<std::uint32_t> directorySectors_;
     std::string directory_;
 };
 
@@ -239,6 +267,11 @@ CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view
     storage.clear();
     stream = {};
     return Container(file).read(name, storage, stream);
+}
+
+CompoundReadResult placeCompoundStream(std::string_view file, std::u16string_view name, StreamPlacement& placement) {
+    placement = {};
+    return Container(file).place(name, placement);
 }
 
 CompoundReadResult readCompoundStream(std::string_view file, std::u16string_view name, std::string& stream) {

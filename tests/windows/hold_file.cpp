@@ -1,15 +1,13 @@
-// Holds a file open as an office program does, sharing nothing, for the
-// given number of milliseconds; says "held" once it holds it.
-// usage: hold_file PATH MILLISECONDS
+// Holds a file open as an office program does, sharing nothing, until a
+// second file appears (at most a minute); says "held" once it holds it.
+// usage: hold_file PATH RELEASE-PATH
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {
-        std::fputs("usage: hold_file PATH MILLISECONDS\n", stderr);
+        std::fputs("usage: hold_file PATH RELEASE-PATH\n", stderr);
         return 2;
     }
     const HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -20,7 +18,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::puts("held");
     std::fflush(stdout);
-    Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+    for (int waited = 0; waited < 60000 && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; waited += 20)
+        Sleep(20);
     CloseHandle(file);
     return 0;
 }

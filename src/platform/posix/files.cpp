@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/file_faults.h"
 #include "platform/posix/system_error.h"
 
 namespace quelvar::platform {
@@ -206,16 +207,88 @@ std::string folderOf(const std::string& path) {
 }
 
 // A rename is durable once the folder's entry is on disk too.
-void syncFolder(const std::string& folder) {
+int syncFolder(const std::string& folder) {
+    if (!mayChange({FileStep::flushFolder, folder})) return EIO;
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return;
-    fsync(descriptor);
+    if (descriptor < 0) return errno;
+    const int error = fsync(descriptor) == 0 ? 0 : errno;
     ::close(descriptor);
+    return error;
+}
+
+// The changes a fault hook may stop: the errno of a refusal, or 0.
+int createFile(const std::string& path, int flags, int& descriptor) {
+    descriptor = -1;
+    if (!mayChange({FileStep::create, path})) return EIO;
+    descriptor = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
+    return descriptor < 0 ? errno : 0;
+}
+
+int writeBytesAt(int descriptor, const std::string& path, std::uint64_t offset, std::string_view bytes) {
+    if (!mayChange({FileStep::write, path, offset, bytes})) return EIO;
+    while (!bytes.empty()) {
+        const ssize_t written = pwrite(descriptor, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return 0;
+}
+
+int flushFile(int descriptor, const std::string& path) {
+    if (!mayChange({FileStep::flush, path})) return EIO;
+    return fsync(descriptor) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
 bool fileInUse(const std::string& path) { return pathExists(lockFileOf(path)) || lockedByAnotherProcess(path); }
+
+Status writeFileDurably(const std::string& path, std::string_view bytes) {
+    int descriptor = -1;
+    int error = createFile(path, O_WRONLY | O_TRUNC, descriptor);
+    if (error != 0) return systemError("create", path, error);
+    error = writeBytesAt(descriptor, path, 0, bytes);
+    if (error == 0) error = flushFile(descriptor, path);
+    error = closeAfter(descriptor, error);
+    if (error == 0) error = syncFolder(folderOf(path));
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status appendDurably(const std::string& path, std::string_view bytes) {
+    int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool made = descriptor < 0 && errno == ENOENT;
+    int error = 0;
+    if (made) error = createFile(path, O_WRONLY | O_EXCL, descriptor);
+    else if (descriptor < 0) error = errno;
+    if (error != 0) return systemError("open", path, error);
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0) error = errno;
+    if (error == 0) error = writeBytesAt(descriptor, path, static_cast<std::uint64_t>(info.st_size), bytes);
+    if (error == 0) error = flushFile(descriptor, path);
+    error = closeAfter(descriptor, error);
+    if (error == 0 && made) error = syncFolder(folderOf(path));
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status removeFileDurably(const std::string& path) {
+    if (!pathExists(path)) return systemError("remove", path, ENOENT);
+    if (!mayChange({FileStep::remove, path})) return systemError(Status::Code::failed, "remove", path, EIO);
+    if (unlink(path.c_str()) != 0) return systemError("remove", path, errno);
+    const int error = syncFolder(folderOf(path));
+    return error == 0 ? Status() : systemError(Status::Code::failed, "remove", path, error);
+}
+
+Status fileStamp(const std::string& path, FileStamp& stamp) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return systemError("stat", path, errno);
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return {};
+}
 
 LockedFile::~LockedFile() { close(); }
 
@@ -270,16 +343,21 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     // A file of that name can only be left over from a crash of this same process id.
     unlink(beside.c_str());
     // Opened for reading too: after the rename it is the file that is read.
-    const int fresh = ::open(beside.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fresh < 0) return systemError(Status::Code::failed, "create", beside, errno);
+    int fresh = -1;
+    if (const int error = createFile(beside, O_RDWR | O_EXCL, fresh); error != 0)
+        return systemError(Status::Code::failed, "create", beside, error);
     int error = lockForWriting(fresh) ? 0 : errno;
     // The new file keeps the old one's permissions.
     struct stat info {};
     if (error == 0 && descriptor_ >= 0 && fstat(descriptor_, &info) == 0 && fchmod(fresh, info.st_mode & 07777) != 0)
         error = errno;
-    for (const std::string_view piece : pieces)
-        if (error == 0) error = writeAll(fresh, piece);
-    if (error == 0 && fsync(fresh) != 0) error = errno;
+    std::uint64_t offset = 0;
+    for (const std::string_view piece : pieces) {
+        if (error == 0) error = writeBytesAt(fresh, beside, offset, piece);
+        offset += piece.size();
+    }
+    if (error == 0) error = flushFile(fresh, beside);
+    if (error == 0 && !mayChange({FileStep::rename, beside, 0, {}, &path_})) error = EIO;
     if (error == 0 && rename(beside.c_str(), path_.c_str()) != 0) error = errno;
     if (error != 0) {
         ::close(fresh);
@@ -290,8 +368,67 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     if (descriptor_ >= 0) ::close(descriptor_);
     descriptor_ = fresh;
     // The contents are safe already; only the name's move may not survive a power cut.
-    syncFolder(folder);
+    static_cast<void>(syncFolder(folder));
     return {};
+}
+
+Status LockedFile::create(const std::string& path) {
+    close();
+    path_ = path;
+    if (const int error = createFile(path, O_RDWR | O_EXCL, descriptor_); error != 0)
+        return systemError("create", path, error);
+    if (!lockForWriting(descriptor_)) {
+        const int error = errno;
+        close();
+        return systemError(Status::Code::failed, "lock", path, error);
+    }
+    // The new name lasts only once its folder is on the disk.
+    if (const int error = syncFolder(folderOf(path)); error != 0) {
+        close();
+        return systemError(Status::Code::failed, "create", path, error);
+    }
+    return {};
+}
+
+Status LockedFile::size(std::uint64_t& bytes) {
+    struct stat info {};
+    if (fstat(descriptor_, &info) != 0) return systemError("read", path_, errno);
+    bytes = static_cast<std::uint64_t>(info.st_size);
+    return {};
+}
+
+Status LockedFile::readAt(std::uint64_t offset, std::size_t count, std::string& bytes) {
+    bytes.assign(count, '\0');
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = pread(descriptor_, bytes.data() + done, count - done, static_cast<off_t>(offset + done));
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            bytes.clear();
+            return systemError("read", path_, error);
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    return {};
+}
+
+Status LockedFile::writeAt(std::uint64_t offset, std::string_view bytes) {
+    const int error = writeBytesAt(descriptor_, path_, offset, bytes);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
+}
+
+Status LockedFile::resize(std::uint64_t size) {
+    int error = mayChange({FileStep::resize, path_, size}) ? 0 : EIO;
+    if (error == 0 && ftruncate(descriptor_, static_cast<off_t>(size)) != 0) error = errno;
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
+}
+
+Status LockedFile::flush() {
+    const int error = flushFile(descriptor_, path_);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
 }
 
 void LockedFile::close() {

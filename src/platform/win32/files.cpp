@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cwctype>
 
+#include "platform/file_faults.h"
 #include "platform/win32/system_error.h"
 
 namespace quelvar::platform {
@@ -254,6 +255,95 @@ bool reservedName(std::wstring_view name) {
            upper[3] <= L'9';
 }
 
+namespace {
+
+// The changes a fault hook may stop: the error code of a refusal, or 0.
+DWORD writeBytesAt(HANDLE file, const std::string& path, std::uint64_t offset, std::string_view bytes) {
+    if (!mayChange({FileStep::write, path, offset, bytes})) return ERROR_WRITE_FAULT;
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, &at)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(written);
+        offset += written;
+    }
+    return 0;
+}
+
+DWORD flushFile(HANDLE file, const std::string& path) {
+    if (!mayChange({FileStep::flush, path})) return ERROR_WRITE_FAULT;
+    return FlushFileBuffers(file) ? 0 : GetLastError();
+}
+
+// NTFS keeps its folders' entries in its own journal: a name is as safe as
+// the system's journal is. The step is told all the same, so that a test
+// sees the same steps on every system.
+DWORD flushFolderOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? std::string(".") : path.substr(0, cut);
+    return mayChange({FileStep::flushFolder, folder}) ? 0 : ERROR_WRITE_FAULT;
+}
+
+DWORD sizeOf(HANDLE file, std::uint64_t& bytes) {
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file, &length)) return GetLastError();
+    bytes = static_cast<std::uint64_t>(length.QuadPart);
+    return 0;
+}
+
+}  // namespace
+
+Status writeFileDurably(const std::string& path, std::string_view bytes) {
+    if (!mayChange({FileStep::create, path})) return systemError(Status::Code::failed, "create", path, ERROR_WRITE_FAULT);
+    const HANDLE file = openFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return systemError("create", path, GetLastError());
+    DWORD error = writeBytesAt(file, path, 0, bytes);
+    if (error == 0) error = flushFile(file, path);
+    error = closeAfter(file, error);
+    if (error == 0) error = flushFolderOf(path);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status appendDurably(const std::string& path, std::string_view bytes) {
+    HANDLE file = openFile(path, GENERIC_WRITE, OPEN_EXISTING);
+    const bool made = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (made) {
+        if (!mayChange({FileStep::create, path}))
+            return systemError(Status::Code::failed, "create", path, ERROR_WRITE_FAULT);
+        file = openFile(path, GENERIC_WRITE, CREATE_NEW);
+    }
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    std::uint64_t end = 0;
+    DWORD error = sizeOf(file, end);
+    if (error == 0) error = writeBytesAt(file, path, end, bytes);
+    if (error == 0) error = flushFile(file, path);
+    error = closeAfter(file, error);
+    if (error == 0 && made) error = flushFolderOf(path);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status removeFileDurably(const std::string& path) {
+    if (!pathExists(path)) return systemError("remove", path, ERROR_FILE_NOT_FOUND);
+    if (!mayChange({FileStep::remove, path})) return systemError(Status::Code::failed, "remove", path, ERROR_WRITE_FAULT);
+    if (!DeleteFileW(widePath(path).c_str())) return systemError("remove", path, GetLastError());
+    const DWORD error = flushFolderOf(path);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "remove", path, error);
+}
+
+Status fileStamp(const std::string& path, FileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data))
+        return systemError("stat", path, GetLastError());
+    stamp.size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    stamp.changed = static_cast<std::int64_t>(static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                                              data.ftLastWriteTime.dwLowDateTime);
+    return {};
+}
+
 // Office programs keep a workbook open, denying others the right to write,
 // for as long as it is open for editing: an open that shares nothing fails.
 bool fileInUse(const std::string& path) {
@@ -339,17 +429,23 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     const std::wstring target = widePath(path_);
     // A file of that name can only be left over from a crash of this same process id.
     DeleteFileW(beside.c_str());
+    if (!mayChange({FileStep::create, besideName}))
+        return systemError(Status::Code::failed, "create", besideName, ERROR_WRITE_FAULT);
     // Without the right to delete of its own, the handle keeps no reader out.
     const HANDLE fresh = CreateFileW(beside.c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (fresh == INVALID_HANDLE_VALUE) return systemError(Status::Code::failed, "create", besideName, GetLastError());
     DWORD error = 0;
-    for (const std::string_view piece : pieces)
-        if (error == 0) error = writeAll(fresh, piece);
-    if (error == 0 && !FlushFileBuffers(fresh)) error = GetLastError();
+    std::uint64_t offset = 0;
+    for (const std::string_view piece : pieces) {
+        if (error == 0) error = writeBytesAt(fresh, besideName, offset, piece);
+        offset += piece.size();
+    }
+    if (error == 0) error = flushFile(fresh, besideName);
     // No file can be renamed over while it is open, not even by the one who
     // holds it: the old file's handle goes first.
     const bool hadOld = descriptor_ >= 0;
+    if (error == 0 && !mayChange({FileStep::rename, besideName, 0, {}, &path_})) error = ERROR_WRITE_FAULT;
     if (error == 0 && hadOld) close();
     if (error == 0 && !MoveFileExW(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = GetLastError();
@@ -367,7 +463,71 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     close();
     descriptor_ = descriptorOf(fresh);
     if (descriptor_ < 0) return systemError(Status::Code::failed, "open", path_, ERROR_TOO_MANY_OPEN_FILES);
+    static_cast<void>(flushFolderOf(path_));
     return {};
+}
+
+Status LockedFile::create(const std::string& path) {
+    close();
+    path_ = path;
+    if (!mayChange({FileStep::create, path})) return systemError(Status::Code::failed, "create", path, ERROR_WRITE_FAULT);
+    const HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return systemError("create", path, GetLastError());
+    descriptor_ = descriptorOf(file);
+    if (descriptor_ < 0) return systemError(Status::Code::failed, "create", path, ERROR_TOO_MANY_OPEN_FILES);
+    if (const DWORD error = flushFolderOf(path); error != 0) {
+        close();
+        return systemError(Status::Code::failed, "create", path, error);
+    }
+    return {};
+}
+
+Status LockedFile::size(std::uint64_t& bytes) {
+    const DWORD error = sizeOf(handleOf(descriptor_), bytes);
+    return error == 0 ? Status() : systemError("read", path_, error);
+}
+
+Status LockedFile::readAt(std::uint64_t offset, std::size_t count, std::string& bytes) {
+    bytes.assign(count, '\0');
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t room = count - done;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + done);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handleOf(descriptor_), bytes.data() + done,
+                      room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got, &at)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) break;
+            bytes.clear();
+            return systemError("read", path_, error);
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return {};
+}
+
+Status LockedFile::writeAt(std::uint64_t offset, std::string_view bytes) {
+    const DWORD error = writeBytesAt(handleOf(descriptor_), path_, offset, bytes);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
+}
+
+Status LockedFile::resize(std::uint64_t size) {
+    if (!mayChange({FileStep::resize, path_, size})) return systemError(Status::Code::failed, "write", path_, ERROR_WRITE_FAULT);
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFileInformationByHandle(handleOf(descriptor_), FileEndOfFileInfo, &end, sizeof end))
+        return systemError(Status::Code::failed, "write", path_, GetLastError());
+    return {};
+}
+
+Status LockedFile::flush() {
+    const DWORD error = flushFile(handleOf(descriptor_), path_);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
 }
 
 void LockedFile::close() {
