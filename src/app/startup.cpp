@@ -116,11 +116,8 @@ int check() {
     std::vector<SettingsWarning> warnings;
     {
         std::string contents;
-        const Status read = platform::readFile(path, contents);
-        if (read.ok())
-            applySettingsText(contents, settings, [](Settings&) {}, &warnings);
-        else if (!read.is(Status::Code::notFound))
-            warnings.push_back({0, L"the file cannot be read (" + fromAnsi(read.reason()) + L"): the defaults are taken"});
+        const Status read = readSettingsFile(path, contents, &warnings);
+        if (read.ok()) applySettingsText(contents, settings, [](Settings&) {}, &warnings);
         const std::wstring file = fromAnsi(path) + (read.is(Status::Code::notFound) ? L" (none: the defaults)" : L"");
         std::wstring text = formatText(L"quelvar %s\nQuelvar.ini: %s\n", versionText, file) + describe(settings);
         for (const SettingsWarning& warning : warnings) text += L"warning: " + warningText(warning) + L"\n";
