@@ -62,7 +62,8 @@ constexpr platform::ServiceDefinition service{
 // Everything of the running collector, made once at start and handed down:
 // this is the one place that knows every part.
 Status runCollector(const Settings& settings, const EventLog& log) {
-    Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi));
+    Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
+    classifier.readSpecialNumbers();
     if (settings.encryptMode != 0) {
         RecordWriter records(settings, classifier);
         WorkbookExport workbook(settings.programDir, log);

@@ -239,7 +239,7 @@ void applySettingsText(const std::string& contents, Settings& target, void (*pre
 Status readSettingsFile(const std::string& path, std::string& contents, std::vector<SettingsWarning>* warnings) {
     bool whole = true;
     platform::FileVersion version;
-    const Status read = platform::readRegularFile(path, settingsFileLimit, contents, whole, version);
+    const Status read = platform::readRegularFile(path, configurationFileLimit, contents, whole, version);
     if (!read.ok()) {
         if (!read.is(Status::Code::notFound) && warnings != nullptr)
             warnings->push_back({0, L"the file cannot be read (" + fromAnsi(read.reason()) + L"): the defaults are taken"});

@@ -29,9 +29,9 @@ struct SettingsWarning {
     std::wstring text;
 };
 
-// The most of the configuration file that is read; a larger file is no
-// configuration anyone wrote by hand.
-inline constexpr std::size_t settingsFileLimit = std::size_t{1} << 20;
+// The most of a configuration file (Quelvar.ini, tele.ini) that is read; a
+// larger file is no configuration anyone wrote by hand.
+inline constexpr std::size_t configurationFileLimit = std::size_t{1} << 20;
 
 // The configuration file's text: at most its first MiB, up to the last line
 // end in it. notFound when there is none; a file that cannot be read or is

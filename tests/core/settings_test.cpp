@@ -207,11 +207,11 @@ TEST(LoadSettings, AFileLargerThanAMegabyteCountsUpToTheLastLineEndOfItsFirstMeg
     TempFolder folder;
     std::string contents = "ENCRYPT=0\r\n";
     const std::string comment = "; " + std::string(60, '-') + "\r\n";
-    while (contents.size() + comment.size() < settingsFileLimit - 15) contents += comment;
+    while (contents.size() + comment.size() < configurationFileLimit - 15) contents += comment;
     // The limit cuts this line in two: its first half would be another area code.
-    contents += std::string(settingsFileLimit - 15 - contents.size(), ';') + "\r\nAREACODE=07551234\r\n";
+    contents += std::string(configurationFileLimit - 15 - contents.size(), ';') + "\r\nAREACODE=07551234\r\n";
     contents += "TYPE=IN\r\n";
-    ASSERT_EQ(contents.find("AREACODE=0755") + 13, settingsFileLimit);
+    ASSERT_EQ(contents.find("AREACODE=0755") + 13, configurationFileLimit);
     writeBytes(folder.path() / "Quelvar.ini", contents);
     Settings loaded;
     loaded.programDirAnsi = folder.path().string();
