@@ -21,6 +21,7 @@ Classifier::SpecialNumbers& Classifier::SpecialNumbers::operator=(const SpecialN
     version.reset();
     told.reset();
     taken = false;
+    bytes.clear();
     text.clear();
     numbers.clear();
     prefixes.clear();
@@ -31,7 +32,7 @@ Classifier::SpecialNumbers& Classifier::SpecialNumbers::operator=(const SpecialN
 void Classifier::readSpecialNumbers() const {
     platform::FileVersion current;
     if (list_.version && platform::fileVersion(specialNumberFile_, current).ok() && current == *list_.version) return;
-    std::string contents;
+    std::string& contents = reading_;
     bool whole = true;
     platform::FileVersion version;
     const Status read = platform::readRegularFile(specialNumberFile_, configurationFileLimit, contents, whole, version);
@@ -51,26 +52,27 @@ void Classifier::readSpecialNumbers() const {
                                             static_cast<long long>(version.size)));
         list_.told = version;
     }
-    takeSpecialNumbers(std::move(contents));
+    takeSpecialNumbers(contents);
     // Changed within the file system's last tick, it may change again
     // without a new stamp: it is read again until it has settled.
     if (platform::changedLately(version)) list_.version.reset();
     else list_.version = version;
 }
 
-void Classifier::takeSpecialNumbers(std::string contents) const {
+void Classifier::takeSpecialNumbers(std::string& contents) const {
+    // Read again as it was: the entries stand.
+    if (list_.taken && contents == list_.bytes) return;
     // Read as text: CR LF is one line feed.
     std::string text;
     text.reserve(contents.size());
     for (std::size_t index = 0; index < contents.size(); ++index)
         if (!(contents[index] == '\r' && index + 1 < contents.size() && contents[index + 1] == '\n'))
             text.push_back(contents[index]);
-    // Read again as it was: the entries stand.
-    if (list_.taken && text == list_.text) return;
     const std::optional<platform::FileVersion> told = list_.told;
     list_ = SpecialNumbers();
     list_.told = told;
     list_.taken = true;
+    list_.bytes.swap(contents);
     list_.text = std::move(text);
     const std::string_view all = list_.text;
 

@@ -38,8 +38,8 @@ public:
     std::wstring_view lastTeletype() const { return lastTeletype_; }
 
 private:
-    // The list as read last: its text, and its entries sorted, pointing into
-    // it. A copy reads the file anew.
+    // The list as read last: its bytes, its text, and its entries sorted,
+    // pointing into the text. A copy reads the file anew.
     struct SpecialNumbers {
         SpecialNumbers() = default;
         SpecialNumbers(const SpecialNumbers&) {}
@@ -49,20 +49,23 @@ private:
         std::optional<platform::FileVersion> version;
         // The version whose size was told of.
         std::optional<platform::FileVersion> told;
-        // Whether the entries are the text's.
+        // Whether the entries are the bytes'.
         bool taken = false;
+        std::string bytes;
         std::string text;
         std::vector<std::string_view> numbers;
         std::vector<std::string_view> prefixes;
         std::size_t longestPrefix = 0;
     };
 
-    void takeSpecialNumbers(std::string contents) const;
+    void takeSpecialNumbers(std::string& contents) const;
 
     std::wstring areaCode_;
     std::string specialNumberFile_;
     const EventLog* log_ = nullptr;
     mutable SpecialNumbers list_;
+    // Room for the next read, kept between reads.
+    mutable std::string reading_;
     std::wstring_view lastTeletype_;
 };
 

@@ -158,11 +158,16 @@ Status readRegularFile(const std::string& path, std::size_t limit, std::string& 
         return Status::error(Status::Code::failed, "open", path, notRegular);
     }
     version = versionOf(info);
-    char buffer[65536];
+    // Read straight into place, one byte beyond the limit to tell whether
+    // there is more; a caller that reads again keeps the room.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, version.size)) + 1);
     for (;;) {
-        // One byte beyond the limit tells whether there is more.
-        const std::size_t room = contents.size() < limit ? limit - contents.size() + 1 : 1;
-        const ssize_t count = read(descriptor, buffer, std::min(room, sizeof buffer));
+        if (size == contents.size()) {
+            if (size > limit) break;
+            contents.resize(std::min(limit, 2 * size) + 1);
+        }
+        const ssize_t count = read(descriptor, contents.data() + size, contents.size() - size);
         if (count == 0) break;
         if (count < 0) {
             if (errno == EINTR) continue;
@@ -171,14 +176,11 @@ Status readRegularFile(const std::string& path, std::size_t limit, std::string& 
             contents.clear();
             return systemError("read", path, error);
         }
-        contents.append(buffer, static_cast<std::size_t>(count));
-        if (contents.size() > limit) {
-            contents.resize(limit);
-            whole = false;
-            break;
-        }
+        size += static_cast<std::size_t>(count);
     }
     close(descriptor);
+    whole = size <= limit;
+    contents.resize(std::min(size, limit));
     return {};
 }
 

@@ -235,26 +235,30 @@ Status readRegularFile(const std::string& path, std::size_t limit, std::string& 
         return Status::error(Status::Code::failed, "open", path, notRegular);
     }
     version = versionOf(file, info);
-    char buffer[65536];
+    // Read straight into place, one byte beyond the limit to tell whether
+    // there is more; a caller that reads again keeps the room.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, version.size)) + 1);
     for (;;) {
-        // One byte beyond the limit tells whether there is more.
-        const std::size_t room = contents.size() < limit ? limit - contents.size() + 1 : 1;
+        if (size == contents.size()) {
+            if (size > limit) break;
+            contents.resize(std::min(limit, 2 * size) + 1);
+        }
+        const std::size_t room = contents.size() - size;
         DWORD count = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min(room, sizeof buffer)), &count, nullptr)) {
+        if (!ReadFile(file, contents.data() + size, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &count,
+                      nullptr)) {
             const DWORD error = GetLastError();
             CloseHandle(file);
             contents.clear();
             return systemError("read", path, error);
         }
         if (count == 0) break;
-        contents.append(buffer, count);
-        if (contents.size() > limit) {
-            contents.resize(limit);
-            whole = false;
-            break;
-        }
+        size += count;
     }
     CloseHandle(file);
+    whole = size <= limit;
+    contents.resize(std::min(size, limit));
     return {};
 }
 
