@@ -36,11 +36,13 @@ bool portBound() {
 
 }  // namespace
 
-CollectorRun::CollectorRun(const std::string& configuration, const std::vector<std::string>& wrapper) {
+CollectorRun::CollectorRun(const std::string& configuration, const std::vector<std::string>& wrapper,
+                           const std::function<void(const fs::path&)>& prepare, const std::string& executable) {
     std::string pattern = (fs::temp_directory_path() / "quelvar-bench-XXXXXX").string();
     folder_ = mkdtemp(pattern.data());
-    fs::copy_file(QUELVAR_EXECUTABLE, folder_ / "quelvar");
+    fs::copy_file(executable.empty() ? std::string(QUELVAR_EXECUTABLE) : executable, folder_ / "quelvar");
     if (!configuration.empty()) std::ofstream(folder_ / "Quelvar.ini") << configuration;
+    if (prepare) prepare(folder_);
     const std::string program = (folder_ / "quelvar").string();
     std::vector<char*> arguments;
     for (const std::string& part : wrapper) arguments.push_back(const_cast<char*>(part.c_str()));

@@ -4,13 +4,18 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 class CollectorRun {
 public:
-    // `wrapper` runs the collector under another program (e.g. strace).
-    explicit CollectorRun(const std::string& configuration, const std::vector<std::string>& wrapper = {});
+    // `wrapper` runs the collector under another program (e.g. strace);
+    // `prepare` lays further files into its folder before it starts;
+    // `executable` is another build of it than build/quelvar.
+    explicit CollectorRun(const std::string& configuration, const std::vector<std::string>& wrapper = {},
+                          const std::function<void(const std::filesystem::path&)>& prepare = {},
+                          const std::string& executable = {});
     ~CollectorRun();
     CollectorRun(const CollectorRun&) = delete;
     CollectorRun& operator=(const CollectorRun&) = delete;

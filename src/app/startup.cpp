@@ -62,7 +62,8 @@ constexpr platform::ServiceDefinition service{
 // Everything of the running collector, made once at start and handed down:
 // this is the one place that knows every part.
 Status runCollector(const Settings& settings, const EventLog& log) {
-    Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi));
+    Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
+    classifier.readSpecialNumbers();
     if (settings.encryptMode != 0) {
         RecordWriter records(settings, classifier);
         WorkbookExport workbook(settings.programDir, log);
@@ -116,11 +117,8 @@ int check() {
     std::vector<SettingsWarning> warnings;
     {
         std::string contents;
-        const Status read = platform::readFile(path, contents);
-        if (read.ok())
-            applySettingsText(contents, settings, [](Settings&) {}, &warnings);
-        else if (!read.is(Status::Code::notFound))
-            warnings.push_back({0, L"the file cannot be read (" + fromAnsi(read.reason()) + L"): the defaults are taken"});
+        const Status read = readSettingsFile(path, contents, &warnings);
+        if (read.ok()) applySettingsText(contents, settings, [](Settings&) {}, &warnings);
         const std::wstring file = fromAnsi(path) + (read.is(Status::Code::notFound) ? L" (none: the defaults)" : L"");
         std::wstring text = formatText(L"quelvar %s\nQuelvar.ini: %s\n", versionText, file) + describe(settings);
         for (const SettingsWarning& warning : warnings) text += L"warning: " + warningText(warning) + L"\n";

@@ -236,14 +236,29 @@ void applySettingsText(const std::string& contents, Settings& target, void (*pre
     for (const Piece& piece : readPieces(contents)) reader.apply(piece);
 }
 
-void loadSettings(const std::string& path, Settings& target, std::vector<SettingsWarning>* warnings) {
-    std::string contents;
-    if (const Status read = platform::readFile(path, contents); !read.ok()) {
+Status readSettingsFile(const std::string& path, std::string& contents, std::vector<SettingsWarning>* warnings) {
+    bool whole = true;
+    platform::FileVersion version;
+    const Status read = platform::readRegularFile(path, configurationFileLimit, contents, whole, version);
+    if (!read.ok()) {
         if (!read.is(Status::Code::notFound) && warnings != nullptr)
             warnings->push_back({0, L"the file cannot be read (" + fromAnsi(read.reason()) + L"): the defaults are taken"});
-        return;
+        return read;
     }
-    applySettingsText(contents, target, prepareDataRoot, warnings);
+    if (!whole) {
+        // A line the limit cuts in two would be taken for another.
+        contents.resize(contents.rfind('\n') == std::string::npos ? 0 : contents.rfind('\n') + 1);
+        if (warnings != nullptr)
+            warnings->push_back({0, formatText(L"the file is larger than 1 MiB (%d bytes): only its first MiB is "
+                                               L"read, up to its last line end",
+                                               static_cast<long long>(version.size))});
+    }
+    return {};
+}
+
+void loadSettings(const std::string& path, Settings& target, std::vector<SettingsWarning>* warnings) {
+    std::string contents;
+    if (readSettingsFile(path, contents, warnings).ok()) applySettingsText(contents, target, prepareDataRoot, warnings);
 }
 
 }  // namespace quelvar

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/address_range.h"
+#include "platform/status.h"
 
 namespace quelvar {
 
@@ -27,6 +28,16 @@ struct SettingsWarning {
     int line = 0;
     std::wstring text;
 };
+
+// The most of a configuration file (Quelvar.ini, tele.ini) that is read; a
+// larger file is no configuration anyone wrote by hand.
+inline constexpr std::size_t configurationFileLimit = std::size_t{1} << 20;
+
+// The configuration file's text: at most its first MiB, up to the last line
+// end in it. notFound when there is none; a file that cannot be read or is
+// cut short is told in `warnings`.
+[[nodiscard]] Status readSettingsFile(const std::string& path, std::string& contents,
+                                      std::vector<SettingsWarning>* warnings);
 
 // Reads the configuration file at `path` into `target`. A missing file
 // leaves every setting as it was. Each PATH line also makes the data root and

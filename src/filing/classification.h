@@ -1,6 +1,11 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "log/event_log.h"
+#include "platform/files.h"
 
 namespace quelvar {
 
@@ -9,10 +14,15 @@ namespace quelvar {
 // which a record that no rule classifies takes over.
 class Classifier {
 public:
-    // `specialNumberFile` is tele.ini, read afresh for every lookup so that
-    // edits count at once.
-    Classifier(std::wstring areaCode, std::string specialNumberFile)
-        : areaCode_(std::move(areaCode)), specialNumberFile_(std::move(specialNumberFile)) {}
+    // `specialNumberFile` is tele.ini, read again at a lookup whenever it has
+    // changed, so that an edit counts from the next record on. `log`, when
+    // given, is told of a list larger than a configuration file may be.
+    Classifier(std::wstring areaCode, std::string specialNumberFile, const EventLog* log = nullptr)
+        : areaCode_(std::move(areaCode)), specialNumberFile_(std::move(specialNumberFile)), log_(log) {}
+
+    // Reads the list now, if it changed since it was read last: at start, so
+    // that what is wrong with it is told at once.
+    void readSpecialNumbers() const;
 
     // True when an entry of the special-number file matches: an exact number,
     // or a pattern whose text before its first 'x' is a prefix of the number.
@@ -28,8 +38,34 @@ public:
     std::wstring_view lastTeletype() const { return lastTeletype_; }
 
 private:
+    // The list as read last: its bytes, its text, and its entries sorted,
+    // pointing into the text. A copy reads the file anew.
+    struct SpecialNumbers {
+        SpecialNumbers() = default;
+        SpecialNumbers(const SpecialNumbers&) {}
+        SpecialNumbers& operator=(const SpecialNumbers&);
+
+        // Absent: read again at the next lookup.
+        std::optional<platform::FileVersion> version;
+        // The version whose size was told of.
+        std::optional<platform::FileVersion> told;
+        // Whether the entries are the bytes'.
+        bool taken = false;
+        std::string bytes;
+        std::string text;
+        std::vector<std::string_view> numbers;
+        std::vector<std::string_view> prefixes;
+        std::size_t longestPrefix = 0;
+    };
+
+    void takeSpecialNumbers(std::string& contents) const;
+
     std::wstring areaCode_;
     std::string specialNumberFile_;
+    const EventLog* log_ = nullptr;
+    mutable SpecialNumbers list_;
+    // Room for the next read, kept between reads.
+    mutable std::string reading_;
     std::wstring_view lastTeletype_;
 };
 

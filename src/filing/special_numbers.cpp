@@ -37,8 +37,11 @@ static_assert(std::size(builtInEntries) == 130);
 std::string specialNumberFilePath(const std::string& programFolder) { return pathIn(programFolder, "tele.ini"); }
 
 void ensureSpecialNumberFile(const std::string& path, const EventLog& log) {
+    // Opened as the classifier opens it, but not read yet.
     std::string existing;
-    if (platform::readFile(path, existing).ok()) return;
+    bool whole = true;
+    platform::FileVersion version;
+    if (platform::readRegularFile(path, 0, existing, whole, version).ok()) return;
     std::string contents;
     for (const char* entry : builtInEntries) {
         contents += entry;

@@ -21,16 +21,52 @@ inline constexpr char pathSeparator = '/';
 // empty text when it cannot be fetched or the code page cannot show it.
 std::string executablePath();
 
-// The whole file; notFound when there is none.
+// Which file a path leads to, and how it stands: the file itself (its
+// device and inode; on Windows its volume and file index), its size, the
+// time its contents were last written and the time anything of it last
+// changed (in the system's own units: compare versions only with each
+// other). A file whose version is the same was not changed meanwhile, but
+// for a change within the same tick of its file system's clock: see
+// changedLately.
+struct FileVersion {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t written = 0;
+    std::int64_t changed = 0;
+    friend bool operator==(const FileVersion&, const FileVersion&) = default;
+};
+
+// The version of the file the path leads to, links followed.
+[[nodiscard]] Status fileVersion(const std::string& path, FileVersion& version);
+
+// Whether the version changed so lately (or is stamped ahead of the clock)
+// that a further change could still carry the same stamps: then only
+// reading the file again tells whether it changed.
+bool changedLately(const FileVersion& version);
+
+// At most the first `limit` bytes of a regular file, links followed;
+// `whole` says whether the file ends there. Anything else (a pipe, a device,
+// a folder) is refused without being read or waited for. `version` is the
+// file's as it was opened.
+[[nodiscard]] Status readRegularFile(const std::string& path, std::size_t limit, std::string& contents, bool& whole,
+                                     FileVersion& version);
+
+// The whole file, which must be a regular one (see readRegularFile);
+// notFound when there is none.
 [[nodiscard]] Status readFile(const std::string& path, std::string& contents);
 
 // Opens the file for appending (creating it when missing), writes the bytes
-// and closes it again. notFound when a folder of the path is missing.
+// and closes it again. notFound when a folder of the path is missing. A
+// symbolic link in the file's place (on Windows any link or junction) is
+// never followed, and a file that is no regular file never written to: both
+// are refused as a file that cannot be opened.
 [[nodiscard]] Status appendToFile(const std::string& path, std::string_view bytes);
 
 // The same, putting `header` first when the file is empty at that moment;
 // header and bytes go out in one write. A write cut short (a full disk) is
-// taken back, so that the file never holds half a line.
+// taken back, so that the file never holds half a line. A link in the place
+// of the file's folder is refused too.
 [[nodiscard]] Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes);
 
 // Creates a file that must not exist yet with the bytes in it. A file that

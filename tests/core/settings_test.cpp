@@ -203,6 +203,29 @@ TEST(LoadSettings, AFileThatCannotBeReadIsWarnedOfAndGivesTheDefaults) {
     EXPECT_EQ(warnings.size(), 1u) << "a missing file is no mistake";
 }
 
+TEST(LoadSettings, AFileLargerThanAMegabyteCountsUpToTheLastLineEndOfItsFirstMegabyteWithOneWarning) {
+    TempFolder folder;
+    std::string contents = "ENCRYPT=0\r\n";
+    const std::string comment = "; " + std::string(60, '-') + "\r\n";
+    while (contents.size() + comment.size() < configurationFileLimit - 15) contents += comment;
+    // The limit cuts this line in two: its first half would be another area code.
+    contents += std::string(configurationFileLimit - 15 - contents.size(), ';') + "\r\nAREACODE=07551234\r\n";
+    contents += "TYPE=IN\r\n";
+    ASSERT_EQ(contents.find("AREACODE=0755") + 13, configurationFileLimit);
+    writeBytes(folder.path() / "Quelvar.ini", contents);
+    Settings loaded;
+    loaded.programDirAnsi = folder.path().string();
+    std::vector<SettingsWarning> warnings;
+    loadSettings(folder / "Quelvar.ini", loaded, &warnings);
+    EXPECT_EQ(loaded.encryptMode, 0);
+    EXPECT_EQ(loaded.areaCode, L"");
+    EXPECT_EQ(loaded.typeFilter, L"");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].line, 0);
+    EXPECT_EQ(warnings[0].text, L"the file is larger than 1 MiB (" + std::to_wstring(contents.size()) +
+                                    L" bytes): only its first MiB is read, up to its last line end");
+}
+
 TEST(AddressRange, ReadsAddressesAndNetworksStrictly) {
     const struct {
         const char* text;

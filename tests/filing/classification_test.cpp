@@ -1,9 +1,14 @@
 #include "filing/classification.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 
+#include "core/settings.h"
+#include "core/time.h"
 #include "filing/special_numbers.h"
 #include "support/temp_folder.h"
 
@@ -19,10 +24,21 @@ protected:
     void useList(const std::string& contents) const { writeBytes(path_, contents); }
     void removeList() const { fs::remove(path_); }
     Classifier classifier(const std::wstring& areaCode) const { return Classifier(areaCode, path_); }
+    // The texts of the event log's lines.
+    std::string logTexts() const {
+        const std::string log = readBytes(eventLogPath(folder_.path().string(), currentLocalTime()));
+        std::string texts;
+        for (std::size_t line = 0; line < log.size();) {
+            const std::size_t end = log.find('\n', line);
+            texts += log.substr(line + eventStamp({}).size(), end - line - eventStamp({}).size() + 1);
+            line = end + 1;
+        }
+        return texts;
+    }
 
-private:
     TempFolder folder_;
     std::string path_ = specialNumberFilePath(folder_.path().string());
+    EventLog log_{folder_.path().string()};
 };
 
 TEST_F(ClassificationTest, ClassifiesNumbersRuleByRule) {
@@ -64,7 +80,7 @@ TEST_F(ClassificationTest, ClassifiesNumbersRuleByRule) {
         << "an empty area code is a prefix of every number";
 }
 
-TEST_F(ClassificationTest, ReadsTheListAfreshAtEveryLookup) {
+TEST_F(ClassificationTest, AnEditCountsFromTheNextLookup) {
     const Classifier list = classifier(L"");
     const auto isSpecialNumber = [&](std::string_view number) { return list.isSpecialNumber(number); };
     useList("");
@@ -85,9 +101,67 @@ TEST_F(ClassificationTest, ReadsTheListAfreshAtEveryLookup) {
     useList(std::string(31, '1') + "22\n");
     EXPECT_TRUE(isSpecialNumber("22"));
     EXPECT_TRUE(isSpecialNumber(std::string(31, '1')));
+    // An edit that keeps the size, in place or by a file put in its place
+    // with the same time stamp.
+    useList("95588\r\n");
+    EXPECT_TRUE(isSpecialNumber("95588"));
+    useList("95599\r\n");
+    EXPECT_TRUE(isSpecialNumber("95599"));
+    EXPECT_FALSE(isSpecialNumber("95588"));
+    writeBytes(folder_.path() / "other.ini", "95577\r\n");
+    fs::last_write_time(folder_.path() / "other.ini", fs::last_write_time(path_));
+    fs::rename(folder_.path() / "other.ini", path_);
+    EXPECT_TRUE(isSpecialNumber("95577"));
+    EXPECT_FALSE(isSpecialNumber("95599"));
     removeList();
     EXPECT_FALSE(isSpecialNumber(""));
     EXPECT_EQ(list.classifyNumber(L"95588"), L"市话") << "without a list no number is special";
+    useList("95588\r\n");
+    EXPECT_TRUE(isSpecialNumber("95588")) << "a list made again counts again";
+}
+
+TEST_F(ClassificationTest, AListLargerThanAMegabyteCountsUpToItsLastLineEndInTheFirstWithOneWarning) {
+    std::string contents = "95588\r\n";
+    while (contents.size() < configurationFileLimit - 4) contents += "12345678901234567890\r\n";
+    // The limit falls into this entry: its first characters are no entry.
+    contents.resize(configurationFileLimit - 4);
+    contents += "\r\n4008001234\r\n96677\r\n";
+    useList(contents);
+    const Classifier list(L"", path_, &log_);
+    list.readSpecialNumbers();
+    EXPECT_TRUE(list.isSpecialNumber("95588"));
+    EXPECT_TRUE(list.isSpecialNumber("12345678901234567890"));
+    EXPECT_FALSE(list.isSpecialNumber("40")) << "cut by the limit";
+    EXPECT_FALSE(list.isSpecialNumber("4008001234"));
+    EXPECT_FALSE(list.isSpecialNumber("96677")) << "beyond the limit";
+    const std::string warning = "WARNING   tele.ini: the file is larger than 1 MiB (" +
+                                std::to_string(contents.size()) + " bytes): only the entries in its first MiB count\r\n";
+    EXPECT_EQ(logTexts(), warning) << "one warning, however often it is looked up";
+    useList(contents + "96678\r\n");
+    EXPECT_FALSE(list.isSpecialNumber("96678"));
+    EXPECT_EQ(logTexts(), warning + "WARNING   tele.ini: the file is larger than 1 MiB (" +
+                              std::to_string(contents.size() + 7) +
+                              " bytes): only the entries in its first MiB count\r\n")
+        << "and one for each change";
+}
+
+TEST_F(ClassificationTest, AListThatIsNoRegularFileHasNoEntries) {
+    const Classifier list = classifier(L"");
+    removeList();
+    fs::create_directory(path_);
+    EXPECT_FALSE(list.isSpecialNumber(""));
+    EXPECT_EQ(list.classifyNumber(L"95588"), L"市话");
+#ifndef _WIN32
+    fs::remove(path_);
+    // Neither waits for a writer nor reads for ever.
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_FALSE(list.isSpecialNumber(""));
+    fs::remove(path_);
+    fs::create_symlink("/dev/zero", path_);
+    EXPECT_FALSE(list.isSpecialNumber(""));
+    EXPECT_EQ(list.classifyNumber(L"95588"), L"市话");
+#endif
+    EXPECT_EQ(logTexts(), "") << "the start tells of a list that cannot be read";
 }
 
 TEST_F(ClassificationTest, TeletypeFollowsRouteThenTypeAndCarriesOver) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 #include "platform/file_faults.h"
 #include "platform/files.h"
 #include "platform/udp.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace quelvar::platform {
 namespace {
@@ -134,6 +141,150 @@ TEST(Files, KeepEveryByteAndPutTheHeaderOnlyIntoAnEmptyFile) {
     EXPECT_TRUE(createNewFile(root / "empty.txt", {}).ok());
     EXPECT_EQ(fs::file_size(root / "empty.txt"), 0u);
 }
+
+// A symbolic link for a test; false where the system does not let it be
+// made (Windows without the right to, Wine).
+bool makeLink(const std::string& target, const std::string& link, bool folder = false) {
+    std::error_code error;
+    if (folder) fs::create_directory_symlink(target, link, error);
+    else fs::create_symlink(target, link, error);
+    return !error;
+}
+
+TEST(RegularFiles, AreReadUpToTheLimitAndNothingElseIsRead) {
+    const SeamFolder root;
+    writeBytes(root / "tele.ini", "95588\r\n110\r\n");
+    const struct {
+        std::size_t limit;
+        const char* contents;
+        bool whole;
+    } cases[] = {{0, "", false}, {5, "95588", false}, {11, "95588\r\n110\r", false}, {12, "95588\r\n110\r\n", true},
+                 {1 << 20, "95588\r\n110\r\n", true}};
+    for (const auto& each : cases) {
+        std::string contents = "old";
+        bool whole = !each.whole;
+        FileVersion version;
+        ASSERT_TRUE(readRegularFile(root / "tele.ini", each.limit, contents, whole, version).ok()) << each.limit;
+        EXPECT_EQ(contents, each.contents) << each.limit;
+        EXPECT_EQ(whole, each.whole) << each.limit;
+        EXPECT_EQ(version.size, 12u) << "the size of the whole file";
+    }
+
+    std::string contents = "old";
+    bool whole = false;
+    FileVersion version;
+    EXPECT_TRUE(readRegularFile(root / "missing.ini", 100, contents, whole, version).is(Code::notFound));
+    ASSERT_TRUE(makeFolder(root / "folder.ini").ok());
+    for (const std::string& refused : {root / "folder.ini", std::string(pathSeparator == '/' ? "/dev/zero" : "NUL")}) {
+        const Status read = readRegularFile(refused, 100, contents, whole, version);
+        EXPECT_TRUE(read.is(Code::failed)) << refused << ": " << read.text();
+        // A folder in the system's own words, as ever.
+        if (refused != root / "folder.ini") {
+            EXPECT_EQ(read.text(), "open " + refused + ": Not a regular file");
+        }
+        EXPECT_TRUE(contents.empty());
+        EXPECT_EQ(readFile(refused, contents).text(), read.text()) << "readFile refuses it too";
+    }
+    if (!makeLink(root / "tele.ini", root / "linked.ini")) GTEST_SKIP() << "no symbolic link can be made here";
+    ASSERT_TRUE(readRegularFile(root / "linked.ini", 100, contents, whole, version).ok()) << "a link is followed";
+    EXPECT_EQ(contents, "95588\r\n110\r\n");
+    if (pathSeparator == '/') {
+        ASSERT_TRUE(makeLink("/dev/zero", root / "zero.ini"));
+        EXPECT_EQ(readRegularFile(root / "zero.ini", 100, contents, whole, version).reason(), "Not a regular file");
+    }
+}
+
+TEST(FileVersions, TellEveryChangeOfSizeOrFile) {
+    const SeamFolder root;
+    const std::string path = root / "tele.ini";
+    writeBytes(path, "95588\r\n");
+    FileVersion first;
+    ASSERT_TRUE(fileVersion(path, first).ok());
+    FileVersion again;
+    ASSERT_TRUE(fileVersion(path, again).ok());
+    EXPECT_EQ(first, again);
+    std::string contents;
+    bool whole = false;
+    FileVersion read;
+    ASSERT_TRUE(readRegularFile(path, 100, contents, whole, read).ok());
+    EXPECT_EQ(read, first) << "the version read is the version looked at";
+    EXPECT_EQ(first.size, 7u);
+    // Long since settled, and stamped ahead of the clock.
+    EXPECT_FALSE(changedLately(FileVersion{}));
+    FileVersion ahead;
+    ahead.written = std::numeric_limits<std::int64_t>::max();
+    EXPECT_TRUE(changedLately(ahead));
+
+    writeBytes(path, "95588\r\n1");
+    FileVersion longer;
+    ASSERT_TRUE(fileVersion(path, longer).ok());
+    EXPECT_NE(longer, first);
+    // Another file of the same size and time put in its place.
+    writeBytes(root / "other.ini", "95588\r\n2");
+    fs::last_write_time(root / "other.ini", fs::last_write_time(path));
+    fs::rename(root / "other.ini", path);
+    FileVersion replaced;
+    ASSERT_TRUE(fileVersion(path, replaced).ok());
+    EXPECT_EQ(replaced.size, longer.size);
+    EXPECT_NE(replaced.file, longer.file);
+    EXPECT_NE(replaced, longer);
+    EXPECT_TRUE(fileVersion(root / "missing.ini", replaced).is(Code::notFound));
+}
+
+// A record file is written where it lies or not at all.
+TEST(Files, NeverFollowALinkToAFileOrItsFolderNorWriteWhatIsNoRegularFile) {
+    const SeamFolder root;
+    ASSERT_TRUE(makeFolderChain(root / "elsewhere").ok());
+    ASSERT_TRUE(makeFolderChain(root / "rec|A|old").ok());
+    writeBytes(root / "elsewhere|target.txt", "kept");
+    if (!makeLink(root / "elsewhere|target.txt", root / "rec|A|old|CDR_2024_03_15.txt") ||
+        !makeLink(root / "elsewhere|missing.txt", root / "rec|A|old|CDR_2024_03_16.txt") ||
+        !makeLink(root / "elsewhere", root / "rec|A|new", true))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    const struct {
+        std::string file;
+        const char* reason;
+    } cases[] = {
+        {root / "rec|A|old|CDR_2024_03_15.txt", "A symbolic link, which is not followed"},
+        {root / "rec|A|old|CDR_2024_03_16.txt", "A symbolic link, which is not followed"},
+        {root / "rec|A|new|CDR_2024_03_15.txt", "Its folder is a symbolic link, which is not followed"},
+    };
+    for (const auto& each : cases) {
+        const Status written = appendWithHeader(each.file, "#head\r\n", "line\r\n");
+        EXPECT_TRUE(written.is(Code::failed)) << each.file << ": " << written.text();
+        EXPECT_EQ(written.text(), "open " + each.file + ": " + each.reason);
+    }
+    EXPECT_EQ(appendToFile(root / "rec|A|old|CDR_2024_03_15.txt", "line\r\n").reason(),
+              "A symbolic link, which is not followed");
+    // The event log's folder may be a link an administrator made.
+    EXPECT_TRUE(appendToFile(root / "rec|A|new|20240315.log", "line\r\n").ok());
+    EXPECT_EQ(readBytes(root / "elsewhere|target.txt"), "kept");
+    EXPECT_FALSE(pathExists(root / "elsewhere|missing.txt"));
+    EXPECT_FALSE(pathExists(root / "elsewhere|CDR_2024_03_15.txt"));
+    EXPECT_EQ(readBytes(root / "elsewhere|20240315.log"), "line\r\n");
+}
+
+#ifndef _WIN32
+TEST(Files, AreNeitherReadNorWrittenWhenTheyArePipes) {
+    const SeamFolder root;
+    const std::string pipe = root / "CDR_2024_03_15.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::string contents;
+    bool whole = false;
+    FileVersion version;
+    // Each would wait for the other end for ever if it opened the pipe as a file.
+    EXPECT_EQ(readRegularFile(pipe, 100, contents, whole, version).reason(), "Not a regular file");
+    EXPECT_EQ(appendWithHeader(pipe, "#head\r\n", "line\r\n").reason(), "Not a regular file");
+    EXPECT_EQ(appendToFile(pipe, "line\r\n").reason(), "Not a regular file");
+    // With a reader at the other end it opens at once, and is refused all the same.
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(appendWithHeader(pipe, "#head\r\n", "line\r\n").reason(), "Not a regular file");
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "nothing was written into the pipe";
+    close(reader);
+}
+#endif
 
 TEST(Calendar, RollsOverAsMktimeDoesAndGoesPast2038) {
     const struct {

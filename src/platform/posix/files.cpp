@@ -4,7 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "platform/file_faults.h"
 #include "platform/posix/system_error.h"
@@ -31,8 +34,81 @@ int closeAfter(int descriptor, int error) {
     return error;
 }
 
-// Everything on the way to a file that the caller wants to see at once.
-constexpr int appendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+// Everything on the way to a file that the caller wants to see at once. A
+// link is not followed; a pipe would hold the writer up until it had a
+// reader.
+constexpr int appendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+
+#ifdef O_PATH
+constexpr int folderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#else
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#endif
+
+// The words of the refusals every system gives alike.
+constexpr const char* notRegular = "Not a regular file";
+constexpr const char* isLink = "A symbolic link, which is not followed";
+constexpr const char* folderIsLink = "Its folder is a symbolic link, which is not followed";
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Opens a file to append to where it lies: not through a link in its place,
+// nor, with `folderToo`, in the place of its folder. The descriptor, or -1
+// with the reason in `refused`.
+int openForAppending(const std::string& path, bool folderToo, Status& refused) {
+    int folder = AT_FDCWD;
+    std::string name = path;
+    if (folderToo && path.find('/') != std::string::npos) {
+        const std::string folderPath = folderOf(path);
+        folder = open(folderPath.c_str(), folderFlags);
+        if (folder < 0) {
+            const int error = errno;
+            refused = (error == ELOOP || error == ENOTDIR) && isSymbolicLink(folderPath)
+                          ? Status::error(Status::Code::failed, "open", path, folderIsLink)
+                          : systemError("open", path, error);
+            return -1;
+        }
+        name = path.substr(path.rfind('/') + 1);
+    }
+    const int descriptor = openat(folder, name.c_str(), appendFlags, 0666);
+    const int error = errno;
+    if (folder != AT_FDCWD) close(folder);
+    if (descriptor < 0) {
+        if (error == ELOOP && isSymbolicLink(path))
+            refused = Status::error(Status::Code::failed, "open", path, isLink);
+        else if (error == ENXIO)  // a pipe without a reader
+            refused = Status::error(Status::Code::failed, "open", path, notRegular);
+        else
+            refused = systemError("open", path, error);
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        refused = Status::error(Status::Code::failed, "open", path, notRegular);
+        return -1;
+    }
+    return descriptor;
+}
+
+FileVersion versionOf(const struct stat& info) {
+    FileVersion version;
+    version.volume = static_cast<std::uint64_t>(info.st_dev);
+    version.file = static_cast<std::uint64_t>(info.st_ino);
+    version.size = static_cast<std::uint64_t>(info.st_size);
+    version.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    version.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    return version;
+}
 
 }  // namespace
 
@@ -49,13 +125,49 @@ std::string executablePath() {
     }
 }
 
-Status readFile(const std::string& path, std::string& contents) {
+Status fileVersion(const std::string& path, FileVersion& version) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return systemError("stat", path, errno);
+    version = versionOf(info);
+    return {};
+}
+
+bool changedLately(const FileVersion& version) {
+    // The coarsest clock of a file system in use, FAT's, ticks every two seconds.
+    constexpr std::int64_t tick = 2000000000;
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t moment = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return std::max(version.written, version.changed) > moment - tick;
+}
+
+Status readRegularFile(const std::string& path, std::size_t limit, std::string& contents, bool& whole,
+                       FileVersion& version) {
     contents.clear();
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    whole = true;
+    // Looked at before it is opened: opening a device may do something of its own.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return systemError("open", path, errno);
+    if (S_ISDIR(info.st_mode)) return systemError("open", path, EISDIR);
+    if (!S_ISREG(info.st_mode)) return Status::error(Status::Code::failed, "open", path, notRegular);
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (descriptor < 0) return systemError("open", path, errno);
-    char buffer[65536];
+    // Another file may have taken the name's place meanwhile.
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        return Status::error(Status::Code::failed, "open", path, notRegular);
+    }
+    version = versionOf(info);
+    // Read straight into place, one byte beyond the limit to tell whether
+    // there is more; a caller that reads again keeps the room.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, version.size)) + 1);
     for (;;) {
-        const ssize_t count = read(descriptor, buffer, sizeof buffer);
+        if (size == contents.size()) {
+            if (size > limit) break;
+            contents.resize(std::min(limit, 2 * size) + 1);
+        }
+        const ssize_t count = read(descriptor, contents.data() + size, contents.size() - size);
         if (count == 0) break;
         if (count < 0) {
             if (errno == EINTR) continue;
@@ -64,22 +176,32 @@ Status readFile(const std::string& path, std::string& contents) {
             contents.clear();
             return systemError("read", path, error);
         }
-        contents.append(buffer, static_cast<std::size_t>(count));
+        size += static_cast<std::size_t>(count);
     }
     close(descriptor);
+    whole = size <= limit;
+    contents.resize(std::min(size, limit));
     return {};
 }
 
+Status readFile(const std::string& path, std::string& contents) {
+    bool whole = true;
+    FileVersion version;
+    return readRegularFile(path, static_cast<std::size_t>(-1) - 1, contents, whole, version);
+}
+
 Status appendToFile(const std::string& path, std::string_view bytes) {
-    const int descriptor = open(path.c_str(), appendFlags, 0666);
-    if (descriptor < 0) return systemError("open", path, errno);
+    Status refused;
+    const int descriptor = openForAppending(path, false, refused);
+    if (descriptor < 0) return refused;
     const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
     return error == 0 ? Status() : systemError("write", path, error);
 }
 
 Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
-    const int descriptor = open(path.c_str(), appendFlags, 0666);
-    if (descriptor < 0) return systemError("open", path, errno);
+    Status refused;
+    const int descriptor = openForAppending(path, true, refused);
+    if (descriptor < 0) return refused;
     struct stat info {};
     if (fstat(descriptor, &info) != 0) {
         const int error = errno;
@@ -198,12 +320,6 @@ bool lockForWriting(int descriptor) {
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     return fcntl(descriptor, F_SETLK, &lock) == 0;
-}
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A rename is durable once the folder's entry is on disk too.

@@ -2,6 +2,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cwctype>
 
@@ -62,6 +63,87 @@ DWORD closeAfter(HANDLE file, DWORD error) {
     return error;
 }
 
+// The words of the refusals every system gives alike.
+constexpr const char* notRegular = "Not a regular file";
+constexpr const char* isLink = "A symbolic link, which is not followed";
+constexpr const char* folderIsLink = "Its folder is a symbolic link, which is not followed";
+
+// What a handle opened on a reparse point itself stands for: a link or a
+// junction names another file; other reparse points (a deduplicated file, a
+// file of a cloud drive) are the file itself.
+enum class Reparse { none, link, other };
+
+Reparse reparseOf(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return Reparse::none;
+    return IsReparseTagNameSurrogate(tag.ReparseTag) ? Reparse::link : Reparse::other;
+}
+
+// Opens a file to append to where it lies: not through a link in its place,
+// nor, with `folderToo`, in the place of its folder; never a file that is
+// no file on a disk. The handle, or INVALID_HANDLE_VALUE with the reason in
+// `refused`.
+HANDLE openForAppending(const std::string& path, DWORD access, bool folderToo, Status& refused) {
+    const std::wstring wide = widePath(path);
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    const std::size_t cut = wide.find_last_of(L"\\/");
+    if (folderToo && cut != std::wstring::npos && cut > 0) {
+        std::wstring folderPath = wide.substr(0, cut);
+        if (folderPath.back() == L':') folderPath += L'\\';
+        // Held without leave to delete or rename it until the file is open,
+        // so that no link takes its place meanwhile. A folder that cannot be
+        // opened is left to the file's own open to tell about.
+        folder = CreateFileW(folderPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (folder != INVALID_HANDLE_VALUE && reparseOf(folder) == Reparse::link) {
+            CloseHandle(folder);
+            refused = Status::error(Status::Code::failed, "open", path, folderIsLink);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    const auto open = [&](DWORD flags) {
+        return CreateFileW(wide.c_str(), access | FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    };
+    HANDLE file = open(FILE_FLAG_OPEN_REPARSE_POINT);
+    const Reparse reparse = file == INVALID_HANDLE_VALUE ? Reparse::none : reparseOf(file);
+    if (reparse == Reparse::other) {
+        CloseHandle(file);
+        file = open(0);
+    }
+    const DWORD error = GetLastError();
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    if (file == INVALID_HANDLE_VALUE) {
+        refused = systemError("open", path, error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (reparse == Reparse::link || GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        refused = Status::error(Status::Code::failed, "open", path, reparse == Reparse::link ? isLink : notRegular);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+FileVersion versionOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+    const auto time = [](const FILETIME& at) {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(at.dwHighDateTime) << 32 | at.dwLowDateTime);
+    };
+    FileVersion version;
+    version.volume = info.dwVolumeSerialNumber;
+    version.file = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    version.size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    version.written = time(info.ftLastWriteTime);
+    // The change of anything of it, which no program can set back.
+    FILE_BASIC_INFO basic{};
+    version.changed = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)
+                          ? static_cast<std::int64_t>(basic.ChangeTime.QuadPart)
+                          : version.written;
+    return version;
+}
+
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Where the folders of a path begin: after "C:\", "\\server\share\" or
@@ -113,38 +195,93 @@ std::string executablePath() {
     return ansi;
 }
 
-Status readFile(const std::string& path, std::string& contents) {
+Status fileVersion(const std::string& path, FileVersion& version) {
+    const HANDLE file = CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return systemError("stat", path, GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info);
+    const DWORD error = GetLastError();
+    if (known) version = versionOf(file, info);
+    CloseHandle(file);
+    return known ? Status() : systemError("stat", path, error);
+}
+
+bool changedLately(const FileVersion& version) {
+    // The coarsest clock of a file system in use, FAT's, ticks every two
+    // seconds; file times count 100 ns.
+    constexpr std::int64_t tick = 20000000;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::int64_t moment =
+        static_cast<std::int64_t>(static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    return std::max(version.written, version.changed) > moment - tick;
+}
+
+Status readRegularFile(const std::string& path, std::size_t limit, std::string& contents, bool& whole,
+                       FileVersion& version) {
     contents.clear();
-    const HANDLE file = openFile(path, GENERIC_READ, OPEN_EXISTING);
+    whole = true;
+    const std::wstring wide = widePath(path);
+    // A folder cannot be opened as a file.
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
     if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
-    char buffer[65536];
+    // Another file may have taken the name's place meanwhile.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(file);
+        return Status::error(Status::Code::failed, "open", path, notRegular);
+    }
+    version = versionOf(file, info);
+    // Read straight into place, one byte beyond the limit to tell whether
+    // there is more; a caller that reads again keeps the room.
+    std::size_t size = 0;
+    contents.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, version.size)) + 1);
     for (;;) {
+        if (size == contents.size()) {
+            if (size > limit) break;
+            contents.resize(std::min(limit, 2 * size) + 1);
+        }
+        const std::size_t room = contents.size() - size;
         DWORD count = 0;
-        if (!ReadFile(file, buffer, sizeof buffer, &count, nullptr)) {
+        if (!ReadFile(file, contents.data() + size, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &count,
+                      nullptr)) {
             const DWORD error = GetLastError();
             CloseHandle(file);
             contents.clear();
             return systemError("read", path, error);
         }
         if (count == 0) break;
-        contents.append(buffer, count);
+        size += count;
     }
     CloseHandle(file);
+    whole = size <= limit;
+    contents.resize(std::min(size, limit));
     return {};
+}
+
+Status readFile(const std::string& path, std::string& contents) {
+    bool whole = true;
+    FileVersion version;
+    return readRegularFile(path, static_cast<std::size_t>(-1) - 1, contents, whole, version);
 }
 
 Status appendToFile(const std::string& path, std::string_view bytes) {
     // Append access alone: every write lands at the end, whoever else writes.
-    const HANDLE file = openFile(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    Status refused;
+    const HANDLE file = openForAppending(path, FILE_APPEND_DATA | SYNCHRONIZE, false, refused);
+    if (file == INVALID_HANDLE_VALUE) return refused;
     const DWORD error = closeAfter(file, writeAll(file, bytes));
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
 }
 
 Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
     // Write access too, to take a cut-off line back; one writer per file.
-    const HANDLE file = openFile(path, GENERIC_WRITE, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    Status refused;
+    const HANDLE file = openForAppending(path, GENERIC_WRITE, true, refused);
+    if (file == INVALID_HANDLE_VALUE) return refused;
     LARGE_INTEGER size{};
     const LARGE_INTEGER zero{};
     if (!SetFilePointerEx(file, zero, &size, FILE_END)) {
