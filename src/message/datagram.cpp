@@ -16,6 +16,22 @@ bool isRecordDatagram(std::wstring_view text) {
     return true;
 }
 
+namespace {
+
+template <typename Char>
+bool moreLinesThan(std::basic_string_view<Char> text, std::size_t limit) {
+    if (!text.empty() && text.back() == Char('\n')) text.remove_suffix(1);
+    std::size_t lines = 1;
+    for (const Char c : text)
+        if (c == Char('\n') && ++lines > limit) return true;
+    return lines > limit;
+}
+
+}  // namespace
+
+bool hasMoreLinesThan(std::wstring_view text, std::size_t limit) { return moreLinesThan(text, limit); }
+bool hasMoreLinesThan(std::string_view text, std::size_t limit) { return moreLinesThan(text, limit); }
+
 void decodeDatagram(std::wstring_view text, Datagram& datagram) {
     datagram.rid = {};
     readRecordSyntax(

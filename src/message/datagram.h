@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,16 @@ struct Datagram {
     // The lines, split at line feeds. An empty line has an empty record.
     std::vector<DatagramLine> lines;
 };
+
+// A switch sends a call's legs in one datagram, a handful of lines. One of
+// more lines than this is refused whole, in both modes: thousands of lines
+// would cost the log and the disk thousands of records' share.
+inline constexpr std::size_t mostDatagramLines = 64;
+
+// Whether a text has more than `limit` lines, split at line feeds; a line
+// feed at its very end closes its last line rather than opening another.
+bool hasMoreLinesThan(std::wstring_view text, std::size_t limit);
+bool hasMoreLinesThan(std::string_view text, std::size_t limit);
 
 // A datagram is a record when its text begins with "RECORD:" in any case.
 bool isRecordDatagram(std::wstring_view text);

@@ -29,27 +29,37 @@ struct Receiver {
     MergedCall call;
 };
 
-void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& sender) {
+// Never more bytes than the datagram answered carried: a repeat claiming
+// another's address must not turn the collector into an amplifier.
+void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& sender, std::size_t carried) {
     // Whether the answer went out is not looked at: a switch without it sends
     // the record again, and is answered again.
-    static_cast<void>(receiver.endpoint.sendText(std::wstring(L"RECORD:ID=").append(id), sender));
+    static_cast<void>(receiver.endpoint.sendText(std::wstring(L"RECORD:ID=").append(id), sender, carried));
 }
 
 // One datagram, from its text to its acknowledgement and its merged call.
-void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::Peer& sender, TimeValue now) {
+void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carried, const platform::Peer& sender,
+                    TimeValue now) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
             receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
         return;
     }
+    if (hasMoreLinesThan(text, mostDatagramLines)) {
+        if (receiver.gate.mayTellUnknown(sender, now))
+            receiver.log.writeEventLine(formatText(L"WARNING   datagram of more than %d lines from %s:%d refused\r\n",
+                                                   static_cast<int>(mostDatagramLines), address, sender.port));
+        return;
+    }
     Datagram& datagram = receiver.datagram;
     decodeDatagram(text, datagram);
-    const std::string key = repeatKeyOf(datagram.rid);
+    const std::wstring_view mac = datagram.lines.empty() ? std::wstring_view() : datagram.lines.front().record[Field::mac];
+    const std::string key = repeatKeyFor(sender.address, toGbk(mac), repeatKeyOf(datagram.rid));
     std::string firstAnswer;
     if (receiver.recentRecords.isRepeatedRecord(key, platform::currentTime(), &firstAnswer)) {
         // Filed already; the switch may have lost our answer, so answer again.
-        if (!firstAnswer.empty()) answer(receiver, fromGbk(firstAnswer), sender);
+        if (!firstAnswer.empty()) answer(receiver, fromGbk(firstAnswer), sender, carried);
         return;
     }
 
@@ -69,7 +79,7 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::
         // not be taken for a repeat.
         receiver.recentRecords.forgetRecord(key);
     } else {
-        if (!bestId.empty()) answer(receiver, bestId, sender);
+        if (!bestId.empty()) answer(receiver, bestId, sender, carried);
         receiver.recentRecords.rememberAcknowledgement(key, toGbk(bestId));
     }
 
@@ -115,7 +125,7 @@ Status runEncryptedReceiver(const EventLog& log, Intake& intake, const std::vect
         // An empty datagram, or none in time.
         if (length == 0) continue;
         if (!receiver.gate.admits(sender, now)) continue;
-        handleDatagram(receiver, text, sender, now);
+        handleDatagram(receiver, text, length, sender, now);
     }
     receiver.gate.close();
     return {};

@@ -4,6 +4,7 @@
 
 #include "core/format.h"
 #include "filing/record_files.h"
+#include "message/datagram.h"
 #include "message/plain_fields.h"
 #include "net/encrypted_receiver.h"
 #include "net/gate.h"
@@ -29,8 +30,11 @@ struct Receiver {
     RecentRecordTable recentRecords;
 };
 
-// The answer is its text and one zero byte.
-void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer& sender) {
+// The answer is its text and one zero byte, and never more bytes than the
+// datagram answered carried: a repeat claiming another's address must not
+// turn the collector into an amplifier.
+void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer& sender, std::size_t carried) {
+    if (text.size() + 1 > carried) return;
     std::string datagram(text);
     datagram.push_back('\0');
     if (!platform::sendDatagram(receiver.socket, reinterpret_cast<const unsigned char*>(datagram.data()),
@@ -40,24 +44,32 @@ void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer
 }
 
 // One datagram, from its text to its acknowledgement.
-void handleDatagram(Receiver& receiver, std::string_view text, const platform::Peer& sender, TimeValue now) {
+void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carried, const platform::Peer& sender,
+                    TimeValue now) {
     if (!isPlainRecord(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
             receiver.log.writePlainEventLine(
                 formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
         return;
     }
-    const std::string key = plainRepeatKey(text);
+    if (hasMoreLinesThan(text, mostDatagramLines)) {
+        if (receiver.gate.mayTellUnknown(sender, now))
+            receiver.log.writePlainEventLine(formatBytes("WARNING   datagram of more than %d lines from %s:%d refused",
+                                                         static_cast<int>(mostDatagramLines), sender.address,
+                                                         sender.port));
+        return;
+    }
+    PlainFields fields;
+    extractPlainFields(text, fields);
+    const std::string key = repeatKeyFor(sender.address, fields.mac, plainRepeatKey(text));
     std::string firstAnswer;
     if (receiver.recentRecords.isRepeatedRecord(key, platform::currentTime(), &firstAnswer)) {
         // Filed already; the switch may have lost our answer, so answer again.
-        acknowledge(receiver, firstAnswer, sender);
+        acknowledge(receiver, firstAnswer, sender, carried);
         return;
     }
     receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
     if (text.starts_with("RECORD")) {
-        PlainFields fields;
-        extractPlainFields(text, fields);
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
             if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
@@ -75,7 +87,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
     const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
-    acknowledge(receiver, answer, sender);
+    acknowledge(receiver, answer, sender, carried);
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
 }
 
@@ -133,7 +145,7 @@ Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, const st
         if (!receiver.gate.admits(sender, now)) continue;
         // The text ends at the first zero byte, or with the datagram.
         buffer[length] = 0;
-        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), sender, now);
+        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length, sender, now);
     }
     receiver.gate.close();
     platform::closeSocket(receiver.socket);

@@ -1,6 +1,7 @@
 #include "net/recent_record_table.h"
 
 #include <iterator>
+#include <string>
 
 namespace quelvar {
 
@@ -59,6 +60,17 @@ void RecentRecordTable::forgetRecord(std::string_view key) {
     const Place entry = found->second;
     entries_.erase(found);
     byAge_.erase(entry);
+}
+
+std::string repeatKeyFor(std::string_view senderAddress, std::string_view mac, std::string_view callKey) {
+    if (callKey.empty()) return {};
+    mac = mac.substr(0, 64);
+    callKey = callKey.substr(0, 127);
+    // The MAC's length keeps a MAC and a call key apart whatever they hold;
+    // an address has no spaces.
+    std::string key(senderAddress.substr(0, 45));
+    key.append(" ").append(std::to_string(mac.size())).append(" ").append(mac).append(callKey);
+    return key;
 }
 
 }  // namespace quelvar

@@ -18,7 +18,8 @@ namespace quelvar {
 class RecentRecordTable {
 public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 18;
-    static constexpr std::size_t longestKey = 127;
+    // Room for a key made by `repeatKeyFor`.
+    static constexpr std::size_t longestKey = 255;
     static constexpr TimeValue windowSeconds = 10;
 
     RecentRecordTable() = default;
@@ -30,7 +31,7 @@ public:
     // True when the key was seen within the window; that renews its stamp,
     // and `acknowledgement` receives what its first copy was acknowledged
     // with. Otherwise the key is remembered (if there is room) and the answer
-    // is false. An empty key is never a repeat. Keys are cut to 127 bytes.
+    // is false. An empty key is never a repeat. Keys are cut to 255 bytes.
     bool isRepeatedRecord(std::string_view key, TimeValue now, std::string* acknowledgement = nullptr);
 
     // Notes what a remembered key's datagram was acknowledged with.
@@ -60,5 +61,12 @@ private:
     std::unordered_map<std::string_view, Place> entries_;
     TimeValue latest_ = 0;
 };
+
+// The key a datagram is known by against repeats: its call's key, with the
+// sender's address and its switch (MAC, empty where the datagram has none),
+// so that no other sender can take a call's place in the table or be
+// answered from it. Empty, and so never a repeat, without a call key. The
+// MAC counts with its first 64 bytes and the call key with its first 127.
+std::string repeatKeyFor(std::string_view senderAddress, std::string_view mac, std::string_view callKey);
 
 }  // namespace quelvar

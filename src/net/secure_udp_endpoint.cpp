@@ -77,13 +77,16 @@ Status SecureUdpEndpoint::sendTo(const unsigned char* bytes, std::size_t count, 
     return platform::sendDatagram(socketHandle, bytes, count, target);
 }
 
-Status SecureUdpEndpoint::sendText(std::wstring_view text, const platform::Peer& target) {
+Status SecureUdpEndpoint::sendText(std::wstring_view text, const platform::Peer& target, std::size_t mostBytes) {
     const std::string bytes = toGbk(text);
     std::size_t length = bytes.size() + 1;
     if (cipherOn == 1) length += blockBytes - length % blockBytes;
     if (length > platform::largestDatagram)
         return Status::error(Status::Code::failed, "send to", target.address,
                              "the text does not fit into one datagram");
+    if (length > mostBytes)
+        return Status::error(Status::Code::failed, "send to", target.address,
+                             "the answer would be longer than the datagram answered");
     std::memcpy(sendBuffer_.data(), bytes.data(), bytes.size());
     std::memset(sendBuffer_.data() + bytes.size(), 0, length - bytes.size());
     if (cipherOn == 1) encryptBuffer(cipher, sendBuffer_.data(), length);

@@ -44,8 +44,9 @@ public:
     Status sendTo(const unsigned char* bytes, std::size_t count, const platform::Peer& target);
     // Builds, enciphers and sends one datagram to an address (dotted or a
     // host name) and port. Fails when the address cannot be resolved, the
-    // datagram would exceed the UDP maximum, or the send fails.
-    Status sendText(std::wstring_view text, const platform::Peer& target);
+    // datagram would exceed `mostBytes` or the UDP maximum, or the send fails.
+    Status sendText(std::wstring_view text, const platform::Peer& target,
+                    std::size_t mostBytes = platform::largestDatagram);
 
 private:
     int cipherOn = 0;

@@ -103,5 +103,22 @@ TEST(IsRecordDatagram, AnyLetterCaseOfTheHead) {
     EXPECT_FALSE(isRecordDatagram(L""));
 }
 
+TEST(HasMoreLinesThan, CountsLinesAsTheDecoderSplitsThemWithAClosingLineFeedFree) {
+    const struct {
+        const char* text;
+        std::size_t limit;
+        bool more;
+    } cases[] = {
+        {"", 1, false},       {"a", 1, false},        {"a\n", 1, false}, {"a\nb", 1, true},
+        {"a\nb\n", 2, false}, {"a\n\n", 1, true},    {"\n\n", 2, false}, {"a\r\nb\r\n", 2, false},
+        {"a\nb\nc", 2, true}, {"a\nb\nc", 3, false},
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(hasMoreLinesThan(std::string_view(each.text), each.limit), each.more) << testing::PrintToString(each.text);
+        const std::string narrow(each.text);
+        EXPECT_EQ(hasMoreLinesThan(std::wstring(narrow.begin(), narrow.end()), each.limit), each.more);
+    }
+}
+
 }  // namespace
 }  // namespace quelvar

@@ -64,11 +64,12 @@ TEST_F(RecentRecordTableTest, ClockGoingBackKeepsTheWindow) {
     EXPECT_TRUE(seen("c", 991));
 }
 
-TEST_F(RecentRecordTableTest, LongKeysAreCutTo127Bytes) {
-    const std::string longKey(200, 'k');
+TEST_F(RecentRecordTableTest, LongKeysAreCutTo255Bytes) {
+    const std::string longKey(300, 'k');
     EXPECT_FALSE(seen(longKey, 1000));
-    EXPECT_TRUE(seen(longKey.substr(0, 127), 1001));
-    EXPECT_TRUE(seen(longKey.substr(0, 127) + "other tail", 1001));
+    EXPECT_TRUE(seen(longKey.substr(0, 255), 1001));
+    EXPECT_TRUE(seen(longKey.substr(0, 255) + "other tail", 1001));
+    EXPECT_FALSE(seen(longKey.substr(0, 254), 1001));
 }
 
 TEST_F(RecentRecordTableTest, KeepsTheFirstAcknowledgementAndForgetsOnRequest) {

@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "net/encrypted_receiver.h"
 #include "net/plain_receiver.h"
+#include "net/recent_record_table.h"
 
 namespace quelvar {
 namespace {
@@ -34,6 +35,30 @@ TEST(PlainRepeatKey, RunsFromRidToTheFirstDashWhereverItIs) {
     for (const auto& each : cases) EXPECT_EQ(plainRepeatKey(each.text), each.key) << each.text;
     EXPECT_TRUE(isPlainRecord("Record:x"));
     EXPECT_FALSE(isPlainRecord("RECORD"));
+}
+
+TEST(RepeatKeyFor, TellsSendersSwitchesAndCallsApartWhateverTheyHold) {
+    const std::string base = repeatKeyFor("10.0.0.1", "00-1A", "77");
+    const struct {
+        const char* address;
+        const char* mac;
+        const char* call;
+    } others[] = {
+        {"10.0.0.2", "00-1A", "77"},   // another sender
+        {"10.0.0.1", "00-1B", "77"},   // another switch
+        {"10.0.0.1", "00-1A", "78"},   // another call
+        {"10.0.0.1", "00-1A7", "7"},   // the MAC's end is no part of the call
+        {"10.0.0.1", "", "00-1A77"},   // nor a call without MAC one with it
+    };
+    for (const auto& each : others)
+        EXPECT_NE(repeatKeyFor(each.address, each.mac, each.call), base) << each.address << " " << each.mac;
+    EXPECT_EQ(repeatKeyFor("10.0.0.1", "00-1A", "77"), base);
+    EXPECT_EQ(repeatKeyFor("10.0.0.1", "00-1A", ""), "") << "no call key, never a repeat";
+
+    // However long a MAC or call key, the key fits the table whole.
+    const std::string longest =
+        repeatKeyFor("255.255.255.255", std::string(70000, 'm'), std::string(70000, 'c'));
+    EXPECT_LE(longest.size(), RecentRecordTable::longestKey);
 }
 
 }  // namespace
