@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ctime>
 #include <regex>
 #include <stdexcept>
@@ -216,6 +217,15 @@ void ProgramFolder::signal(int number) const {
     if (underWine()) endTest("signals reach a Linux collector only");
     if (!running()) endTest("no collector to signal");
     kill(process_, number);
+}
+
+long ProgramFolder::residentKilobytes() const {
+    if (underWine()) endTest("the resident memory is read of a Linux collector only");
+    if (!running()) endTest("no collector to measure");
+    std::ifstream status("/proc/" + std::to_string(process_) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+    endTest("no VmRSS line in /proc/" + std::to_string(process_) + "/status");
 }
 
 int ProgramFolder::waitForEnd(std::chrono::seconds limit) {

@@ -37,6 +37,8 @@ public:
     // Sends the running collector a signal (Linux only). After one that
     // stops it, waitForEnd comes before any other wait of the harness.
     void signal(int number) const;
+    // The running collector's resident memory in KiB (Linux only).
+    long residentKilobytes() const;
     // Waits until the collector has ended, as a signal asked it to, and
     // gives its exit status; ends the test when it outlives the limit.
     int waitForEnd(std::chrono::seconds limit = std::chrono::seconds(10));
