@@ -1,6 +1,8 @@
 // One million datagrams through a collector: its resident memory (now and
 // peak) and open descriptors after 10k, 100k and 1M must stay flat.
-// Run as: build/bench/memory_bench [datagrams] [--plain]   (default 1000000)
+// Run as: build/bench/memory_bench [datagrams] [--plain] [--repeat]   (default 1000000)
+// --repeat sends one record again and again: every copy after the first is
+// a repeat that renews its key.
 // Datagrams go in windows of 64, each window waiting for its answers.
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,15 +33,18 @@ std::string recordText(long index) {
 int main(int argc, char** argv) {
     long total = 1000000;
     bool plain = false;
+    bool repeat = false;
     for (int index = 1; index < argc; ++index) {
         const std::string argument = argv[index];
         if (argument == "--plain") plain = true;
+        else if (argument == "--repeat") repeat = true;
         else total = std::atol(argv[index]);
     }
     if (!enterOwnNetwork()) std::fprintf(stderr, "note: sharing the machine's network\n");
     CollectorRun collector(plain ? "ENCRYPT=0\n" : "");
     const int handle = connectedSocket(1809);
-    std::printf("%s mode, %ld datagrams\n", plain ? "plain" : "encrypted", total);
+    std::printf("%s mode, %ld datagrams%s\n", plain ? "plain" : "encrypted", total,
+                repeat ? ", one record repeated" : "");
     std::printf("%10s %14s %14s %12s %10s\n", "datagrams", "resident KiB", "peak KiB", "descriptors", "lost");
     std::printf("%10d %14ld %14ld %12ld %10d\n", 0, collector.residentKilobytes(false), collector.residentKilobytes(true),
                 collector.openDescriptors(), 0);
@@ -52,7 +57,7 @@ int main(int argc, char** argv) {
     for (long sent = 0; sent < total;) {
         const long batch = std::min(window, total - sent);
         for (long index = 0; index < batch; ++index) {
-            const std::string text = recordText(sent + index + 1);
+            const std::string text = recordText(repeat ? 1 : sent + index + 1);
             const std::string datagram = plain ? text : encipher(text);
             send(handle, datagram.data(), datagram.size(), 0);
         }
