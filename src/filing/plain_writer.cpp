@@ -49,12 +49,12 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
                                      const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
-    Status written = platform::appendWithHeader(file, header, bytes);
+    Status written = platform::appendWithHeader(file, header, bytes, batch_);
     if (written.is(Status::Code::notFound)) {
         ensureFolder(pathIn(programFolder_, "rec"));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
-        written = platform::appendWithHeader(file, header, bytes);
+        written = platform::appendWithHeader(file, header, bytes, batch_);
     }
     return written;
 }

@@ -22,4 +22,14 @@ std::string recordNotWrittenBytes(const Status& failure) {
     return formatBytes("ERROR   record not written to %s: %s", failure.subject(), failure.reason());
 }
 
+std::wstring linesNotTakenBack(const Status& failure) {
+    return formatText(L"ERROR   lines of a datagram not acknowledged left in %s: %s\r\n", fromAnsi(failure.subject()),
+                      fromAnsi(failure.reason()));
+}
+
+std::string linesNotTakenBackBytes(const Status& failure) {
+    return formatBytes("ERROR   lines of a datagram not acknowledged left in %s: %s", failure.subject(),
+                       failure.reason());
+}
+
 }  // namespace quelvar

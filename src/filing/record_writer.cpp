@@ -17,14 +17,14 @@ namespace {
 // Appends one line (and the header, when the file is empty), making the
 // file's folder only when the file cannot be opened for the lack of it.
 Status appendLine(const std::wstring& folder, const std::wstring& path, const std::wstring& header,
-                  const std::wstring& line) {
+                  const std::wstring& line, FilingBatch* batch) {
     const std::string file = toAnsi(path);
     const std::string headerBytes = toGbk(header);
     const std::string lineBytes = toGbk(line) + "\r\n";
-    Status written = platform::appendWithHeader(file, headerBytes, lineBytes);
+    Status written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
     if (written.is(Status::Code::notFound)) {
         static_cast<void>(ensureFolderPath(folder));
-        written = platform::appendWithHeader(file, headerBytes, lineBytes);
+        written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
     }
     return written;
 }
@@ -78,7 +78,7 @@ StoredRecord RecordWriter::storeRecord(const Record& record) {
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
                                              record[Field::cpn], cdpn, teletype, type, timeStartValue, computedEnd,
                                              duration, route, record[Field::trunk], record[Field::account]);
-        return {appendLine(folder, fileStem + L".txt", header, line), {}};
+        return {appendLine(folder, fileStem + L".txt", header, line, batch_), {}};
     }
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macFolder, textColumnHeads());
@@ -90,7 +90,7 @@ StoredRecord RecordWriter::storeRecord(const Record& record) {
         formatText(textFormat, rid, record[Field::account], record[Field::cpn], record[Field::count], cdpn, teletype,
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);
     StoredRecord stored;
-    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine);
+    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_);
 
     const std::wstring csvHeader =
         formatText(L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText,
@@ -100,7 +100,7 @@ StoredRecord RecordWriter::storeRecord(const Record& record) {
         L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, record[Field::account],
         record[Field::cpn], cdpn, teletype, callTypeLabel(type), routeLabel(route), timeStartValue,
         record[Field::timeEnd], duration, record[Field::trunk]);
-    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine);
+    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine, batch_);
     return stored;
 }
 

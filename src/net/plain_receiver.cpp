@@ -24,6 +24,7 @@ constexpr int burstBufferBytes = 16 << 20;
 struct Receiver {
     const EventLog& log;
     PlainRecordWriter& writer;
+    FilingBatch& batch;
     Gate gate;
     platform::SocketHandle socket;
     RecentRecordTable recentRecords;
@@ -55,15 +56,28 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
         return;
     }
     receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
+    // The text before the first "&"; none at all without one.
+    const std::size_t ampersand = text.find('&');
+    const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     if (text.starts_with("RECORD")) {
         PlainFields fields;
         extractPlainFields(text, fields);
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
             if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
-        if (!stored.written()) {
+        bool written = stored.written();
+        if (written) {
+            if (const Status finished = receiver.batch.finish(key, answer); !finished.ok()) {
+                receiver.log.writePlainEventLine(recordNotWrittenBytes(finished));
+                written = false;
+            }
+        }
+        if (!written) {
             // Not acknowledged: the switch sends it again, and that copy must
-            // not be taken for a repeat.
+            // neither find lines of this one nor be taken for a repeat.
+            std::vector<Status> failures;
+            receiver.batch.takeBack(failures);
+            for (const Status& failure : failures) receiver.log.writePlainEventLine(linesNotTakenBackBytes(failure));
             receiver.recentRecords.forgetRecord(key);
             return;
         }
@@ -72,9 +86,6 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
         // is filed: the text goes to the log as it came.
         receiver.log.writePlainEventLine(text);
     }
-    // The text before the first "&"; none at all without one.
-    const std::size_t ampersand = text.find('&');
-    const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     acknowledge(receiver, answer, sender);
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
 }
@@ -100,8 +111,13 @@ std::string plainRepeatKey(std::string_view text) {
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
 
-Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, writer, Gate(log, allow), platform::invalidSocket, {}};
+Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBatch& batch,
+                        const std::vector<AddressRange>& allow) {
+    Receiver receiver{log, writer, batch, Gate(log, allow), platform::invalidSocket, {}};
+    // The record filed last before the start may not have been answered.
+    if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
+                                      !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
+        receiver.recentRecords.rememberAcknowledgement(key, std::move(firstAnswer));
     if (Status opened = platform::openUdpSocket(receiver.socket); !opened.ok()) {
         if (opened.is(Status::Code::unavailable)) return cannotStart(log, L"start ws failed!\r\n", std::move(opened));
         if (opened.is(Status::Code::unsupported)) return cannotStart(log, L"ws version error\r\n", std::move(opened));
