@@ -9,7 +9,7 @@ namespace quelvar {
 Status Intake::submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply) {
     reply = {};
     if (!record.isRecord()) {
-        log_.writeEventLine(text);
+        log_.writeEventLine(escapeControlCharacters(text));
         return {};
     }
     if (record[Field::mac].empty()) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/format.h"
+#include "core/text.h"
 #include "filing/record_files.h"
 #include "message/plain_fields.h"
 #include "net/encrypted_receiver.h"
@@ -45,7 +46,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
     if (!isPlainRecord(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
             receiver.log.writePlainEventLine(
-                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
+                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
         return;
     }
     const std::string key = plainRepeatKey(text);
@@ -55,7 +56,8 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
         acknowledge(receiver, firstAnswer, sender);
         return;
     }
-    receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
+    receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port,
+                                                 escapeControlCharacters(text)));
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
     const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
@@ -84,7 +86,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
     } else {
         // A head in another letter case passes as a record, but only "RECORD"
         // is filed: the text goes to the log as it came.
-        receiver.log.writePlainEventLine(text);
+        receiver.log.writePlainEventLine(escapeControlCharacters(text));
     }
     acknowledge(receiver, answer, sender);
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));

@@ -154,34 +154,41 @@ long answeredId(const std::string& answer) {
     return std::strtol(answer.c_str() + 10, nullptr, 10);
 }
 
-// A switch that sends its calls again until each is acknowledged.
+// A switch that sends its calls again until each is acknowledged. It sends
+// in bursts and takes each burst's answers before the next goes out, so
+// that no answer is lost for want of room in its socket: a call answered
+// and sent again would be filed again by a collector started meanwhile,
+// which cannot know it.
 class PatientSwitch {
 public:
+    static constexpr std::size_t burst = 100;
+
     PatientSwitch(const Mode& mode, std::vector<long> ids) : mode_(mode), ids_(std::move(ids)) {}
 
-    // Sends every call not acknowledged yet, in bursts small enough for the
-    // socket's room, and takes the answers.
-    void sendRound() {
-        std::size_t sent = 0;
-        for (const long id : ids_) {
-            if (answered_.contains(id)) continue;
-            sendCall(mode_, sw_, id);
-            if (++sent % 200 == 0) takeAnswers(std::chrono::milliseconds(300));
-        }
-        takeAnswers(std::chrono::milliseconds(1500));
+    // Sends the calls not acknowledged yet among the next `count` from
+    // `first`, without waiting for answers.
+    void send(std::size_t first, std::size_t count) {
+        for (std::size_t index = first; index < std::min(first + count, ids_.size()); ++index)
+            if (!answered_.contains(ids_[index])) sendCall(mode_, sw_, ids_[index]);
     }
-    // Takes answers until none comes within the time.
-    void takeAnswers(std::chrono::milliseconds quiet) {
-        while (const auto answer = mode_.plain ? sw_.receiveRaw(quiet) : sw_.receive(quiet))
-            answered_.insert(answeredId(*answer));
-    }
-    // Takes answers until at least `count` calls have one.
-    void awaitAnswers(std::size_t count) {
+    // Takes answers until at least `count` calls have one, or none comes
+    // within the time.
+    void takeAnswers(std::size_t count, std::chrono::milliseconds quiet) {
         while (answered_.size() < count) {
-            const auto answer = mode_.plain ? sw_.receiveRaw(std::chrono::seconds(10)) : sw_.receive(std::chrono::seconds(10));
-            if (!answer) endTest("no answer within 10 s after " + std::to_string(answered_.size()));
+            const auto answer = mode_.plain ? sw_.receiveRaw(quiet) : sw_.receive(quiet);
+            if (!answer) return;
             answered_.insert(answeredId(*answer));
         }
+    }
+    // Every call not acknowledged yet, a burst at a time.
+    void sendRound() {
+        for (std::size_t first = 0; first < ids_.size(); first += burst) {
+            const std::size_t waiting = unansweredAmong(first, burst);
+            send(first, burst);
+            takeAnswers(answered_.size() + waiting, std::chrono::milliseconds(500));
+        }
+        // Late answers, which the next round must not take for new ones.
+        takeAnswers(ids_.size(), std::chrono::milliseconds(300));
     }
     // Rounds until every call is acknowledged; ends the test after `rounds`.
     void sendUntilAllAnswered(int rounds) {
@@ -191,9 +198,15 @@ public:
                     std::to_string(rounds) + " rounds");
     }
     std::size_t answered() const { return answered_.size(); }
-    const SwitchClient& client() const { return sw_; }
 
 private:
+    std::size_t unansweredAmong(std::size_t first, std::size_t count) const {
+        std::size_t waiting = 0;
+        for (std::size_t index = first; index < std::min(first + count, ids_.size()); ++index)
+            waiting += answered_.contains(ids_[index]) ? 0 : 1;
+        return waiting;
+    }
+
     const Mode& mode_;
     std::vector<long> ids_;
     std::set<long> answered_;
@@ -220,14 +233,21 @@ TEST(InterruptedFiling, KillInTheMiddleOfABurstLeavesEveryCallOnceInEachFile) {
         folder.write("Quelvar.ini", configurationOf(mode));
         folder.start();
         PatientSwitch sw(mode, ids);
-        // The whole burst at once: the kill finds the collector in the middle
-        // of one datagram or another of those queued for it.
-        for (const long id : ids) sendCall(mode, sw.client(), id);
-        sw.awaitAnswers(ids.size() / 4);
+        // Seven bursts answered, and the eighth killed a tenth of the way
+        // through: the kill finds the collector in the middle of one
+        // datagram or another of those queued for it.
+        const std::size_t killed = 7 * PatientSwitch::burst;
+        for (std::size_t first = 0; first < killed; first += PatientSwitch::burst) {
+            sw.send(first, PatientSwitch::burst);
+            sw.takeAnswers(first + PatientSwitch::burst, std::chrono::seconds(10));
+        }
+        ASSERT_EQ(sw.answered(), killed);
+        sw.send(killed, PatientSwitch::burst);
+        sw.takeAnswers(killed + PatientSwitch::burst / 10, std::chrono::seconds(10));
         folder.signal(SIGKILL);
         EXPECT_EQ(folder.waitForEnd(), 128 + SIGKILL);
         // The answers the killed collector sent are here by now.
-        sw.takeAnswers(std::chrono::milliseconds(200));
+        sw.takeAnswers(ids.size(), std::chrono::milliseconds(200));
         const std::size_t beforeKill = sw.answered();
         EXPECT_LT(beforeKill, ids.size()) << "the kill came in the middle";
 
