@@ -70,8 +70,12 @@ Status runCollector(const Settings& settings, const EventLog& log) {
     FilingBatch::Leftover leftover;
     const std::string undoPath = pathIn(settings.programDirAnsi, undoFileName);
     if (Status opened = batch.open(undoPath, leftover); !opened.ok()) {
-        log.writeEventLine(formatText(L"ERROR   cannot keep the undo file %s: %s\r\n", fromAnsi(opened.subject()),
-                                      fromAnsi(opened.reason())));
+        // Held by another collector in this folder, whose lines it guards.
+        const std::wstring reason = opened.is(Status::Code::busy)
+                                        ? std::wstring(L"another collector runs in this folder")
+                                        : fromAnsi(opened.reason());
+        log.writeEventLine(
+            formatText(L"ERROR   cannot keep the undo file %s: %s\r\n", fromAnsi(opened.subject()), reason));
         return opened;
     }
     for (const std::string& file : leftover.takenBack)
