@@ -89,8 +89,10 @@ TEST_F(FilingBatchTest, AFailedLineTakesBackEveryLineOfItsDatagram) {
     for (const std::string failing : {"old/CDR_2024_03_15.txt", "new/CDR_2024_03_15.txt", "new/CDR_2024_03_15.csv"}) {
         SCOPED_TRACE(failing);
         platform::setFaultHook([&](const FileChange& change) {
-            return change.step == FileStep::write && change.path.ends_with(failing) ? FaultAction::fail
-                                                                                    : FaultAction::proceed;
+            std::string path = change.path;
+            std::replace(path.begin(), path.end(), '\\', '/');
+            return change.step == FileStep::write && path.ends_with(failing) ? FaultAction::fail
+                                                                             : FaultAction::proceed;
         });
         EXPECT_FALSE(file(batch, secondCall, "2"));
         std::vector<Status> failures;
