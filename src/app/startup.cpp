@@ -79,8 +79,8 @@ Status runCollector(const Settings& settings, const EventLog& log) {
         return opened;
     }
     for (const std::string& file : leftover.takenBack)
-        log.writeEventLine(
-            formatText(L"WARNING   lines of an unfinished datagram taken back from %s\r\n", escapeControlCharacters(fromAnsi(file))));
+        log.writeEventLine(formatText(L"WARNING   lines of an unfinished datagram taken back from %s\r\n",
+                                      escapeControlCharacters(fromAnsi(file))));
     for (const Status& failure : leftover.failures) log.writeEventLine(linesNotTakenBack(failure));
 
     Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);

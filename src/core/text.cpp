@@ -68,9 +68,12 @@ Text escaped(std::basic_string_view<typename Text::value_type> text) {
         }
         const auto code = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
         out += static_cast<Char>('\\');
-        if (code == '\r') out += static_cast<Char>('r');
-        else if (code == '\n') out += static_cast<Char>('n');
-        else if (code == '\t') out += static_cast<Char>('t');
+        if (code == '\r')
+            out += static_cast<Char>('r');
+        else if (code == '\n')
+            out += static_cast<Char>('n');
+        else if (code == '\t')
+            out += static_cast<Char>('t');
         else {
             out += static_cast<Char>('x');
             out += static_cast<Char>(hex[code >> 4]);

@@ -94,8 +94,8 @@ Status FilingBatch::open(const std::string& path, Leftover& leftover) {
     for (auto entry = unfinished.rbegin(); entry != unfinished.rend(); ++entry) {
         bool cut = false;
         const Status truncated = platform::truncateFile(entry->path, entry->size, cut);
-        if (cut && std::find(leftover.takenBack.begin(), leftover.takenBack.end(), entry->path) ==
-                       leftover.takenBack.end())
+        if (cut &&
+            std::find(leftover.takenBack.begin(), leftover.takenBack.end(), entry->path) == leftover.takenBack.end())
             leftover.takenBack.push_back(entry->path);
         // A file that is gone holds no line twice.
         if (!truncated.ok() && !truncated.is(Status::Code::notFound)) leftover.failures.push_back(truncated);

@@ -45,10 +45,9 @@ std::string plainEndText(const std::string& timeStart, const std::string& durati
 // escapeControlCharacters), or the fields themselves when they have none,
 // as nearly all have.
 const PlainFields& withControlsEscaped(const PlainFields& fields, PlainFields& escaped) {
-    std::string PlainFields::* const all[] = {&PlainFields::rid,       &PlainFields::account,  &PlainFields::type,
-                                              &PlainFields::cpn,       &PlainFields::cdpn,     &PlainFields::timeStart,
-                                              &PlainFields::duration,  &PlainFields::route,    &PlainFields::trunk,
-                                              &PlainFields::mac};
+    std::string PlainFields::*const all[] = {
+        &PlainFields::rid,       &PlainFields::account,  &PlainFields::type,  &PlainFields::cpn,   &PlainFields::cdpn,
+        &PlainFields::timeStart, &PlainFields::duration, &PlainFields::route, &PlainFields::trunk, &PlainFields::mac};
     if (std::none_of(std::begin(all), std::end(all), [&](auto field) { return hasControlCharacters(fields.*field); }))
         return fields;
     for (const auto field : all) escaped.*field = escapeControlCharacters(fields.*field);
@@ -106,10 +105,10 @@ StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& receive
         "#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s \r\n", versionBytes, fields.mac,
         toGbk(L"编号"), toGbk(L"账号"), toGbk(L"主叫"), toGbk(L"被叫"), toGbk(L"话务类型"), toGbk(L"通话类型"),
         toGbk(L"路由规则"), toGbk(L"开始时间"), toGbk(L"结束时间"), toGbk(L"通话时长"), toGbk(L"中继号"));
-    const std::string csvLine =
-        formatBytes("%-17s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s ", callId, fields.account,
-                    fields.cpn, fields.cdpn, teletype, toGbk(callTypeLabel(fromAnsi(fields.type))),
-                    toGbk(routeLabel(fromAnsi(fields.route))), fields.timeStart, endText, fields.duration, fields.trunk);
+    const std::string csvLine = formatBytes(
+        "%-17s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s ", callId, fields.account, fields.cpn,
+        fields.cdpn, teletype, toGbk(callTypeLabel(fromAnsi(fields.type))), toGbk(routeLabel(fromAnsi(fields.route))),
+        fields.timeStart, endText, fields.duration, fields.trunk);
     stored.csv = appendLine(switchFolder, newFolder, newStem + ".csv", csvHeader, csvLine);
 
     const std::string oldFolder = pathIn(switchFolder, "old");

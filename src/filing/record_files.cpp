@@ -24,8 +24,8 @@ std::string recordNotWrittenBytes(const Status& failure) {
 }
 
 std::wstring linesNotTakenBack(const Status& failure) {
-    return formatText(L"ERROR   lines of a datagram not acknowledged left in %s: %s\r\n", escapeControlCharacters(fromAnsi(failure.subject())),
-                      fromAnsi(failure.reason()));
+    return formatText(L"ERROR   lines of a datagram not acknowledged left in %s: %s\r\n",
+                      escapeControlCharacters(fromAnsi(failure.subject())), fromAnsi(failure.reason()));
 }
 
 std::string linesNotTakenBackBytes(const Status& failure) {

@@ -113,9 +113,8 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macShown, textColumnHeads());
     // The teletype column takes 18 bytes in GBK for both teletype lengths.
-    const wchar_t* textFormat = shortTeletype
-                                    ? L"%-19s %-15s %-24s %-2s %-24s %-16s %-4s %-4s %-12s %-12s %-5s %-32s "
-                                    : L"%-19s %-15s %-24s %-2s %-24s %-14s %-4s %-4s %-12s %-12s %-5s %-32s ";
+    const wchar_t* textFormat = shortTeletype ? L"%-19s %-15s %-24s %-2s %-24s %-16s %-4s %-4s %-12s %-12s %-5s %-32s "
+                                              : L"%-19s %-15s %-24s %-2s %-24s %-14s %-4s %-4s %-12s %-12s %-5s %-32s ";
     const std::wstring textLine =
         formatText(textFormat, rid, record[Field::account], record[Field::cpn], record[Field::count], cdpn, teletype,
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);

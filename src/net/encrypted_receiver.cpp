@@ -48,8 +48,8 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
-            receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port,
-                                                        escapeControlCharacters(text)));
+            receiver.log.writeEventLine(
+                formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(text)));
         return;
     }
     Datagram& datagram = receiver.datagram;
@@ -69,8 +69,8 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, const platform::
     for (const DatagramLine& line : datagram.lines) {
         std::wstring_view reply;
         unwritten = !receiver.intake.submitMessage(line.record, line.text, reply).ok() || unwritten;
-        receiver.log.writeEventLine(formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port,
-                                                        escapeControlCharacters(line.text)));
+        receiver.log.writeEventLine(
+            formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(line.text)));
         if (leadingInteger(reply) > leadingInteger(bestId)) bestId = reply;
     }
 

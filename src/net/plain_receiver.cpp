@@ -56,11 +56,12 @@ void handleDatagram(Receiver& receiver, std::string_view text, const platform::P
         acknowledge(receiver, firstAnswer, sender);
         return;
     }
-    receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port,
-                                                 escapeControlCharacters(text)));
+    receiver.log.writePlainEventLine(
+        formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
-    const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
+    const std::string_view answer =
+        ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     if (text.starts_with("RECORD")) {
         PlainFields fields;
         extractPlainFields(text, fields);

@@ -56,8 +56,10 @@ std::string callText(const Mode& mode, long id) {
 }
 
 void sendCall(const Mode& mode, const SwitchClient& sw, long id) {
-    if (mode.plain) sw.sendRaw(callText(mode, id));
-    else sw.send(callText(mode, id));
+    if (mode.plain)
+        sw.sendRaw(callText(mode, id));
+    else
+        sw.send(callText(mode, id));
 }
 
 // The plain mode's widths count bytes and its layout differs in places.
@@ -78,15 +80,15 @@ std::map<std::string, ExpectedFile> expectedFiles(const Mode& mode, const std::v
     ExpectedFile& csvFile = files["new/" + day + ".csv"];
     if (mode.plain) {
         oldFile.header = "#2.0.0.10&" + macFolder + "\r\n";
-        newFile.header = oldFile.header + " " + pad("Call-ID", 17) + " " + pad("Account", 17) + " " +
-                         pad("CPN", 20) + " " + pad("Count", 2) + " " + pad("CDPN", 22) + " " + pad("Teletype", 19) +
-                         " " + pad("Type", 4) + " " + pad("Route", 4) + " " + pad("Time-S", 12) + " " +
-                         pad("Time-E", 10) + " " + pad("Duration", 5) + " " + pad("Trunk-N", 32) + " \r\n";
+        newFile.header = oldFile.header + " " + pad("Call-ID", 17) + " " + pad("Account", 17) + " " + pad("CPN", 20) +
+                         " " + pad("Count", 2) + " " + pad("CDPN", 22) + " " + pad("Teletype", 19) + " " +
+                         pad("Type", 4) + " " + pad("Route", 4) + " " + pad("Time-S", 12) + " " + pad("Time-E", 10) +
+                         " " + pad("Duration", 5) + " " + pad("Trunk-N", 32) + " \r\n";
         csvFile.header = oldFile.header + " " + pad(gbk("编号"), 17) + "," + pad(gbk("账号"), 17) + "," +
                          pad(gbk("主叫"), 20) + "," + pad(gbk("被叫"), 22) + "," + pad(gbk("话务类型"), 19) + "," +
                          pad(gbk("通话类型"), 4) + "," + pad(gbk("路由规则"), 4) + "," + pad(gbk("开始时间"), 12) +
-                         "," + pad(gbk("结束时间"), 10) + "," + pad(gbk("通话时长"), 5) + "," +
-                         pad(gbk("中继号"), 32) + " \r\n";
+                         "," + pad(gbk("结束时间"), 10) + "," + pad(gbk("通话时长"), 5) + "," + pad(gbk("中继号"), 32) +
+                         " \r\n";
         const std::string teletype = pad(gbk("市话"), 16);
         for (const long id : ids) {
             const std::string callId = zeroPaddedRid(std::to_string(id) + "-1");
@@ -96,8 +98,8 @@ std::map<std::string, ExpectedFile> expectedFiles(const Mode& mode, const std::v
                                     pad("3", 32) + " " + pad("8001", 15) + "\r\n");
             newFile.lines.push_back(pad(callId, 17) + " " + pad("8001", 15) + " " + pad("8001", 24) + " 1  " +
                                     pad("13912345678", 24) + " " + teletype + "   " + pad("OU", 4) + " " +
-                                    pad("IP", 4) + " " + pad("240315093000", 12) + " " + pad("240315093115", 12) +
-                                    " " + pad("75", 5) + " " + pad("3", 32) + " \r\n");
+                                    pad("IP", 4) + " " + pad("240315093000", 12) + " " + pad("240315093115", 12) + " " +
+                                    pad("75", 5) + " " + pad("3", 32) + " \r\n");
             csvFile.lines.push_back(pad(callId, 17) + "," + pad("8001", 15) + "," + pad("8001", 24) + "," +
                                     pad("13912345678", 24) + "," + teletype + "," + pad(gbk("呼出"), 4) + "," +
                                     pad(gbk("IP中继"), 4) + "," + pad("240315093000", 12) + "," +
@@ -274,7 +276,8 @@ protected:
     }
     void mountTmpfs(const fs::path& where, const std::string& options) {
         fs::create_directories(where);
-        ASSERT_EQ(mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()), 0) << where << ": " << std::strerror(errno);
+        ASSERT_EQ(mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()), 0)
+            << where << ": " << std::strerror(errno);
     }
     void resize(const fs::path& where, const std::string& options) {
         ASSERT_EQ(mount(nullptr, where.c_str(), nullptr, MS_REMOUNT, options.c_str()), 0)

@@ -170,10 +170,17 @@ TEST_F(PlainReceiver, ControlCharactersNeverMakeUpALineInTheFilesOrTheLog) {
     // Windows refuses the CR in a name: there it is a '-'.
     const std::string switchFolder = underWine() ? "00-1A-2B-3C-4D-5-" : "00-1A-2B-3C-4D-5\r";
     const std::string shownMac = "00-1A-2B-3C-4D-5\\r";
-    const Plain one{callId("7-2"), "8001",         "8001\\r\\n0000000000000000099 8001\\t\\x1B",
-                    "075512345678", "国内长途",     "OU",
-                    "IP",           "231208093015", "231208093130",
-                    "75",           "3"};
+    const Plain one{callId("7-2"),
+                    "8001",
+                    "8001\\r\\n0000000000000000099 8001\\t\\x1B",
+                    "075512345678",
+                    "国内长途",
+                    "OU",
+                    "IP",
+                    "231208093015",
+                    "231208093130",
+                    "75",
+                    "3"};
     EXPECT_EQ(file(switchFolder + "/new/CDR_2023_12_08.txt"), textHeader(shownMac) + newText(one));
     EXPECT_EQ(file(switchFolder + "/new/CDR_2023_12_08.csv"), csvHeader(shownMac) + newCsv(one, "呼出", "IP中继"));
     EXPECT_EQ(file(switchFolder + "/old/CDR_2023_12_08.txt"), oldHeader(shownMac) + oldText(one));
@@ -185,8 +192,9 @@ TEST_F(PlainReceiver, ControlCharactersNeverMakeUpALineInTheFilesOrTheLog) {
                        "TRUNKN=3&]\r\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("   unknown message " + from(sw) + " [hello\\r\\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10]\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("   unknown message " + from(sw) + " [hello\\r\\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10]\r\n"),
+        std::string::npos)
         << log;
     EXPECT_EQ(log.find("\n2026-12-10   09:00:00   Quelvar stop"), std::string::npos);
 }

@@ -85,11 +85,12 @@ TEST_F(RecordWriter, ControlCharactersInAValueNeverMakeUpALineInTheFilesOrTheLog
     start("AREACODE=0755\r\n");
     // A line feed ends a line of the datagram; any other control character
     // stays in its value, and is written escaped, padded like any value.
-    const std::string line = "RECORD:ID=5&RID=10-1&ACCOUNT=8001&CPN=80\r01\t\x1b&CDPN=13912345678&TYPE=OU&ROUTE=IP&MAC=" +
-                             macText + "&TIME-S=240315093000&DURATION=75&TRUNKN=3\r&";
+    const std::string line =
+        "RECORD:ID=5&RID=10-1&ACCOUNT=8001&CPN=80\r01\t\x1b&CDPN=13912345678&TYPE=OU&ROUTE=IP&MAC=" + macText +
+        "&TIME-S=240315093000&DURATION=75&TRUNKN=3\r&";
     EXPECT_EQ(exchange(line), "RECORD:ID=5");
-    const RecordColumns merged{"10-1",         "8001",         "80\\r01\\t\\x1B", "1", "13912345678", "市话", "OU",
-                               "IP",           "240315093000", "240315093115",   "75", "3\\r"};
+    const RecordColumns merged{"10-1", "8001",         "80\\r01\\t\\x1B", "1",  "13912345678", "市话", "OU",
+                               "IP",   "240315093000", "240315093115",    "75", "3\\r"};
     RecordColumns leg = merged;
     leg.count = "";
     expectFile(macFolder + "/old/CDR_2024_03_15.txt", oldHeader(macFolder) + oldLine(leg));

@@ -112,7 +112,8 @@ TEST(Startup, UndoFileThatIsALinkOrAFolderStopsTheStartWithTheReason) {
         std::function<void(const ProgramFolder&)> lay;
         std::string reason;
     } cases[] = {
-        {"a link", [](const ProgramFolder& folder) { fs::create_symlink(folder / "elsewhere", folder / "quelvar.undo"); },
+        {"a link",
+         [](const ProgramFolder& folder) { fs::create_symlink(folder / "elsewhere", folder / "quelvar.undo"); },
          "A symbolic link, which is not followed"},
         {"a folder", [](const ProgramFolder& folder) { fs::create_directory(folder / "quelvar.undo"); },
          "Is a directory"},
@@ -122,10 +123,9 @@ TEST(Startup, UndoFileThatIsALinkOrAFolderStopsTheStartWithTheReason) {
         ProgramFolder folder;
         each.lay(folder);
         EXPECT_EQ(folder.runToExit(), 1);
-        EXPECT_EQ(folder.todaysLogTexts(), startLines(folder, "encrypt:1 areacode: \r\n") +
-                                               "ERROR   cannot keep the undo file " +
-                                               collectorPath(folder / "quelvar.undo") + ": " + each.reason +
-                                               "\r\nQuelvar stop 2.0.0.10\r\n");
+        EXPECT_EQ(folder.todaysLogTexts(),
+                  startLines(folder, "encrypt:1 areacode: \r\n") + "ERROR   cannot keep the undo file " +
+                      collectorPath(folder / "quelvar.undo") + ": " + each.reason + "\r\nQuelvar stop 2.0.0.10\r\n");
         EXPECT_FALSE(fs::exists(folder / "elsewhere")) << "a link is never followed";
     }
 }

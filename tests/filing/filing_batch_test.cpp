@@ -28,10 +28,12 @@ using platform::FileStep;
 
 // A call of one leg as the encrypted mode files it: the leg's text line,
 // then the merged call's text and CSV lines.
-const std::wstring firstCall = L"RECORD:ID=1&RID=1-1&CPN=8001&CDPN=8002&TYPE=OU&ROUTE=IP&MAC=00-11&"
-                               L"TIME-S=240315093000&DURATION=75&TRUNKN=3&";
-const std::wstring secondCall = L"RECORD:ID=2&RID=2-1&CPN=8001&CDPN=8002&TYPE=OU&ROUTE=IP&MAC=00-11&"
-                                L"TIME-S=240315093000&DURATION=20&TRUNKN=3&";
+const std::wstring firstCall =
+    L"RECORD:ID=1&RID=1-1&CPN=8001&CDPN=8002&TYPE=OU&ROUTE=IP&MAC=00-11&"
+    L"TIME-S=240315093000&DURATION=75&TRUNKN=3&";
+const std::wstring secondCall =
+    L"RECORD:ID=2&RID=2-1&CPN=8001&CDPN=8002&TYPE=OU&ROUTE=IP&MAC=00-11&"
+    L"TIME-S=240315093000&DURATION=20&TRUNKN=3&";
 
 // A program folder with the record writer of the encrypted mode and a batch
 // over the undo file in it, as a start of the collector makes them.
@@ -69,8 +71,8 @@ protected:
     std::map<std::string, std::string> recordFiles() const {
         std::map<std::string, std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(folder.path() / "rec"))
-            if (entry.is_regular_file()) files[fs::relative(entry.path(), folder.path()).generic_string()] =
-                readBytes(entry.path());
+            if (entry.is_regular_file())
+                files[fs::relative(entry.path(), folder.path()).generic_string()] = readBytes(entry.path());
         return files;
     }
 
@@ -91,8 +93,7 @@ TEST_F(FilingBatchTest, AFailedLineTakesBackEveryLineOfItsDatagram) {
         platform::setFaultHook([&](const FileChange& change) {
             std::string path = change.path;
             std::replace(path.begin(), path.end(), '\\', '/');
-            return change.step == FileStep::write && path.ends_with(failing) ? FaultAction::fail
-                                                                             : FaultAction::proceed;
+            return change.step == FileStep::write && path.ends_with(failing) ? FaultAction::fail : FaultAction::proceed;
         });
         EXPECT_FALSE(file(batch, secondCall, "2"));
         std::vector<Status> failures;
@@ -140,7 +141,8 @@ TEST_F(FilingBatchTest, AKillAtAnyStepLeavesEveryLineOnceAfterTheStartAndTheRetr
             start(batch);
             ASSERT_TRUE(file(batch, firstCall, "1"));
             std::size_t seen = 0;
-            platform::setFaultHook([&](const FileChange&) { return ++seen == nth ? FaultAction::crash : FaultAction::proceed; });
+            platform::setFaultHook(
+                [&](const FileChange&) { return ++seen == nth ? FaultAction::crash : FaultAction::proceed; });
             static_cast<void>(file(batch, secondCall, "2"));
             platform::setFaultHook({});
         }
@@ -152,8 +154,10 @@ TEST_F(FilingBatchTest, AKillAtAnyStepLeavesEveryLineOnceAfterTheStartAndTheRetr
         std::string key, answer;
         const bool filed = batch.filedBeforeStart(key, answer) && key == "2";
         EXPECT_EQ(filed, nth >= changes) << "the D line is the seventh change";
-        if (filed) EXPECT_EQ(answer, "2");
-        else ASSERT_TRUE(file(batch, secondCall, "2"));
+        if (filed)
+            EXPECT_EQ(answer, "2");
+        else
+            ASSERT_TRUE(file(batch, secondCall, "2"));
         EXPECT_EQ(recordFiles(), once);
     }
 }
@@ -174,9 +178,9 @@ TEST_F(FilingBatchTest, StartCutsBackOnlyWhatIsLongerThanNoted) {
     };
     // What a kill leaves: the lines of the datagram in hand, and behind them
     // what is left of older ones, which is not read.
-    writeBytes(undoPath(), "U 6 " + hex(longer.string()) + "\nU 5 " + hex(shorter.string()) +
-                               "\nU 0 " + hex((folder.path() / "gone.txt").string()) + "\n 0 " +
-                               hex(longer.string()) + "\nU 0 " + hex(longer.string()) + "\n");
+    writeBytes(undoPath(), "U 6 " + hex(longer.string()) + "\nU 5 " + hex(shorter.string()) + "\nU 0 " +
+                               hex((folder.path() / "gone.txt").string()) + "\n 0 " + hex(longer.string()) + "\nU 0 " +
+                               hex(longer.string()) + "\n");
     FilingBatch batch;
     const FilingBatch::Leftover leftover = start(batch);
     EXPECT_EQ(leftover.takenBack, std::vector<std::string>{longer.string()});

@@ -198,8 +198,7 @@ Status appendToFile(const std::string& path, std::string_view bytes) {
     return error == 0 ? Status() : systemError("write", path, error);
 }
 
-Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes,
-                        AppendWatch* watch) {
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
     Status refused;
     const int descriptor = openForAppending(path, true, refused);
     if (descriptor < 0) return refused;
@@ -242,9 +241,12 @@ Status truncateFile(const std::string& path, std::uint64_t size, bool& cut) {
     struct stat info {};
     int error = fstat(descriptor, &info) == 0 ? 0 : errno;
     if (error == 0 && static_cast<std::uint64_t>(info.st_size) > size) {
-        if (!mayChange({FileStep::resize, path, size})) error = EIO;
-        else if (ftruncate(descriptor, static_cast<off_t>(size)) != 0) error = errno;
-        else cut = true;
+        if (!mayChange({FileStep::resize, path, size}))
+            error = EIO;
+        else if (ftruncate(descriptor, static_cast<off_t>(size)) != 0)
+            error = errno;
+        else
+            cut = true;
     }
     error = closeAfter(descriptor, error);
     return error == 0 ? Status() : systemError(Status::Code::failed, "truncate", path, error);
@@ -468,8 +470,8 @@ Status LockedFile::openOwn(const std::string& path) {
     if (!lockForWriting(descriptor_)) {
         const int error = errno;
         close();
-        return systemError(error == EACCES || error == EAGAIN ? Status::Code::busy : Status::Code::failed, "lock",
-                           path, error);
+        return systemError(error == EACCES || error == EAGAIN ? Status::Code::busy : Status::Code::failed, "lock", path,
+                           error);
     }
     return {};
 }

@@ -278,8 +278,7 @@ Status appendToFile(const std::string& path, std::string_view bytes) {
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
 }
 
-Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes,
-                        AppendWatch* watch) {
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
     // Write access too, to take a cut-off line back; one writer per file.
     Status refused;
     const HANDLE file = openForAppending(path, GENERIC_WRITE, true, refused);
@@ -489,9 +488,12 @@ Status truncateFile(const std::string& path, std::uint64_t size, bool& cut) {
     if (error == 0 && now > size) {
         FILE_END_OF_FILE_INFO end{};
         end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-        if (!mayChange({FileStep::resize, path, size})) error = ERROR_WRITE_FAULT;
-        else if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end)) error = GetLastError();
-        else cut = true;
+        if (!mayChange({FileStep::resize, path, size}))
+            error = ERROR_WRITE_FAULT;
+        else if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end))
+            error = GetLastError();
+        else
+            cut = true;
     }
     error = closeAfter(file, error);
     return error == 0 ? Status() : systemError(Status::Code::failed, "truncate", path, error);
@@ -556,8 +558,8 @@ Status LockedFile::openOwn(const std::string& path) {
     close();
     path_ = path;
     const auto open = [&](DWORD flags) {
-        return CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+        return CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     };
     HANDLE file = open(FILE_FLAG_OPEN_REPARSE_POINT);
     if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
