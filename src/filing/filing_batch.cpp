@@ -4,11 +4,14 @@
 
 namespace quelvar {
 
-// The undo file holds one line for each noted append, "U <size before>
-// <path in hex>", or after a datagram filed whole the one line "D <key in
-// hex> <answer in hex>". In hex no byte of a path or key reads as a line
-// end, and what is left of a longer older line behind newer ones never
-// reads as an entry: reading stops at the first line that is none.
+// The undo file holds one line for each noted append, "U <datagram>
+// <size before> <path in hex>", or after a datagram filed whole the line
+// "D <datagram> <key in hex> <answer in hex>", where <datagram> counts the
+// datagrams filed. Each datagram writes from the file's start, over what
+// the one before left, and the file is cut only at a start and after a
+// take-back: reading stops at the first line that is no entry of the first
+// line's datagram. In hex no byte of a path or key reads as a line end, and what
+// is left of an older line never begins with a capital.
 
 namespace {
 
@@ -40,24 +43,27 @@ bool readHex(std::string_view hex, std::string& bytes) {
     return true;
 }
 
-bool readSize(std::string_view text, std::uint64_t& size) {
+bool readNumber(std::string_view text, std::uint64_t& number) {
     if (text.empty() || text.size() > 19) return false;
-    size = 0;
+    number = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;
-        size = size * 10 + static_cast<std::uint64_t>(c - '0');
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return true;
 }
 
-// The two fields of an entry's line after its letter and a blank.
-bool splitFields(std::string_view line, std::string_view& first, std::string_view& second) {
+// The fields of an entry's line after its letter and a blank.
+bool splitFields(std::string_view line, std::string_view* fields, std::size_t count) {
     if (line.size() < 2 || line[1] != ' ') return false;
     line.remove_prefix(2);
-    const std::size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return false;
-    first = line.substr(0, blank);
-    second = line.substr(blank + 1);
+    for (std::size_t index = 0; index + 1 < count; ++index) {
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) return false;
+        fields[index] = line.substr(0, blank);
+        line.remove_prefix(blank + 1);
+    }
+    fields[count - 1] = line;
     return true;
 }
 
@@ -72,24 +78,28 @@ Status FilingBatch::open(const std::string& path, Leftover& leftover) {
 
     std::vector<Entry> unfinished;
     std::uint64_t kept = 0;
+    std::uint64_t datagram = 0;
     for (std::size_t start = 0; start < contents.size();) {
         const std::size_t end = contents.find('\n', start);
         if (end == std::string::npos) break;
         const std::string_view line = std::string_view(contents).substr(start, end - start);
-        std::string_view first;
-        std::string_view second;
-        if (!splitFields(line, first, second)) break;
+        std::string_view fields[3];
+        std::uint64_t number = 0;
+        if (!splitFields(line, fields, 3) || !readNumber(fields[0], number) || (start > 0 && number != datagram))
+            break;
+        datagram = number;
         if (line[0] == 'D' && start == 0) {
-            if (!readHex(first, lastKey_) || !readHex(second, lastAnswer_)) break;
+            if (!readHex(fields[1], lastKey_) || !readHex(fields[2], lastAnswer_)) break;
             filedBefore_ = true;
             kept = end + 1;
             break;
         }
         Entry entry;
-        if (line[0] != 'U' || !readSize(first, entry.size) || !readHex(second, entry.path)) break;
+        if (line[0] != 'U' || !readNumber(fields[1], entry.size) || !readHex(fields[2], entry.path)) break;
         unfinished.push_back(std::move(entry));
         start = end + 1;
     }
+    datagram_ = datagram + 1;
     // Last noted first: a file noted twice ends at its first size.
     for (auto entry = unfinished.rbegin(); entry != unfinished.rend(); ++entry) {
         bool cut = false;
@@ -100,6 +110,8 @@ Status FilingBatch::open(const std::string& path, Leftover& leftover) {
         // A file that is gone holds no line twice.
         if (!truncated.ok() && !truncated.is(Status::Code::notFound)) leftover.failures.push_back(truncated);
     }
+    // From here the file holds nothing but what was read as the last
+    // datagram filed whole.
     if (kept == contents.size()) return {};
     return undo_.resize(kept);
 }
@@ -112,7 +124,7 @@ Status FilingBatch::beforeAppend(const std::string& path, std::uint64_t sizeBefo
         if (Status emptied = empty(); !emptied.ok()) return emptied;
     }
     if (opened_) {
-        std::string line = "U " + std::to_string(sizeBefore) + " ";
+        std::string line = "U " + std::to_string(datagram_) + " " + std::to_string(sizeBefore) + " ";
         appendHex(line, path);
         line += '\n';
         if (Status written = undo_.writeAt(used_, line); !written.ok()) return written;
@@ -126,15 +138,14 @@ Status FilingBatch::finish(std::string_view key, std::string_view answer) {
     // Nothing was written, so a copy sent again writes nothing either.
     if (entries_.empty()) return {};
     if (opened_) {
-        std::string line = "D ";
+        std::string line = "D " + std::to_string(datagram_) + " ";
         appendHex(line, key);
         line += ' ';
         appendHex(line, answer);
         line += '\n';
+        // The datagram's entries behind this line are not read any more.
         if (Status written = undo_.writeAt(0, line); !written.ok()) return written;
-        // The line ahead of the datagram's entries is read alone; they only
-        // have to go before the next datagram's are written.
-        if (Status cut = undo_.resize(line.size()); !cut.ok()) stuck_ = cut;
+        ++datagram_;
         used_ = 0;
     }
     entries_.clear();

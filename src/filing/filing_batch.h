@@ -63,9 +63,12 @@ private:
     platform::LockedFile undo_;
     bool opened_ = false;
     std::vector<Entry> entries_;
-    // The bytes of the undo file that are the datagram's in hand.
+    // The number of the datagram in hand, and the bytes of the undo file
+    // that are its own.
+    std::uint64_t datagram_ = 1;
     std::uint64_t used_ = 0;
-    // Why the undo file could not be emptied: until it is, nothing is filed.
+    // Why the undo file could not be emptied after a take-back: until it
+    // is, nothing is filed.
     Status stuck_;
     bool filedBefore_ = false;
     std::string lastKey_;
