@@ -5,8 +5,10 @@
 #include "core/text.h"
 #include "core/version.h"
 #include "filing/classification.h"
+#include "filing/filing_batch.h"
 #include "filing/intake.h"
 #include "filing/plain_writer.h"
+#include "filing/record_files.h"
 #include "filing/record_writer.h"
 #include "filing/special_numbers.h"
 #include "filing/workbook_export.h"
@@ -62,17 +64,36 @@ constexpr platform::ServiceDefinition service{
 // Everything of the running collector, made once at start and handed down:
 // this is the one place that knows every part.
 Status runCollector(const Settings& settings, const EventLog& log) {
+    // Lines of a datagram cut short by a kill go before anything is filed:
+    // the switch sends that datagram again.
+    FilingBatch batch;
+    FilingBatch::Leftover leftover;
+    const std::string undoPath = pathIn(settings.programDirAnsi, undoFileName);
+    if (Status opened = batch.open(undoPath, leftover); !opened.ok()) {
+        // Held by another collector in this folder, whose lines it guards.
+        const std::wstring reason = opened.is(Status::Code::busy)
+                                        ? std::wstring(L"another collector runs in this folder")
+                                        : fromAnsi(opened.reason());
+        log.writeEventLine(
+            formatText(L"ERROR   cannot keep the undo file %s: %s\r\n", fromAnsi(opened.subject()), reason));
+        return opened;
+    }
+    for (const std::string& file : leftover.takenBack)
+        log.writeEventLine(formatText(L"WARNING   lines of an unfinished datagram taken back from %s\r\n",
+                                      escapeControlCharacters(fromAnsi(file))));
+    for (const Status& failure : leftover.failures) log.writeEventLine(linesNotTakenBack(failure));
+
     Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
     classifier.readSpecialNumbers();
     if (settings.encryptMode != 0) {
-        RecordWriter records(settings, classifier);
+        RecordWriter records(settings, classifier, &batch);
         WorkbookExport workbook(settings.programDir, log);
         workbook.resumeLeftovers();
         Intake intake(log, records, workbook);
-        return runEncryptedReceiver(log, intake, settings.allow);
+        return runEncryptedReceiver(log, intake, batch, settings.allow);
     }
-    PlainRecordWriter writer(settings.programDirAnsi, classifier);
-    return runPlainReceiver(log, writer, settings.allow);
+    PlainRecordWriter writer(settings.programDirAnsi, classifier, &batch);
+    return runPlainReceiver(log, writer, batch, settings.allow);
 }
 
 std::wstring quoted(std::wstring_view value) {

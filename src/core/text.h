@@ -17,4 +17,15 @@ std::string toOemText(std::wstring_view text);
 std::string toAnsi(std::wstring_view text);
 std::wstring fromAnsi(std::string_view bytes);
 
+// Text from a datagram as the log and the record files take it: each
+// control character below 0x20 written out, CR as "\r", LF as "\n", tab as
+// "\t", any other as "\x" and two upper-case hex digits, so that none ends
+// a line or makes one up. Everything else stays as it is, a backslash too:
+// text without control characters comes back unchanged. On GBK bytes it
+// works alike, since no byte below 0x20 is part of a wider character.
+bool hasControlCharacters(std::wstring_view text);
+bool hasControlCharacters(std::string_view bytes);
+std::wstring escapeControlCharacters(std::wstring_view text);
+std::string escapeControlCharacters(std::string_view bytes);
+
 }  // namespace quelvar

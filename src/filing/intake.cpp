@@ -9,7 +9,7 @@ namespace quelvar {
 Status Intake::submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply) {
     reply = {};
     if (!record.isRecord()) {
-        log_.writeEventLine(text);
+        log_.writeEventLine(escapeControlCharacters(text));
         return {};
     }
     if (record[Field::mac].empty()) {
@@ -20,8 +20,9 @@ Status Intake::submitMessage(const Record& record, std::wstring_view text, std::
     const StoredRecord stored = records_.storeRecord(record);
     if (!stored.text.ok()) log_.writeEventLine(recordNotWritten(stored.text));
     if (!stored.csv.ok()) log_.writeEventLine(recordNotWritten(stored.csv));
-    if (stored.text.ok()) reply = record[Field::id];
-    return stored.text;
+    if (!stored.text.ok()) return stored.text;
+    reply = record[Field::id];
+    return stored.csv;
 }
 
 }  // namespace quelvar

@@ -20,8 +20,8 @@ public:
 
     // `text` is the line as it came, `record` its decoding. `reply` is the
     // record's ID when it was filed in a switch's files, empty otherwise. Fails
-    // when a record of a switch could not be written: it must not be
-    // acknowledged.
+    // when a line of a switch's record could not be written: the datagram
+    // must not be acknowledged.
     Status submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply);
 
     // The receive loop's beat, at least once a second: rows that wait for

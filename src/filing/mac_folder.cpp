@@ -1,5 +1,6 @@
 #include "filing/mac_folder.h"
 
+#include "filing/filing_batch.h"
 #include "platform/files.h"
 
 namespace quelvar {
@@ -38,10 +39,13 @@ bool takeText(std::wstring_view& name, std::wstring_view text) {
 // The names the collector gives files of its own in the record base, where
 // the workbook lies by default: the workbook, its rollback journal, its
 // queue (excel_sheet_writer.cpp), an office suite's lock file of it and the
-// new workbook before it is renamed into place (platform/files.h), and the
-// err tree.
+// new workbook before it is renamed into place (platform/files.h), the
+// err tree, and the undo file, which lies there when the record base is the
+// program's folder.
 bool collectorsOwnName(std::wstring_view name) {
     if (sameLetters(name, L"err")) return true;
+    if (sameLetters(name, std::wstring(undoFileName, undoFileName + std::char_traits<char>::length(undoFileName))))
+        return true;
     const bool lock = takeText(name, L".~lock.");
     const bool beforeRename = !lock && takeText(name, L".");
     if (!takeDigits(name, 6) || !takeText(name, L".xls")) return false;

@@ -10,7 +10,7 @@ namespace quelvar {
 // names, those become '-' too, and a device name gets a '-' after it. So
 // does a name of the collector's own beside the switches' folders, in any
 // letter case: the month's workbook (<YYYY><MM>.xls), the files that lie
-// beside it, and the tree of incomplete records (err).
+// beside it, the tree of incomplete records (err) and the undo file.
 std::wstring macFolderOf(const std::wstring& mac);
 std::string macFolderOf(const std::string& mac);
 

@@ -41,6 +41,19 @@ std::string plainEndText(const std::string& timeStart, const std::string& durati
                        end.second);
 }
 
+// The fields with their control characters escaped (see
+// escapeControlCharacters), or the fields themselves when they have none,
+// as nearly all have.
+const PlainFields& withControlsEscaped(const PlainFields& fields, PlainFields& escaped) {
+    std::string PlainFields::*const all[] = {
+        &PlainFields::rid,       &PlainFields::account,  &PlainFields::type,  &PlainFields::cpn,   &PlainFields::cdpn,
+        &PlainFields::timeStart, &PlainFields::duration, &PlainFields::route, &PlainFields::trunk, &PlainFields::mac};
+    if (std::none_of(std::begin(all), std::end(all), [&](auto field) { return hasControlCharacters(fields.*field); }))
+        return fields;
+    for (const auto field : all) escaped.*field = escapeControlCharacters(fields.*field);
+    return escaped;
+}
+
 }  // namespace
 
 // Appends a line to one of the record's files, making the missing folders
@@ -49,28 +62,33 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
                                      const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
-    Status written = platform::appendWithHeader(file, header, bytes);
+    Status written = platform::appendWithHeader(file, header, bytes, batch_);
     if (written.is(Status::Code::notFound)) {
         ensureFolder(pathIn(programFolder_, "rec"));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
-        written = platform::appendWithHeader(file, header, bytes);
+        written = platform::appendWithHeader(file, header, bytes, batch_);
     }
     return written;
 }
 
-StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& fields) {
-    if (fields.mac.empty()) return {};
+StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& received) {
+    if (received.mac.empty()) return {};
 
-    const std::string switchFolder = pathIn(pathIn(programFolder_, "rec"), macFolderOf(fields.mac));
-    const std::string& timeStart = fields.timeStart;
+    const std::string switchFolder = pathIn(pathIn(programFolder_, "rec"), macFolderOf(received.mac));
+    const std::string& timeStart = received.timeStart;
     const int year = pieceValue(timeStart, 0, 2);
     const int month = pieceValue(timeStart, 2, 2);
     const int day = pieceValue(timeStart, 4, 2);
-    const std::string endText = plainEndText(timeStart, fields.duration);
+    const std::string endText = plainEndText(timeStart, received.duration);
 
-    const std::string teletype = toGbk(classifier_.classifyTeletype(fromAnsi(fields.route), fromAnsi(fields.type),
-                                                                    fromAnsi(fields.cpn), fromAnsi(fields.cdpn)));
+    std::string teletype = toGbk(classifier_.classifyTeletype(fromAnsi(received.route), fromAnsi(received.type),
+                                                              fromAnsi(received.cpn), fromAnsi(received.cdpn)));
+    if (hasControlCharacters(teletype)) teletype = escapeControlCharacters(teletype);
+    // No value may end a line or make one up; the names of the files still
+    // come from the values as they came.
+    PlainFields escaped;
+    const PlainFields& fields = withControlsEscaped(received, escaped);
     std::string callId = fields.rid;
     if (callId.size() < 19) callId.insert(0, 19 - callId.size(), '0');
 
@@ -80,22 +98,22 @@ StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& fields)
     const std::string textHeader = formatBytes("#%s&%s\r\n", versionBytes, fields.mac) + toGbk(textColumnHeads());
     const std::string textLine = formatBytes("%-17s %-15s %-24s 1  %-24s %-16s   %-4s %-4s %-12s %-12s %-5s %-32s ",
                                              callId, fields.account, fields.cpn, fields.cdpn, teletype, fields.type,
-                                             fields.route, timeStart, endText, fields.duration, fields.trunk);
+                                             fields.route, fields.timeStart, endText, fields.duration, fields.trunk);
     stored.newText = appendLine(switchFolder, newFolder, newStem + ".txt", textHeader, textLine);
 
     const std::string csvHeader = formatBytes(
         "#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s \r\n", versionBytes, fields.mac,
         toGbk(L"编号"), toGbk(L"账号"), toGbk(L"主叫"), toGbk(L"被叫"), toGbk(L"话务类型"), toGbk(L"通话类型"),
         toGbk(L"路由规则"), toGbk(L"开始时间"), toGbk(L"结束时间"), toGbk(L"通话时长"), toGbk(L"中继号"));
-    const std::string csvLine =
-        formatBytes("%-17s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s ", callId, fields.account,
-                    fields.cpn, fields.cdpn, teletype, toGbk(callTypeLabel(fromAnsi(fields.type))),
-                    toGbk(routeLabel(fromAnsi(fields.route))), timeStart, endText, fields.duration, fields.trunk);
+    const std::string csvLine = formatBytes(
+        "%-17s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s ", callId, fields.account, fields.cpn,
+        fields.cdpn, teletype, toGbk(callTypeLabel(fromAnsi(fields.type))), toGbk(routeLabel(fromAnsi(fields.route))),
+        fields.timeStart, endText, fields.duration, fields.trunk);
     stored.csv = appendLine(switchFolder, newFolder, newStem + ".csv", csvHeader, csvLine);
 
     const std::string oldFolder = pathIn(switchFolder, "old");
     const std::string oldLine = formatBytes("%-19s %-24s %-24s %-16s   %-2s %-12s %-12s %-5s %-2s %-32s %-15s", callId,
-                                            fields.cpn, fields.cdpn, teletype, fields.type, timeStart, endText,
+                                            fields.cpn, fields.cdpn, teletype, fields.type, fields.timeStart, endText,
                                             fields.duration, fields.route, fields.trunk, fields.account);
     stored.oldText = appendLine(switchFolder, oldFolder,
                                 pathIn(oldFolder, formatBytes("CDR_20%02d_%02d_%02d.txt", year, month, day)),

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "filing/classification.h"
+#include "filing/filing_batch.h"
 #include "message/plain_fields.h"
 #include "platform/status.h"
 
@@ -21,9 +22,10 @@ struct StoredPlainRecord {
 // into three daily files of their switch under <programDir>/rec/<MAC>.
 class PlainRecordWriter {
 public:
-    // The program's folder in the 8-bit code page of file names.
-    PlainRecordWriter(std::string programFolder, Classifier& classifier)
-        : programFolder_(std::move(programFolder)), classifier_(classifier) {}
+    // The program's folder in the 8-bit code page of file names. Each append
+    // is noted in the batch of the datagram in hand when there is one.
+    PlainRecordWriter(std::string programFolder, Classifier& classifier, FilingBatch* batch = nullptr)
+        : programFolder_(std::move(programFolder)), classifier_(classifier), batch_(batch) {}
 
     // A record without MAC is skipped: nothing is written, nothing fails.
     StoredPlainRecord storePlainRecord(const PlainFields& fields);
@@ -34,6 +36,7 @@ private:
 
     std::string programFolder_;
     Classifier& classifier_;
+    FilingBatch* batch_;
 };
 
 }  // namespace quelvar

@@ -14,12 +14,23 @@ std::wstring_view textColumnHeads() {
 }
 
 std::wstring recordNotWritten(const Status& failure) {
-    return formatText(L"ERROR   record not written to %s: %s\r\n", fromAnsi(failure.subject()),
+    return formatText(L"ERROR   record not written to %s: %s\r\n", escapeControlCharacters(fromAnsi(failure.subject())),
                       fromAnsi(failure.reason()));
 }
 
 std::string recordNotWrittenBytes(const Status& failure) {
-    return formatBytes("ERROR   record not written to %s: %s", failure.subject(), failure.reason());
+    return formatBytes("ERROR   record not written to %s: %s", escapeControlCharacters(failure.subject()),
+                       failure.reason());
+}
+
+std::wstring linesNotTakenBack(const Status& failure) {
+    return formatText(L"ERROR   lines of a datagram not acknowledged left in %s: %s\r\n",
+                      escapeControlCharacters(fromAnsi(failure.subject())), fromAnsi(failure.reason()));
+}
+
+std::string linesNotTakenBackBytes(const Status& failure) {
+    return formatBytes("ERROR   lines of a datagram not acknowledged left in %s: %s",
+                       escapeControlCharacters(failure.subject()), failure.reason());
 }
 
 }  // namespace quelvar

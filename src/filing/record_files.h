@@ -16,4 +16,9 @@ std::wstring_view textColumnHeads();
 std::wstring recordNotWritten(const Status& failure);
 std::string recordNotWrittenBytes(const Status& failure);
 
+// The event-log line for a file whose lines of a datagram that was not
+// acknowledged could not be taken back.
+std::wstring linesNotTakenBack(const Status& failure);
+std::string linesNotTakenBackBytes(const Status& failure);
+
 }  // namespace quelvar

@@ -3,6 +3,7 @@
 
 #include "core/settings.h"
 #include "filing/classification.h"
+#include "filing/filing_batch.h"
 #include "message/record.h"
 #include "platform/status.h"
 
@@ -16,10 +17,12 @@ struct StoredRecord {
 };
 
 // The record writer of the encrypted mode: files the records of switches
-// into their daily files under the data root (or <programDir>/rec).
+// into their daily files under the data root (or <programDir>/rec), noting
+// each append in the batch of the datagram in hand when it has one.
 class RecordWriter {
 public:
-    RecordWriter(const Settings& settings, Classifier& classifier) : settings_(settings), classifier_(classifier) {}
+    RecordWriter(const Settings& settings, Classifier& classifier, FilingBatch* batch = nullptr)
+        : settings_(settings), classifier_(classifier), batch_(batch) {}
 
     // Files one record that carries a MAC: one with COUNT as a text and a
     // CSV line under <mac>/new, one without as a text line under <mac>/old,
@@ -30,6 +33,7 @@ public:
 private:
     const Settings& settings_;
     Classifier& classifier_;
+    FilingBatch* batch_;
 };
 
 }  // namespace quelvar

@@ -67,7 +67,7 @@ Status WorkbookExport::exportToWorkbook(const Record& record, const CalendarTime
     const std::wstring_view time = record[Field::time];
     if (!hasMonthAndDay(time))
         return exportError(WorkbookErrorCode::recordTimeUnusable, std::wstring(time),
-                           formatText(L"record time '%s' names no month and day", time));
+                           formatText(L"record time '%s' names no month and day", escapeControlCharacters(time)));
     const std::wstring_view sheet = pairAt(time, 3);
     const std::wstring timeOfDay = formatText(L"%s:%s:%s", pairAt(time, 6), pairAt(time, 9), pairAt(time, 12));
     const long long seconds = leadingInteger(record[Field::duration]);

@@ -4,6 +4,7 @@
 #include "core/numbers.h"
 #include "core/text.h"
 #include "core/time.h"
+#include "filing/record_files.h"
 #include "message/datagram.h"
 #include "message/merged_call.h"
 #include "net/gate.h"
@@ -22,6 +23,7 @@ constexpr int udpProtocol = 17;
 struct Receiver {
     const EventLog& log;
     Intake& intake;
+    FilingBatch& batch;
     Gate gate;
     SecureUdpEndpoint endpoint;
     RecentRecordTable recentRecords;
@@ -37,13 +39,20 @@ void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& send
     static_cast<void>(receiver.endpoint.sendText(std::wstring(L"RECORD:ID=").append(id), sender, carried));
 }
 
-// One datagram, from its text to its acknowledgement and its merged call.
+void takeBack(Receiver& receiver) {
+    std::vector<Status> failures;
+    receiver.batch.takeBack(failures);
+    for (const Status& failure : failures) receiver.log.writeEventLine(linesNotTakenBack(failure));
+}
+
+// One datagram, from its text to its merged call and its acknowledgement.
 void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carried, const platform::Peer& sender,
                     TimeValue now) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
-            receiver.log.writeEventLine(formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, text));
+            receiver.log.writeEventLine(
+                formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(text)));
         return;
     }
     if (hasMoreLinesThan(text, mostDatagramLines)) {
@@ -70,22 +79,33 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     for (const DatagramLine& line : datagram.lines) {
         std::wstring_view reply;
         unwritten = !receiver.intake.submitMessage(line.record, line.text, reply).ok() || unwritten;
-        receiver.log.writeEventLine(formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, line.text));
+        receiver.log.writeEventLine(
+            formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(line.text)));
         if (leadingInteger(reply) > leadingInteger(bestId)) bestId = reply;
+    }
+
+    // The answer says that every line of the call is on disk, the merged
+    // call's too.
+    mergeCall(datagram.lines, currentLocalTime(), receiver.call);
+    std::wstring_view ignored;
+    unwritten = !receiver.intake.submitMessage(receiver.call.record(), {}, ignored).ok() || unwritten;
+    std::string answerBytes = toGbk(bestId);
+    if (!unwritten) {
+        if (const Status finished = receiver.batch.finish(key, answerBytes); !finished.ok()) {
+            receiver.log.writeEventLine(recordNotWritten(finished));
+            unwritten = true;
+        }
     }
 
     if (unwritten) {
         // Not acknowledged: the switch sends it again, and that copy must
-        // not be taken for a repeat.
+        // neither find lines of this one nor be taken for a repeat.
+        takeBack(receiver);
         receiver.recentRecords.forgetRecord(key);
     } else {
         if (!bestId.empty()) answer(receiver, bestId, sender, carried);
-        receiver.recentRecords.rememberAcknowledgement(key, toGbk(bestId));
+        receiver.recentRecords.rememberAcknowledgement(key, std::move(answerBytes));
     }
-
-    mergeCall(datagram.lines, currentLocalTime(), receiver.call);
-    std::wstring_view ignored;
-    static_cast<void>(receiver.intake.submitMessage(receiver.call.record(), {}, ignored));
 }
 
 }  // namespace
@@ -98,8 +118,13 @@ std::string repeatKeyOf(std::wstring_view rid) {
     return bytes;
 }
 
-Status runEncryptedReceiver(const EventLog& log, Intake& intake, const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, intake, Gate(log, allow), {}, {}, {}, {}};
+Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& batch,
+                            const std::vector<AddressRange>& allow) {
+    Receiver receiver{log, intake, batch, Gate(log, allow), {}, {}, {}, {}};
+    // The call filed last before the start may not have been answered.
+    if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
+                                      !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
+        receiver.recentRecords.rememberAcknowledgement(key, std::move(firstAnswer));
     if (Status made = receiver.endpoint.create(udpProtocol); !made.ok())
         return cannotStart(log, L"Sock Create failed!\r\n", std::move(made));
     if (Status bound = receiver.endpoint.bindPort(recordPort); !bound.ok())

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/format.h"
+#include "core/text.h"
 #include "filing/record_files.h"
 #include "message/datagram.h"
 #include "message/plain_fields.h"
@@ -25,6 +26,7 @@ constexpr int burstBufferBytes = 16 << 20;
 struct Receiver {
     const EventLog& log;
     PlainRecordWriter& writer;
+    FilingBatch& batch;
     Gate gate;
     platform::SocketHandle socket;
     RecentRecordTable recentRecords;
@@ -49,7 +51,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
     if (!isPlainRecord(text)) {
         if (receiver.gate.mayTellUnknown(sender, now))
             receiver.log.writePlainEventLine(
-                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, text));
+                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
         return;
     }
     if (hasMoreLinesThan(text, mostDatagramLines)) {
@@ -68,25 +70,37 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
         acknowledge(receiver, firstAnswer, sender, carried);
         return;
     }
-    receiver.log.writePlainEventLine(formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, text));
+    receiver.log.writePlainEventLine(
+        formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
+    // The text before the first "&"; none at all without one.
+    const std::size_t ampersand = text.find('&');
+    const std::string_view answer =
+        ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     if (text.starts_with("RECORD")) {
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
             if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
-        if (!stored.written()) {
+        bool written = stored.written();
+        if (written) {
+            if (const Status finished = receiver.batch.finish(key, answer); !finished.ok()) {
+                receiver.log.writePlainEventLine(recordNotWrittenBytes(finished));
+                written = false;
+            }
+        }
+        if (!written) {
             // Not acknowledged: the switch sends it again, and that copy must
-            // not be taken for a repeat.
+            // neither find lines of this one nor be taken for a repeat.
+            std::vector<Status> failures;
+            receiver.batch.takeBack(failures);
+            for (const Status& failure : failures) receiver.log.writePlainEventLine(linesNotTakenBackBytes(failure));
             receiver.recentRecords.forgetRecord(key);
             return;
         }
     } else {
         // A head in another letter case passes as a record, but only "RECORD"
         // is filed: the text goes to the log as it came.
-        receiver.log.writePlainEventLine(text);
+        receiver.log.writePlainEventLine(escapeControlCharacters(text));
     }
-    // The text before the first "&"; none at all without one.
-    const std::size_t ampersand = text.find('&');
-    const std::string_view answer = ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     acknowledge(receiver, answer, sender, carried);
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
 }
@@ -112,8 +126,13 @@ std::string plainRepeatKey(std::string_view text) {
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
 
-Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, writer, Gate(log, allow), platform::invalidSocket, {}};
+Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBatch& batch,
+                        const std::vector<AddressRange>& allow) {
+    Receiver receiver{log, writer, batch, Gate(log, allow), platform::invalidSocket, {}};
+    // The record filed last before the start may not have been answered.
+    if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
+                                      !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
+        receiver.recentRecords.rememberAcknowledgement(key, std::move(firstAnswer));
     if (Status opened = platform::openUdpSocket(receiver.socket); !opened.ok()) {
         if (opened.is(Status::Code::unavailable)) return cannotStart(log, L"start ws failed!\r\n", std::move(opened));
         if (opened.is(Status::Code::unsupported)) return cannotStart(log, L"ws version error\r\n", std::move(opened));

@@ -63,11 +63,29 @@ bool changedLately(const FileVersion& version);
 // are refused as a file that cannot be opened.
 [[nodiscard]] Status appendToFile(const std::string& path, std::string_view bytes);
 
+// Told of each append before its bytes go out: the file and its size then.
+// A failure it gives is the append's, which is then not made.
+class AppendWatch {
+public:
+    [[nodiscard]] virtual Status beforeAppend(const std::string& path, std::uint64_t sizeBefore) = 0;
+
+protected:
+    ~AppendWatch() = default;
+};
+
 // The same, putting `header` first when the file is empty at that moment;
 // header and bytes go out in one write. A write cut short (a full disk) is
 // taken back, so that the file never holds half a line. A link in the place
-// of the file's folder is refused too.
-[[nodiscard]] Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes);
+// of the file's folder is refused too. The write passes a test's fault hook
+// (file_faults.h).
+[[nodiscard]] Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes,
+                                      AppendWatch* watch = nullptr);
+
+// Cuts a file back to `size` bytes when it is longer; `cut` says whether it
+// was. Never through a link in its place or its folder's, never anything but
+// a regular file; notFound when there is no such file. The cut passes a
+// test's fault hook.
+[[nodiscard]] Status truncateFile(const std::string& path, std::uint64_t size, bool& cut);
 
 // Creates a file that must not exist yet with the bytes in it. A file that
 // cannot be written whole is removed again.
@@ -133,6 +151,10 @@ public:
     // notFound when there is no such file yet (replace() creates it), busy
     // when another process holds it.
     [[nodiscard]] Status open(const std::string& path);
+    // The same for a file of the process's own: made empty when missing,
+    // never opened through a link in its place, refused when it is no
+    // regular file.
+    [[nodiscard]] Status openOwn(const std::string& path);
     // The whole file, read through the locked handle.
     [[nodiscard]] Status read(std::string& contents);
     // The new contents, given in pieces, in place of the old (or of nothing

@@ -9,6 +9,33 @@
 namespace quelvar {
 namespace {
 
+TEST(ControlCharacters, AreWrittenEscapedAndNothingElseIs) {
+    const struct {
+        std::string text, written;
+    } cases[] = {
+        {"RECORD:ID=1&CPN=8001&", "RECORD:ID=1&CPN=8001&"},
+        {"", ""},
+        // A backslash stays, so text without control characters is unchanged.
+        {"C:\\rec\\x41", "C:\\rec\\x41"},
+        {"a\r\nb", "a\\r\\nb"},
+        {"\t", "\\t"},
+        {std::string("\0\x01\x1b\x1f", 4), "\\x00\\x01\\x1B\\x1F"},
+        // The first printable character, DEL and bytes of wider GBK characters stay.
+        {"\x20\x7f\xD6\xD0", "\x20\x7f\xD6\xD0"},
+        {"\r\n2026-12-10   09:00:00   recvfrom", "\\r\\n2026-12-10   09:00:00   recvfrom"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(testing::PrintToString(each.text));
+        EXPECT_EQ(escapeControlCharacters(each.text), each.written);
+        EXPECT_EQ(hasControlCharacters(each.text), each.text != each.written);
+        // The wide text is escaped alike, character for byte.
+        const std::wstring wide(each.text.begin(), each.text.end());
+        const std::wstring written(each.written.begin(), each.written.end());
+        EXPECT_EQ(escapeControlCharacters(wide), written);
+    }
+    EXPECT_EQ(escapeControlCharacters(std::wstring_view(L"中\r文")), L"中\\r文");
+}
+
 TEST(Gbk, ConvertsBothWays) {
     const struct {
         std::wstring wide;

@@ -156,6 +156,49 @@ TEST_F(PlainReceiver, UnknownDatagramsAreLoggedWithTheSendersPortAndNotAnswered)
               "recvfrom 127.0.0.1:5060 [RECORD:RID=1&MAC=EE&]\r\n");
 }
 
+TEST_F(PlainReceiver, ControlCharactersNeverMakeUpALineInTheFilesOrTheLog) {
+    // A value that would end its line and forge a call behind it, and a MAC
+    // that would end the header.
+    const std::string forged = "8001\r\n0000000000000000099 8001\t\x1b";
+    const std::string record = "RECORD:RID=7-2&ACCOUNT=8001&CPN=" + forged +
+                               "&CDPN=075512345678&TYPE=OU&ROUTE=IP&MAC=00:1A:2B:3C:4D:5\r&TIME-S=231208093015&"
+                               "DURATION=75&TRUNKN=3&";
+    EXPECT_EQ(exchange(record), std::string("RECORD:RID=7-2\0", 15));
+    const std::string unknown = "hello\r\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10";
+    EXPECT_EQ(exchange(unknown, std::chrono::milliseconds(200)), std::nullopt);
+
+    // Windows refuses the CR in a name: there it is a '-'.
+    const std::string switchFolder = underWine() ? "00-1A-2B-3C-4D-5-" : "00-1A-2B-3C-4D-5\r";
+    const std::string shownMac = "00-1A-2B-3C-4D-5\\r";
+    const Plain one{callId("7-2"),
+                    "8001",
+                    "8001\\r\\n0000000000000000099 8001\\t\\x1B",
+                    "075512345678",
+                    "国内长途",
+                    "OU",
+                    "IP",
+                    "231208093015",
+                    "231208093130",
+                    "75",
+                    "3"};
+    EXPECT_EQ(file(switchFolder + "/new/CDR_2023_12_08.txt"), textHeader(shownMac) + newText(one));
+    EXPECT_EQ(file(switchFolder + "/new/CDR_2023_12_08.csv"), csvHeader(shownMac) + newCsv(one, "呼出", "IP中继"));
+    EXPECT_EQ(file(switchFolder + "/old/CDR_2023_12_08.txt"), oldHeader(shownMac) + oldText(one));
+    // Read as it is: what looks like a stamp inside a line is no stamp.
+    const std::string log = folder.todaysLog();
+    EXPECT_NE(log.find("   recvfrom " + from(sw) +
+                       " [RECORD:RID=7-2&ACCOUNT=8001&CPN=8001\\r\\n0000000000000000099 8001\\t\\x1B&CDPN="
+                       "075512345678&TYPE=OU&ROUTE=IP&MAC=00:1A:2B:3C:4D:5\\r&TIME-S=231208093015&DURATION=75&"
+                       "TRUNKN=3&]\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(
+        log.find("   unknown message " + from(sw) + " [hello\\r\\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10]\r\n"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n2026-12-10   09:00:00   Quelvar stop"), std::string::npos);
+}
+
 TEST_F(PlainReceiver, RepeatIsAnsweredAgainButFiledOnce) {
     EXPECT_EQ(exchange(example), std::string("RECORD:RID=7-2\0", 15));
     EXPECT_EQ(exchange(example), std::string("RECORD:RID=7-2\0", 15));

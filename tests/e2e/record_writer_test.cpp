@@ -42,9 +42,8 @@ protected:
     void expectFile(const std::string& relative, const std::string& expected) const {
         EXPECT_EQ(file(relative), expected) << relative;
     }
-    // Sends a datagram, waits until the collector has handled it whole (the
-    // merged record is filed after the answer) and gives its answer, or
-    // empty text when none came.
+    // Sends a datagram, waits until the collector has handled it whole and
+    // gives its answer, or empty text when none came.
     std::string exchange(const std::string& text, std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
         sw.send(text);
         const std::string answer = sw.receive(limit).value_or("");
@@ -80,6 +79,37 @@ TEST_F(RecordWriter, FilesLinesOldAndTheMergedRecordNewWithHeadersOncePerFile) {
     expectFile(macFolder + "/new/CDR_2024_03_15.txt", newHeader(macFolder) + newLine(one) + newLine(two));
     expectFile(macFolder + "/new/CDR_2024_03_15.csv",
                csvHeader(macFolder) + csvLine(one, "呼出", "IP中继") + csvLine(two, "呼入", "模拟中继"));
+}
+
+TEST_F(RecordWriter, ControlCharactersInAValueNeverMakeUpALineInTheFilesOrTheLog) {
+    start("AREACODE=0755\r\n");
+    // A line feed ends a line of the datagram; any other control character
+    // stays in its value, and is written escaped, padded like any value.
+    const std::string line =
+        "RECORD:ID=5&RID=10-1&ACCOUNT=8001&CPN=80\r01\t\x1b&CDPN=13912345678&TYPE=OU&ROUTE=IP&MAC=" + macText +
+        "&TIME-S=240315093000&DURATION=75&TRUNKN=3\r&";
+    EXPECT_EQ(exchange(line), "RECORD:ID=5");
+    const RecordColumns merged{"10-1", "8001",         "80\\r01\\t\\x1B", "1",  "13912345678", "市话", "OU",
+                               "IP",   "240315093000", "240315093115",    "75", "3\\r"};
+    RecordColumns leg = merged;
+    leg.count = "";
+    expectFile(macFolder + "/old/CDR_2024_03_15.txt", oldHeader(macFolder) + oldLine(leg));
+    expectFile(macFolder + "/new/CDR_2024_03_15.txt", newHeader(macFolder) + newLine(merged));
+    expectFile(macFolder + "/new/CDR_2024_03_15.csv", csvHeader(macFolder) + csvLine(merged, "呼出", "IP中继"));
+    const std::string log = folder.todaysLog();
+    EXPECT_NE(log.find("   recvfrom 127.0.0.1:" + std::to_string(sw.port()) +
+                       " [RECORD:ID=5&RID=10-1&ACCOUNT=8001&CPN=80\\r01\\t\\x1B&CDPN="),
+              std::string::npos)
+        << log;
+
+    // An unknown datagram that would end its line and forge the next.
+    sw.send("hello\r\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10\r\n");
+    settle();
+    EXPECT_NE(folder.todaysLog().find("   unknown message 127.0.0.1:" + std::to_string(sw.port()) +
+                                      " [hello\\r\\n2026-12-10   09:00:00   Quelvar stop 2.0.0.10\\r\\n]\r\n"),
+              std::string::npos)
+        << folder.todaysLog();
+    EXPECT_EQ(folder.todaysLog().find("\n2026-12-10   09:00:00   Quelvar stop"), std::string::npos);
 }
 
 TEST_F(RecordWriter, FilesBothLegsOfACallAndOneMergedRecord) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -102,6 +103,31 @@ TEST(Startup, SocketThatCannotBeMadeEndsWithTheReasonTheStopLineAndStatusOne) {
               startLines(folder, "encrypt:1 areacode: \r\n") + failure + "Quelvar stop 2.0.0.10\r\n");
     EXPECT_EQ(folder.standardError(), startedLine(folder, defaults) + "Sock Create failed!\nERROR   open UDP socket: "
                                                                        "Too many open files\n");
+}
+
+TEST(Startup, UndoFileThatIsALinkOrAFolderStopsTheStartWithTheReason) {
+    if (underWine()) GTEST_SKIP() << "links are made here the Linux way";
+    const struct {
+        const char* what;
+        std::function<void(const ProgramFolder&)> lay;
+        std::string reason;
+    } cases[] = {
+        {"a link",
+         [](const ProgramFolder& folder) { fs::create_symlink(folder / "elsewhere", folder / "quelvar.undo"); },
+         "A symbolic link, which is not followed"},
+        {"a folder", [](const ProgramFolder& folder) { fs::create_directory(folder / "quelvar.undo"); },
+         "Is a directory"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        ProgramFolder folder;
+        each.lay(folder);
+        EXPECT_EQ(folder.runToExit(), 1);
+        EXPECT_EQ(folder.todaysLogTexts(),
+                  startLines(folder, "encrypt:1 areacode: \r\n") + "ERROR   cannot keep the undo file " +
+                      collectorPath(folder / "quelvar.undo") + ": " + each.reason + "\r\nQuelvar stop 2.0.0.10\r\n");
+        EXPECT_FALSE(fs::exists(folder / "elsewhere")) << "a link is never followed";
+    }
 }
 
 TEST(Startup, DataRootGetsTodaysFileInEveryFolder) {

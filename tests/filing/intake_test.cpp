@@ -56,13 +56,14 @@ TEST_F(IntakeTest, RepliesWithTheIdOfRecordsThatHaveAMac) {
         EXPECT_TRUE(submit(each.message, reply).ok());
         EXPECT_EQ(reply, each.reply) << testing::PrintToString(std::wstring(each.message));
     }
-    // The two messages that are no records reach the log as they came, and
-    // so does the workbook's word on the two records without a MAC: they
-    // have no TIME.
+    // The two messages that are no records reach the log as they came, but
+    // for their control characters, which never end a line there; so does
+    // the workbook's word on the two records without a MAC: they have no
+    // TIME.
     EXPECT_EQ(loggedTexts(),
               "ERROR   XLS-00020: record time '' names no month and day\r\n"
               "ERROR   XLS-00020: record time '' names no month and day\r\n"
-              "record:ID=42&MAC=00-11&\r\nID=42&MAC=00-11&\r\n");
+              "record:ID=42&MAC=00-11&\\r\\nID=42&MAC=00-11&\\r\\n");
 }
 
 TEST_F(IntakeTest, ARecordThatCannotBeWrittenIsLoggedAndGetsNoReply) {

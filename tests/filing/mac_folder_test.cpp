@@ -71,6 +71,9 @@ TEST(MacFolder, NeverTakesTheNameOfAFileOfTheCollectorsOwn) {
         {".202612.xls.a.new", ".202612.xls.a.new"},
         {"errors", "errors"},
         {"er", "er"},
+        {"quelvar.undo", "quelvar.undo-"},
+        {"Quelvar.UNDO", "Quelvar.UNDO-"},
+        {"quelvar.undo2", "quelvar.undo2"},
         // Real MACs in every spelling keep their folders.
         {"00-1a-2b-3c-4d-5e", "00-1a-2b-3c-4d-5e"},
         {"001a.2b3c.4d5e", "001a.2b3c.4d5e"},

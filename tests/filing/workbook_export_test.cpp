@@ -161,7 +161,8 @@ TEST_F(WorkbookExportTest, TheYearIsTheLatestThatDoesNotPutTheRecordAheadOfTheCl
 }
 
 TEST_F(WorkbookExportTest, ATimeWithoutMonthAndDayIsLoggedAndNamesNoFile) {
-    for (const wchar_t* time : {L"", L"1101", L"13-01 10:00:00", L"11-00 10:00:00", L"1/-01 10:00:00", L"../../x"})
+    for (const wchar_t* time :
+         {L"", L"1101", L"13-01 10:00:00", L"11-00 10:00:00", L"1/-01 10:00:00", L"../../x", L"\r\nQuelvar stop"})
         save(record(time));
     EXPECT_EQ(logged(),
               "XLS-00020: record time '' names no month and day\n"
@@ -169,7 +170,8 @@ TEST_F(WorkbookExportTest, ATimeWithoutMonthAndDayIsLoggedAndNamesNoFile) {
               "XLS-00020: record time '13-01 10:00:00' names no month and day\n"
               "XLS-00020: record time '11-00 10:00:00' names no month and day\n"
               "XLS-00020: record time '1/-01 10:00:00' names no month and day\n"
-              "XLS-00020: record time '../../x' names no month and day\n");
+              "XLS-00020: record time '../../x' names no month and day\n"
+              "XLS-00020: record time '\\r\\nQuelvar stop' names no month and day\n");
     EXPECT_FALSE(fs::exists(folder.path() / "rec"));
     // The merged record of a call has no TIME, and its lines are the rows already: no word about it.
     Record merged;

@@ -64,7 +64,7 @@ std::string folderOf(const std::string& path) {
 // Opens a file to append to where it lies: not through a link in its place,
 // nor, with `folderToo`, in the place of its folder. The descriptor, or -1
 // with the reason in `refused`.
-int openForAppending(const std::string& path, bool folderToo, Status& refused) {
+int openForAppending(const std::string& path, bool folderToo, Status& refused, int flags = appendFlags) {
     int folder = AT_FDCWD;
     std::string name = path;
     if (folderToo && path.find('/') != std::string::npos) {
@@ -79,7 +79,7 @@ int openForAppending(const std::string& path, bool folderToo, Status& refused) {
         }
         name = path.substr(path.rfind('/') + 1);
     }
-    const int descriptor = openat(folder, name.c_str(), appendFlags, 0666);
+    const int descriptor = openat(folder, name.c_str(), flags, 0666);
     const int error = errno;
     if (folder != AT_FDCWD) close(folder);
     if (descriptor < 0) {
@@ -198,7 +198,7 @@ Status appendToFile(const std::string& path, std::string_view bytes) {
     return error == 0 ? Status() : systemError("write", path, error);
 }
 
-Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
     Status refused;
     const int descriptor = openForAppending(path, true, refused);
     if (descriptor < 0) return refused;
@@ -208,15 +208,21 @@ Status appendWithHeader(const std::string& path, std::string_view header, std::s
         close(descriptor);
         return systemError("open", path, error);
     }
-    int error = 0;
+    if (watch != nullptr) {
+        if (Status noted = watch->beforeAppend(path, static_cast<std::uint64_t>(info.st_size)); !noted.ok()) {
+            close(descriptor);
+            return noted;
+        }
+    }
+    std::string whole;
     if (info.st_size == 0 && !header.empty()) {
-        std::string whole;
         whole.reserve(header.size() + bytes.size());
         whole.append(header).append(bytes);
-        error = writeAll(descriptor, whole);
-    } else {
-        error = writeAll(descriptor, bytes);
+        bytes = whole;
     }
+    int error = EIO;
+    if (mayChange({FileStep::write, path, static_cast<std::uint64_t>(info.st_size), bytes}))
+        error = writeAll(descriptor, bytes);
     if (error != 0) {
         const int restored = ftruncate(descriptor, info.st_size);
         static_cast<void>(restored);
@@ -224,6 +230,26 @@ Status appendWithHeader(const std::string& path, std::string_view header, std::s
     error = closeAfter(descriptor, error);
     // A write that failed for want of a folder is no missing folder.
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+Status truncateFile(const std::string& path, std::uint64_t size, bool& cut) {
+    cut = false;
+    Status refused;
+    const int descriptor =
+        openForAppending(path, true, refused, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) return refused;
+    struct stat info {};
+    int error = fstat(descriptor, &info) == 0 ? 0 : errno;
+    if (error == 0 && static_cast<std::uint64_t>(info.st_size) > size) {
+        if (!mayChange({FileStep::resize, path, size}))
+            error = EIO;
+        else if (ftruncate(descriptor, static_cast<off_t>(size)) != 0)
+            error = errno;
+        else
+            cut = true;
+    }
+    error = closeAfter(descriptor, error);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "truncate", path, error);
 }
 
 Status createNewFile(const std::string& path, std::string_view bytes) {
@@ -423,6 +449,29 @@ Status LockedFile::open(const std::string& path) {
         close();
         return systemError(error == EACCES || error == EAGAIN ? Status::Code::busy : Status::Code::failed, "lock",
                            path, error);
+    }
+    return {};
+}
+
+Status LockedFile::openOwn(const std::string& path) {
+    close();
+    path_ = path;
+    descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
+    if (descriptor_ < 0) {
+        const int error = errno;
+        if (error == ELOOP && isSymbolicLink(path)) return Status::error(Status::Code::failed, "open", path, isLink);
+        return systemError("open", path, error);
+    }
+    struct stat info {};
+    if (fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close();
+        return Status::error(Status::Code::failed, "open", path, notRegular);
+    }
+    if (!lockForWriting(descriptor_)) {
+        const int error = errno;
+        close();
+        return systemError(error == EACCES || error == EAGAIN ? Status::Code::busy : Status::Code::failed, "lock", path,
+                           error);
     }
     return {};
 }

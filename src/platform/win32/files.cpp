@@ -85,7 +85,8 @@ Reparse reparseOf(HANDLE file) {
 // nor, with `folderToo`, in the place of its folder; never a file that is
 // no file on a disk. The handle, or INVALID_HANDLE_VALUE with the reason in
 // `refused`.
-HANDLE openForAppending(const std::string& path, DWORD access, bool folderToo, Status& refused) {
+HANDLE openForAppending(const std::string& path, DWORD access, bool folderToo, Status& refused,
+                        DWORD disposition = OPEN_ALWAYS) {
     const std::wstring wide = widePath(path);
     HANDLE folder = INVALID_HANDLE_VALUE;
     const std::size_t cut = wide.find_last_of(L"\\/");
@@ -104,7 +105,7 @@ HANDLE openForAppending(const std::string& path, DWORD access, bool folderToo, S
         }
     }
     const auto open = [&](DWORD flags) {
-        return CreateFileW(wide.c_str(), access | FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_ALWAYS,
+        return CreateFileW(wide.c_str(), access | FILE_READ_ATTRIBUTES, shareAll, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     };
     HANDLE file = open(FILE_FLAG_OPEN_REPARSE_POINT);
@@ -277,7 +278,7 @@ Status appendToFile(const std::string& path, std::string_view bytes) {
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
 }
 
-Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes) {
+Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
     // Write access too, to take a cut-off line back; one writer per file.
     Status refused;
     const HANDLE file = openForAppending(path, GENERIC_WRITE, true, refused);
@@ -289,15 +290,21 @@ Status appendWithHeader(const std::string& path, std::string_view header, std::s
         CloseHandle(file);
         return systemError(Status::Code::failed, "open", path, error);
     }
-    DWORD error = 0;
+    if (watch != nullptr) {
+        if (Status noted = watch->beforeAppend(path, static_cast<std::uint64_t>(size.QuadPart)); !noted.ok()) {
+            CloseHandle(file);
+            return noted;
+        }
+    }
+    std::string whole;
     if (size.QuadPart == 0 && !header.empty()) {
-        std::string whole;
         whole.reserve(header.size() + bytes.size());
         whole.append(header).append(bytes);
-        error = writeAll(file, whole);
-    } else {
-        error = writeAll(file, bytes);
+        bytes = whole;
     }
+    DWORD error = ERROR_WRITE_FAULT;
+    if (mayChange({FileStep::write, path, static_cast<std::uint64_t>(size.QuadPart), bytes}))
+        error = writeAll(file, bytes);
     if (error != 0 && SetFilePointerEx(file, size, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     error = closeAfter(file, error);
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
@@ -471,6 +478,27 @@ Status removeFileDurably(const std::string& path) {
     return error == 0 ? Status() : systemError(Status::Code::failed, "remove", path, error);
 }
 
+Status truncateFile(const std::string& path, std::uint64_t size, bool& cut) {
+    cut = false;
+    Status refused;
+    const HANDLE file = openForAppending(path, GENERIC_WRITE, true, refused, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return refused;
+    std::uint64_t now = 0;
+    DWORD error = sizeOf(file, now);
+    if (error == 0 && now > size) {
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+        if (!mayChange({FileStep::resize, path, size}))
+            error = ERROR_WRITE_FAULT;
+        else if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end))
+            error = GetLastError();
+        else
+            cut = true;
+    }
+    error = closeAfter(file, error);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "truncate", path, error);
+}
+
 Status fileStamp(const std::string& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data))
@@ -520,6 +548,30 @@ Status LockedFile::open(const std::string& path) {
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return systemError(Status::Code::failed, "open", path, ERROR_INVALID_HANDLE);
+    }
+    descriptor_ = descriptorOf(file);
+    if (descriptor_ < 0) return systemError(Status::Code::failed, "open", path, ERROR_TOO_MANY_OPEN_FILES);
+    return {};
+}
+
+Status LockedFile::openOwn(const std::string& path) {
+    close();
+    path_ = path;
+    const auto open = [&](DWORD flags) {
+        return CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    };
+    HANDLE file = open(FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    const Reparse reparse = reparseOf(file);
+    if (reparse == Reparse::other) {
+        CloseHandle(file);
+        file = open(0);
+        if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+    }
+    if (reparse == Reparse::link || GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return Status::error(Status::Code::failed, "open", path, reparse == Reparse::link ? isLink : notRegular);
     }
     descriptor_ = descriptorOf(file);
     if (descriptor_ < 0) return systemError(Status::Code::failed, "open", path, ERROR_TOO_MANY_OPEN_FILES);
