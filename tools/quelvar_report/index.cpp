@@ -1,0 +1,9 @@
+#include "quelvar_report/index.h"
+
+namespace quelvar::report {
+
+Status updateIndex(sqlite3*, const std::vector<std::string>&, IndexReport&) {
+    return Status::error(Status::Code::unsupported, "index", "", "not built yet");
+}
+
+}  // namespace quelvar::report

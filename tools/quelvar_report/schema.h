@@ -1,0 +1,71 @@
+#pragma once
+// The index of every filed call: an SQLite database that `index` builds from
+// the record files and the other commands read. The files stay the master
+// copy; the database can always be made again from them.
+
+namespace quelvar::report {
+
+// Bumped whenever a table changes; a database of another version is made anew.
+inline constexpr int schemaVersion = 1;
+
+inline constexpr const char* schemaSql = R"sql(
+PRAGMA user_version = 1;
+
+-- Every file read, so that the next run reads only what changed.
+CREATE TABLE IF NOT EXISTS files (
+    path       TEXT PRIMARY KEY,  -- absolute, as found under its root
+    kind       TEXT NOT NULL,     -- new-text, new-csv, old-text, plain-new-text, plain-csv, plain-old-text, workbook, log
+    switch     TEXT NOT NULL,     -- the MAC folder; '' for a workbook or a log
+    day        TEXT,              -- YYYY-MM-DD the file is named for (a workbook: its month's first day)
+    err        INTEGER NOT NULL,  -- 1 when it lies in the err tree
+    size       INTEGER NOT NULL,  -- bytes read so far
+    mtime      INTEGER NOT NULL,  -- its modification time, in nanoseconds, when read
+    hash       TEXT NOT NULL      -- a hash of the bytes read so far
+);
+
+-- One row per call, from the most complete of its copies.
+CREATE TABLE IF NOT EXISTS calls (
+    id         INTEGER PRIMARY KEY,
+    switch     TEXT NOT NULL,     -- the MAC folder; '' for a workbook row (no switch address)
+    call_key   TEXT NOT NULL,     -- the RID before its first '-', the call's key
+    call_id    TEXT NOT NULL,     -- the RID as filed, its padding zeros taken off
+    account    TEXT NOT NULL,
+    caller     TEXT NOT NULL,
+    callee     TEXT NOT NULL,
+    legs       INTEGER NOT NULL,  -- the legs of the call (COUNT, or the leg lines found)
+    start      TEXT,              -- the first leg's start, YYYY-MM-DDTHH:MM:SS local; NULL when not a time
+    end        TEXT,              -- the last leg's end, likewise
+    seconds    INTEGER NOT NULL,  -- the sum of the legs' durations
+    category   TEXT NOT NULL,     -- the teletype as filed: 内线, 市话, 国内长途, 国际长途, 特服电话, ...
+    type       TEXT NOT NULL,     -- the call type as filed (IN, OU, ...)
+    route      TEXT NOT NULL,     -- the route as filed (IP, ...)
+    trunk      TEXT NOT NULL,     -- the first leg's trunk
+    day        TEXT NOT NULL,     -- YYYY-MM-DD of the file it was filed in
+    file       TEXT NOT NULL,     -- the file and line (from 1) of the copy it was taken from
+    line       INTEGER NOT NULL,
+    flags      INTEGER NOT NULL DEFAULT 0,  -- see below
+    text       TEXT               -- the line as filed (UTF-8) when it could not be parsed
+);
+CREATE INDEX IF NOT EXISTS calls_by_start ON calls(start);
+CREATE INDEX IF NOT EXISTS calls_by_switch_day ON calls(switch, day);
+CREATE INDEX IF NOT EXISTS calls_by_file ON calls(file);
+
+-- The legs of each call, in order.
+CREATE TABLE IF NOT EXISTS legs (
+    call       INTEGER NOT NULL,  -- calls.id
+    leg        INTEGER NOT NULL,  -- from 1
+    start      TEXT,
+    end        TEXT,
+    seconds    INTEGER NOT NULL,
+    trunk      TEXT NOT NULL,
+    PRIMARY KEY (call, leg)
+);
+)sql";
+
+// calls.flags
+inline constexpr int fromErrTree = 1;   // filed under err: a required field was missing
+inline constexpr int unparsable = 2;    // the line could not be read: `text` holds it
+inline constexpr int repeatFiled = 4;   // the same call filed again (the repeat of another row)
+inline constexpr int disagreeing = 8;   // its copies in the several files do not agree
+
+}  // namespace quelvar::report
