@@ -16,6 +16,10 @@ struct IndexReport {
     long unparsableLines = 0;
 };
 
+// The roots read when none is given: the collector's program folder (its
+// workbooks), the data root its Quelvar.ini names, and its rec folder.
+std::vector<std::string> defaultRoots(const std::string& programFolder);
+
 // Brings the database up to date with the record files under the roots:
 // reads every file it has not seen, the new part of every file that grew,
 // and every file that changed otherwise anew.

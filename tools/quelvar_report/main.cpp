@@ -1,12 +1,65 @@
-// quelvar-report: answers from the filed calls. See README, "For the accounts office".
+// quelvar-report: answers from the filed calls, beside the collector.
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+#include "quelvar_report/index.h"
+#include "quelvar_report/schema.h"
+
+namespace {
+
+using quelvar::Status;
+
+constexpr const char* usage =
+    "usage: quelvar-report index [--root DIR]... [--db FILE]\n"
+    "       quelvar-report calls|summary|status [options] [--db FILE] [--format table|csv|json]\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "quelvar-report: %s\n", message.c_str());
+    return 2;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: quelvar-report index|calls|summary|status [options]\n", stderr);
+        std::fputs(usage, stderr);
         return 2;
     }
-    std::fprintf(stderr, "quelvar-report: unknown command: %s\n", argv[1]);
-    return 2;
+    const std::string command = argv[1];
+    const std::string programFolder = folderOf(quelvar::platform::executablePath());
+    std::string databasePath = programFolder + "/quelvar.db";
+    std::vector<std::string> roots;
+    for (int index = 2; index < argc; ++index) {
+        const std::string_view argument = argv[index];
+        const bool hasValue = index + 1 < argc;
+        if (argument == "--db" && hasValue) databasePath = argv[++index];
+        else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
+        else return fail("unknown argument: " + std::string(argument));
+    }
+    if (command != "index") return fail("unknown command: " + command);
+    if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
+
+    sqlite3* database = nullptr;
+    if (sqlite3_open(databasePath.c_str(), &database) != SQLITE_OK) {
+        const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
+        sqlite3_close(database);
+        return fail("cannot open " + databasePath + ": " + why);
+    }
+    quelvar::report::IndexReport report;
+    const Status updated = quelvar::report::updateIndex(database, roots, report);
+    sqlite3_close(database);
+    if (!updated.ok()) return fail(updated.text());
+    std::printf("%ld files, %ld read, %ld calls added, %ld lines that could not be read\n", report.filesSeen,
+                report.filesRead, report.callsAdded, report.unparsableLines);
+    return 0;
 }
