@@ -2,12 +2,14 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/files.h"
 #include "quelvar_report/index.h"
+#include "quelvar_report/query.h"
 #include "quelvar_report/schema.h"
 
 namespace {
@@ -37,6 +39,15 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
+    if (quelvar::report::isQueryCommand(command)) {
+        std::string out;
+        std::string error;
+        const int status = quelvar::report::runQuery(command, std::vector<std::string>(argv + 2, argv + argc),
+                                                     programFolder, std::time(nullptr), out, error);
+        if (status != 0) return fail(error);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : fail("cannot write the answer");
+    }
     std::string databasePath = programFolder + "/quelvar.db";
     std::vector<std::string> roots;
     for (int index = 2; index < argc; ++index) {
