@@ -67,7 +67,7 @@ void countLogLines(std::string_view text, LogCounts& counts) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         // "YYYY-MM-DD   hh:mm:ss   <text>"
         constexpr std::size_t stamp = 24;
-        if (line.size() <= stamp || line[4] != '-' || line[13] != ':' || line.substr(10, 3) != "   " ||
+        if (line.size() <= stamp || line[4] != '-' || line[15] != ':' || line[18] != ':' || line.substr(10, 3) != "   " ||
             line.substr(21, 3) != "   ")
             continue;
         countLine(line.substr(stamp), counts);

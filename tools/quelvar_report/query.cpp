@@ -93,7 +93,9 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];
         const auto value = [&]() -> const std::string* {
-            return i + 1 < arguments.size() ? &arguments[++i] : nullptr;
+            // An option in the place of the value means the value was left out.
+            if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return nullptr;
+            return &arguments[++i];
         };
         const std::string* given = nullptr;
         const auto take = [&](std::optional<std::string>& into) {
