@@ -18,7 +18,12 @@ using quelvar::Status;
 
 constexpr const char* usage =
     "usage: quelvar-report index [--root DIR]... [--db FILE]\n"
-    "       quelvar-report calls|summary|status [options] [--db FILE] [--format table|csv|json]\n";
+    "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
+    "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
+    "       quelvar-report summary --from DATE --to DATE [--by switch|ext|account|category|day|hour|destination]\n"
+    "                              [the filters of calls] [--db FILE] [--format table|csv|json]\n"
+    "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
+    "DATE is YYYY-MM-DD; both ends count.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "quelvar-report: %s\n", message.c_str());

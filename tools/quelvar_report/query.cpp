@@ -230,6 +230,12 @@ Filter callFilter(const Options& options) {
     return filter;
 }
 
+// Rows of the workbook have no switch: a terminal says so; CSV and JSON keep
+// the empty name.
+std::string switchShown(const std::string& name, Format format) {
+    return name.empty() && format == Format::table ? std::string("(workbook)") : name;
+}
+
 std::string render(const std::vector<Table>& tables, Format format) {
     return format == Format::csv ? renderCsv(tables) : renderTables(tables);
 }
@@ -268,6 +274,7 @@ Status calls(sqlite3* database, const Options& options, std::string& out) {
                     ",\"seconds\":" + std::to_string(query.number(8)) + ",\"legs\":" + std::to_string(query.number(9)) + "}";
             first = false;
         } else {
+            row[0] = switchShown(row[0], options.format);
             table.rows.push_back(std::move(row));
         }
     }
@@ -353,7 +360,7 @@ Status summary(sqlite3* database, const Options& options, std::string& out) {
                 {}};
     groups.push_back(total);
     for (const Group& group : groups)
-        table.rows.push_back({group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
+        table.rows.push_back({options.by == "switch" ? switchShown(group.name, options.format) : group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
                               std::to_string(group.seconds), average(group), std::to_string(group.longest)});
     Table topTable{"Top destinations",
                    {{"number", Kind::phone}, {"calls", Kind::number}, {"seconds", Kind::number}},
@@ -579,9 +586,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         return {};
     }
 
-    const auto switchName = [&](const std::string& name) {
-        return name.empty() && options.format == Format::table ? std::string("(workbook)") : name;
-    };
+    const auto switchName = [&](const std::string& name) { return switchShown(name, options.format); };
     Table days{"Records by switch and day, " + first + " to " + last,
                {{"switch"},
                 {"date"},
