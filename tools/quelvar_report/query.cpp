@@ -250,7 +250,7 @@ Status calls(sqlite3* database, const Options& options, std::string& out) {
     query.bind(filter.values);
     Table table{"",
                 {{"switch"},
-                 {"id"},
+                 {"id", Kind::phone},
                  {"account", Kind::phone},
                  {"caller", Kind::phone},
                  {"callee", Kind::phone},
