@@ -510,9 +510,12 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
             if (daysWithRecords >= daysForUsualHours)
                 for (int hour = 0; hour < 24; ++hour)
                     if (seen[hour] * 2 >= daysWithRecords) entry.usualHours.push_back(hour);
+            // Before its first record a switch was not there to miss an hour.
+            const std::string firstDay = byDay.empty() ? std::string() : byDay.begin()->first;
             for (long day = today - options.days + 1; day <= today; ++day) {
                 const std::string date = dateText(day);
                 DayCounts& counts = entry.days[date];
+                if (date < firstDay) continue;
                 const auto found = byDay.find(date);
                 for (const int hour : entry.usualHours) {
                     const bool over = day < today || hour < local.tm_hour;

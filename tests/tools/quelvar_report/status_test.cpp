@@ -12,6 +12,7 @@ using quelvar::test::Json;
 const std::string busy = "00-1A-2B-3C-4D-5E";     // files at 09, 14 and 16 every day
 const std::string young = "00-1A-2B-3C-4D-5F";    // two days old: no usual hours yet
 const std::string silent = "00-1A-2B-3C-4D-60";   // stopped at the end of November
+const std::string newcomer = "00-1A-2B-3C-4D-61"; // first filed on 6 December
 
 std::string day(int month, int dayOfMonth) {
     char text[16];
@@ -54,6 +55,7 @@ protected:
         call(young, day(12, 9) + "T10:00:00");
 
         for (int n = 25; n <= 27; ++n) call(silent, day(11, n) + "T10:00:00");
+        for (int n = 6; n <= 8; ++n) call(newcomer, day(12, n) + "T11:00:00");
         insert(rows);
 
         std::filesystem::create_directories(folder.path() / "log");
@@ -97,7 +99,7 @@ TEST_F(Status, CountsEveryKindOfRowPerSwitchAndDay) {
     const Json answer = json("status", {"--days", "3"});
     EXPECT_EQ(answer["from"].string, "2026-12-08");
     EXPECT_EQ(answer["to"].string, "2026-12-10");
-    ASSERT_EQ(answer["switches"].size(), 3u);
+    ASSERT_EQ(answer["switches"].size(), 4u);
     const Json& entry = switchNamed(answer, busy);
     ASSERT_EQ(entry["days"].size(), 3u);
     struct Expected {
@@ -140,6 +142,21 @@ TEST_F(Status, ASwitchWithoutHistoryHasNoGapsAndASilentOneOnlyGaps) {
         EXPECT_EQ(counts["records"].integer(), 0);
         EXPECT_EQ(numbers(counts["gaps"]), std::vector<long long>{10}) << counts["date"].string;
     }
+}
+
+TEST_F(Status, NoGapsBeforeASwitchsFirstRecord) {
+    const Json answer = json("status", {"--days", "7"});
+    const Json& entry = switchNamed(answer, newcomer);
+    EXPECT_EQ(numbers(entry["usual_hours"]), std::vector<long long>{11});
+    std::vector<std::pair<std::string, std::size_t>> gaps;
+    for (const Json& counts : entry["days"].items) gaps.emplace_back(counts["date"].string, counts["gaps"].size());
+    EXPECT_EQ(gaps, (std::vector<std::pair<std::string, std::size_t>>{{"2026-12-04", 0},
+                                                                       {"2026-12-05", 0},
+                                                                       {"2026-12-06", 0},
+                                                                       {"2026-12-07", 0},
+                                                                       {"2026-12-08", 0},
+                                                                       {"2026-12-09", 1},
+                                                                       {"2026-12-10", 1}}));
 }
 
 TEST_F(Status, TheEventLogCountsEveryLineAndTheSuppressedOnes) {
