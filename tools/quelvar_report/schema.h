@@ -20,7 +20,8 @@ CREATE TABLE IF NOT EXISTS files (
     err        INTEGER NOT NULL,  -- 1 when it lies in the err tree
     size       INTEGER NOT NULL,  -- bytes read so far
     mtime      INTEGER NOT NULL,  -- its modification time, in nanoseconds, when read
-    hash       TEXT NOT NULL      -- a hash of the bytes read so far
+    hash       TEXT NOT NULL,     -- a hash of the bytes read so far
+    lines      INTEGER NOT NULL DEFAULT 0  -- the lines read so far
 );
 
 -- One row per call, from the most complete of its copies.
@@ -44,7 +45,16 @@ CREATE TABLE IF NOT EXISTS calls (
     file       TEXT NOT NULL,     -- the file and line (from 1) of the copy it was taken from
     line       INTEGER NOT NULL,
     flags      INTEGER NOT NULL DEFAULT 0,  -- see below
-    text       TEXT               -- the line as filed (UTF-8) when it could not be parsed
+    text       TEXT,              -- the line as filed (UTF-8) when it could not be parsed
+    -- What joining a copy found later needs (written and read by `index` only):
+    occurrence INTEGER NOT NULL DEFAULT 0,  -- 0, or the n-th call under the same key on that day and switch
+    copies     INTEGER NOT NULL DEFAULT 0,  -- the merged copies found: 1 the text, 2 the CSV
+    conflicts  INTEGER NOT NULL DEFAULT 0,  -- copies that did not agree when they were joined
+    filed_count   INTEGER,        -- the merged record's COUNT, its first leg's times, duration and trunk
+    filed_start   TEXT,
+    filed_end     TEXT,
+    filed_seconds INTEGER,
+    filed_trunk   TEXT
 );
 CREATE INDEX IF NOT EXISTS calls_by_start ON calls(start);
 CREATE INDEX IF NOT EXISTS calls_by_switch_day ON calls(switch, day);
@@ -58,6 +68,7 @@ CREATE TABLE IF NOT EXISTS legs (
     end        TEXT,
     seconds    INTEGER NOT NULL,
     trunk      TEXT NOT NULL,
+    rid        TEXT NOT NULL DEFAULT '',  -- the leg's RID as filed, its padding zeros taken off
     PRIMARY KEY (call, leg)
 );
 )sql";
