@@ -160,8 +160,6 @@ LineRead readCsv(std::string_view bytes, FiledLine& line) {
     line.end = utf8FromGbk(values[8]);
     line.duration = utf8FromGbk(values[9]);
     line.trunk = utf8FromGbk(values[10]);
-    // Only the plain mode's writer ends its line with a blank.
-    line.plainLayout = bytes.ends_with(' ');
     return complete(line) ? LineRead::record : LineRead::unparsable;
 }
 

@@ -18,7 +18,7 @@ enum class LineKind {
 // One record line, its values in UTF-8 as filed (a missing required field
 // shows as "?"). Type and route of a CSV line are its labels.
 struct FiledLine {
-    bool plainLayout = false;  // laid out by the plain mode's writer
+    bool plainLayout = false;  // a leg line laid out by the plain mode's writer
     std::string rid;           // the RID as filed, its padding zeros taken off
     std::string account, caller, callee, count, category, type, route;
     std::string start, end, duration, trunk;  // TIME-S and TIME-E as YYMMDDhhmmss, DURATION in seconds
