@@ -1,7 +1,8 @@
 // What `quelvar-report index` costs over the files of many calls, filed by
 // the real collector: the first index, the index after one more day, and a
 // count over the index.
-// Run as: build/bench/report_bench [calls]   (default 1000000)
+// Run as: build/bench/report_bench [calls] [--keep FOLDER]   (default 1000000)
+// --keep leaves a copy of the collector's folder there, to index again by hand.
 // The calls spread over 30 days and 8 switches; every fourth has two legs.
 // One more day's share of calls follows the first index.
 #include <poll.h>
@@ -105,7 +106,13 @@ long peakChildKilobytes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long total = argc > 1 ? std::atol(argv[1]) : 1000000;
+    long total = 1000000;
+    std::string keep;
+    for (int index = 1; index < argc; ++index) {
+        const std::string argument = argv[index];
+        if (argument == "--keep" && index + 1 < argc) keep = argv[++index];
+        else total = std::atol(argv[index]);
+    }
     if (!enterOwnNetwork()) std::fprintf(stderr, "note: sharing the machine's network\n");
     CollectorRun collector("");
     const int handle = connectedSocket(1809);
@@ -149,5 +156,7 @@ int main(int argc, char** argv) {
                 indexed, seconds);
     std::filesystem::remove(database);
     close(handle);
+    if (!keep.empty())
+        std::filesystem::copy(collector.folder(), keep, std::filesystem::copy_options::recursive);
     return lost == 0 && calls == total + more && indexed == seconds ? 0 : 1;
 }

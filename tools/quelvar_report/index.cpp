@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -171,8 +175,9 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     bool ready() const { return statement_ != nullptr; }
+    // The text must outlive the next step: every caller binds and runs at once.
     Statement& bind(int index, std::string_view text) {
-        sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
         return *this;
     }
     Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
@@ -249,6 +254,7 @@ struct Leg {
 struct Call {
     long long id = 0;  // 0 until it is written
     std::string key, callId, account, caller, callee, category, type, route, file;
+    std::string day;  // a workbook row's; the others have their file's
     long long line = 0;
     int flags = 0;
     std::string text;
@@ -259,6 +265,7 @@ struct Call {
     std::optional<long long> filedCount, filedSeconds;
     std::optional<std::string> filedStart, filedEnd, filedTrunk;
     std::vector<Leg> legs;
+    Call* next = nullptr;  // the next call under the same key that day
     // Worked out before writing.
     std::optional<std::string> start, end;
     long long seconds = 0, legCount = 0;
@@ -281,6 +288,16 @@ bool differ(const std::string& one, const std::string& other) {
     return !one.empty() && !other.empty() && one != other;
 }
 
+long long legNumber(std::string_view rid) {
+    const std::string_view part = legOf(rid);
+    return part.empty() ? 1 : (allDigits(part.substr(0, 1)) ? secondsOf(part) : 0);
+}
+
+struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+};
+
 // The calls of one switch and day, each under its key.
 class CallBook {
 public:
@@ -289,10 +306,14 @@ public:
     Call& add(std::unique_ptr<Call> call) {
         Call& added = *call;
         if (!(added.flags & unparsable)) {
-            auto& under = byKey_[added.key];
-            if (under.size() <= static_cast<std::size_t>(added.occurrence))
-                under.resize(static_cast<std::size_t>(added.occurrence) + 1, nullptr);
-            under[static_cast<std::size_t>(added.occurrence)] = &added;
+            const auto [first, fresh] = byKey_.try_emplace(added.key, &added);
+            if (!fresh) {
+                // In the order of their occurrence.
+                Call** place = &first->second;
+                while (*place && (*place)->occurrence < added.occurrence) place = &(*place)->next;
+                added.next = *place;
+                *place = &added;
+            }
         }
         calls_.push_back(std::move(call));
         return added;
@@ -301,19 +322,19 @@ public:
     // A copy joins the first call under its key that lacks such a copy:
     // a key filed again on the same day makes the next call.
     template <typename Lacks>
-    Call& callFor(const std::string& key, Lacks lacks) {
-        auto& under = byKey_[key];
-        for (Call* call : under)
-            if (call && lacks(*call)) return *call;
+    Call& callFor(std::string_view key, Lacks lacks) {
+        long long occurrences = 0;
+        if (const auto found = byKey_.find(key); found != byKey_.end())
+            for (Call* call = found->second; call; call = call->next, ++occurrences)
+                if (lacks(*call)) return *call;
         auto call = std::make_unique<Call>();
         call->key = key;
-        call->occurrence = static_cast<long long>(under.size());
+        call->occurrence = occurrences;
         return add(std::move(call));
     }
 
     void addMerged(const FiledLine& line, int copy, const std::string& file, long long lineNumber, bool err) {
-        const std::string key(callKeyOf(line.rid));
-        Call& call = callFor(key, [copy](const Call& c) { return !(c.copies & copy); });
+        Call& call = callFor(callKeyOf(line.rid), [copy](const Call& c) { return !(c.copies & copy); });
         const std::optional<std::string> start = isoTime(line.start), end = isoTime(line.end);
         const long long seconds = secondsOf(line.duration);
         if (call.copies) {
@@ -352,14 +373,12 @@ public:
     }
 
     void addLeg(const FiledLine& line, const std::string& file, long long lineNumber, bool err) {
-        const std::string key(callKeyOf(line.rid));
-        Call& call = callFor(key, [&](const Call& c) {
+        Call& call = callFor(callKeyOf(line.rid), [&](const Call& c) {
             return std::none_of(c.legs.begin(), c.legs.end(), [&](const Leg& leg) { return leg.rid == line.rid; });
         });
         Leg leg;
         leg.rid = line.rid;
-        const std::string_view part = legOf(line.rid);
-        leg.number = part.empty() ? 1 : (allDigits(part.substr(0, 1)) ? secondsOf(part) : 0);
+        leg.number = legNumber(line.rid);
         leg.start = isoTime(line.start);
         leg.end = isoTime(line.end);
         leg.seconds = secondsOf(line.duration);
@@ -423,17 +442,14 @@ public:
             }
             if (call.conflicts) call.flags |= disagreeing;
         }
-        for (auto& [key, under] : byKey_) {
-            const Call* first = under.empty() ? nullptr : under.front();
-            for (std::size_t index = 1; index < under.size(); ++index)
-                if (first && under[index] && under[index]->start && under[index]->start == first->start)
-                    under[index]->flags |= repeatFiled;
-        }
+        for (auto& [key, first] : byKey_)
+            for (Call* again = first->next; again; again = again->next)
+                if (again->start && again->start == first->start) again->flags |= repeatFiled;
     }
 
 private:
     std::vector<std::unique_ptr<Call>> calls_;
-    std::unordered_map<std::string, std::vector<Call*>> byKey_;
+    std::unordered_map<std::string, Call*, KeyHash, std::equal_to<>> byKey_;
 };
 
 // ---- one run ----
@@ -458,7 +474,157 @@ struct Group {
     std::vector<PlannedFile> files;
     bool rebuild = false;
     bool known = false;  // rows of it may be in the database
+
+    bool needsWork() const {
+        return rebuild || std::any_of(files.begin(), files.end(),
+                                      [](const PlannedFile& file) { return file.state != FileState::unchanged; });
+    }
+    // Joining new lines to the calls already indexed needs those calls first.
+    bool joinsIndexed() const { return known && !rebuild && workbook.empty(); }
 };
+
+// What reading one group gave: its calls and where each file was read to.
+struct GroupWork {
+    Group* group = nullptr;
+    CallBook book;
+    struct FileRead {
+        const FoundFile* found;
+        long long size, lines;
+        std::string hash;
+    };
+    std::vector<FileRead> files;
+    long filesRead = 0, unparsableLines = 0;
+};
+
+void readRecordFile(GroupWork& work, const PlannedFile& planned, const std::string& bytes) {
+    const FoundFile& file = planned.found;
+    const LineKind kind = file.kind == Kind::mergedText  ? LineKind::mergedText
+                          : file.kind == Kind::mergedCsv ? LineKind::mergedCsv
+                                                         : LineKind::legText;
+    long long lineNumber = planned.fromLine;
+    std::size_t at = static_cast<std::size_t>(planned.from);
+    FiledLine line;
+    // Only whole lines: one the collector is still writing is read next time.
+    for (std::size_t end; (end = bytes.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string_view text(bytes.data() + at, end - at);
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        ++lineNumber;
+        switch (readRecordLine(kind, text, lineNumber, line)) {
+            case LineRead::record:
+                if (kind == LineKind::legText) work.book.addLeg(line, file.path, lineNumber, file.err);
+                else
+                    work.book.addMerged(line, kind == LineKind::mergedText ? textCopy : csvCopy, file.path, lineNumber,
+                                        file.err);
+                break;
+            case LineRead::unparsable:
+                work.book.addUnparsable(text, file.path, lineNumber, file.err);
+                ++work.unparsableLines;
+                break;
+            case LineRead::header:
+            case LineRead::blank: break;
+        }
+    }
+    work.files.push_back({&file, static_cast<long long>(at), lineNumber, hashOf(std::string_view(bytes).substr(0, at))});
+}
+
+std::string utf8Of(std::u16string_view text) {
+    return utf8FromWide(fromUtf16(text));
+}
+
+void readWorkbook(GroupWork& work, const PlannedFile& planned, const std::string& bytes) {
+    const FoundFile& file = planned.found;
+    work.files.push_back({&file, static_cast<long long>(bytes.size()), 0, hashOf(bytes)});
+    xls::Workbook workbook;
+    std::string why;
+    if (xls::readWorkbookFile(bytes, workbook, why) != xls::FileReadResult::ok) {
+        // Kept in sight: the rows it holds are not counted until it is read.
+        work.book.addUnparsable("workbook not read: " + why, file.path, 0, false);
+        ++work.unparsableLines;
+        return;
+    }
+    static const std::u16string titles[] = {u"帐号", u"类型", u"主叫", u"被叫", u"时间", u"时长", u"线路"};
+    long long occurrence = 0;
+    for (const xls::Sheet& sheet : workbook.sheets) {
+        std::map<std::uint32_t, std::map<std::uint16_t, std::string>> rows;
+        int columnOf[7] = {-1, -1, -1, -1, -1, -1, -1};
+        for (const xls::Cell& cell : sheet.cells) {
+            std::string value;
+            if (cell.kind == xls::CellKind::text && cell.text < workbook.strings.size()) {
+                if (cell.row == 0)
+                    for (int title = 0; title < 7; ++title)
+                        if (workbook.strings[cell.text] == titles[title]) columnOf[title] = cell.column;
+                value = utf8Of(workbook.strings[cell.text]);
+            } else if (cell.kind == xls::CellKind::number) {
+                char number[32];
+                std::snprintf(number, sizeof number, "%.15g", cell.value);
+                value = number;
+            }
+            if (cell.row > 0) rows[cell.row][cell.column] = value;
+        }
+        const std::string sheetName = utf8Of(sheet.name);
+        const std::string day = file.day.substr(0, 8) + sheetName;
+        for (const auto& [row, values] : rows) {
+            const auto valueOf = [&](int title) {
+                const auto found =
+                    columnOf[title] < 0 ? values.end() : values.find(static_cast<std::uint16_t>(columnOf[title]));
+                return found == values.end() ? std::string() : found->second;
+            };
+            const std::string time = valueOf(4), duration = valueOf(5);
+            int hours = 0, minutes = 0, seconds = 0;
+            char rest = 0;
+            const bool timed = std::sscanf(duration.c_str(), "%d:%d:%d%c", &hours, &minutes, &seconds, &rest) == 3;
+            if (!timed || sheetName.size() != 2 || !allDigits(sheetName)) {
+                std::string text = sheetName;
+                for (const auto& [column, value] : values) text += "\t" + value;
+                work.book.addUnparsable(text, file.path, row + 1, false);
+                ++work.unparsableLines;
+                continue;
+            }
+            auto call = std::make_unique<Call>();
+            call->occurrence = occurrence++;
+            call->account = valueOf(0);
+            call->type = valueOf(1);
+            call->caller = valueOf(2);
+            call->callee = valueOf(3);
+            call->route = valueOf(6);
+            call->file = file.path;
+            call->line = row + 1;
+            call->seconds = static_cast<long long>(hours) * 3600 + minutes * 60 + seconds;
+            call->filedSeconds = call->seconds;
+            call->legCount = 1;
+            int h = 0, m = 0, s = 0;
+            if (time.size() == 8 && std::sscanf(time.c_str(), "%2d:%2d:%2d", &h, &m, &s) == 3)
+                call->start = day + "T" + time;
+            call->filedStart = call->start;
+            call->day = day;
+            work.book.calls().push_back(std::move(call));
+        }
+    }
+}
+
+// Reads the new parts of a group's files (all of them when it is read
+// anew) and joins them to the calls `work` holds already.
+void readGroup(GroupWork& work) {
+    Group& group = *work.group;
+    // The merged copies first, then the legs, the err tree after the rest.
+    std::sort(group.files.begin(), group.files.end(), [](const PlannedFile& a, const PlannedFile& b) {
+        return std::tie(a.found.err, a.found.kind, a.found.path) < std::tie(b.found.err, b.found.kind, b.found.path);
+    });
+    std::string bytes;
+    for (PlannedFile& file : group.files) {
+        if (group.rebuild) {
+            file.from = 0;
+            file.fromLine = 0;
+        } else if (file.state == FileState::unchanged) {
+            continue;
+        }
+        if (!readWhole(file.found.path, bytes).ok()) continue;
+        ++work.filesRead;
+        if (file.found.kind == Kind::workbook) readWorkbook(work, file, bytes);
+        else readRecordFile(work, file, bytes);
+    }
+    if (group.workbook.empty()) work.book.settle();
+}
 
 constexpr const char* insertCallSql =
     "INSERT OR REPLACE INTO calls(id, switch, call_key, call_id, account, caller, callee, legs, start, end, seconds,"
@@ -467,13 +633,75 @@ constexpr const char* insertCallSql =
     " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22,"
     " ?23, ?24, ?25, ?26, ?27, ?28)";
 
+// Groups read one after another on a thread of their own, handed over in order.
+class Reader {
+public:
+    explicit Reader(std::vector<Group*> groups) : groups_(std::move(groups)), thread_([this] { run(); }) {}
+    ~Reader() {
+        {
+            const std::lock_guard lock(guard_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // A written group is freed on the reading thread, which has the time.
+    void recycle(std::unique_ptr<GroupWork> work) {
+        const std::lock_guard lock(guard_);
+        written_.push_back(std::move(work));
+    }
+
+    std::unique_ptr<GroupWork> next() {
+        std::unique_lock lock(guard_);
+        changed_.wait(lock, [this] { return !ready_.empty(); });
+        std::unique_ptr<GroupWork> work = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return work;
+    }
+
+private:
+    void run() {
+        for (Group* group : groups_) {
+            {
+                std::vector<std::unique_ptr<GroupWork>> written;
+                {
+                    const std::lock_guard lock(guard_);
+                    written.swap(written_);
+                }
+            }
+            auto work = std::make_unique<GroupWork>();
+            work->group = group;
+            readGroup(*work);
+            std::unique_lock lock(guard_);
+            // A few groups ahead at most: memory stays that of a few days.
+            changed_.wait(lock, [this] { return ready_.size() < 4 || stopping_; });
+            if (stopping_) return;
+            ready_.push_back(std::move(work));
+            changed_.notify_all();
+        }
+    }
+
+    std::vector<Group*> groups_;
+    std::mutex guard_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<GroupWork>> ready_;
+    std::vector<std::unique_ptr<GroupWork>> written_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 class Indexer {
 public:
     Indexer(sqlite3* database, IndexReport& report)
         : database_(database),
           report_(report),
           insertCall_(database, insertCallSql),
-          insertLeg_(database, "INSERT INTO legs(call, leg, start, end, seconds, trunk, rid) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+          insertLeg_(database,
+                     "INSERT INTO legs(call, leg, start, end, seconds, trunk, rid) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
           deleteLegs_(database, "DELETE FROM legs WHERE call = ?1"),
           saveFile_(database,
                     "INSERT OR REPLACE INTO files(path, kind, switch, day, err, size, mtime, hash, lines)"
@@ -491,12 +719,9 @@ public:
 private:
     void loadKnownFiles();
     void plan(const std::vector<FoundFile>& found, const std::vector<std::string>& roots);
-    void runGroup(Group& group);
-    void readRecordFile(CallBook& book, const PlannedFile& file, const std::string& bytes);
-    void readWorkbook(CallBook& book, const PlannedFile& file, const std::string& bytes);
     void loadGroup(CallBook& book, const Group& group);
+    void writeGroup(GroupWork& work);
     void writeCall(Call& call, const Group& group, bool replaceLegs);
-    void saveFile(const FoundFile& found, long long size, const std::string& hash, long long lines);
 
     sqlite3* database_;
     IndexReport& report_;
@@ -547,8 +772,9 @@ void Indexer::plan(const std::vector<FoundFile>& found, const std::vector<std::s
             } else if (file.size >= known.size && file.kind != Kind::workbook) {
                 // Grown only when the part read before is still as it was.
                 std::string bytes;
-                const bool same = readWhole(file.path, bytes).ok() && bytes.size() >= static_cast<std::size_t>(known.size) &&
-                                  hashOf(std::string_view(bytes).substr(0, static_cast<std::size_t>(known.size))) == known.hash;
+                const bool same =
+                    readWhole(file.path, bytes).ok() && bytes.size() >= static_cast<std::size_t>(known.size) &&
+                    hashOf(std::string_view(bytes).substr(0, static_cast<std::size_t>(known.size))) == known.hash;
                 planned.state = same ? FileState::grown : FileState::changed;
                 planned.from = same ? known.size : 0;
                 planned.fromLine = same ? known.lines : 0;
@@ -624,8 +850,7 @@ void Indexer::loadGroup(CallBook& book, const Group& group) {
         leg.seconds = legs.integer(3);
         leg.trunk = legs.text(4);
         leg.rid = legs.text(5);
-        const std::string_view part = legOf(leg.rid);
-        leg.number = part.empty() ? 1 : (allDigits(part.substr(0, 1)) ? secondsOf(part) : 0);
+        leg.number = legNumber(leg.rid);
         owner->second->legs.push_back(std::move(leg));
     }
     failed_ = failed_ || legs.failed();
@@ -633,125 +858,14 @@ void Indexer::loadGroup(CallBook& book, const Group& group) {
         call->source = call->copies & textCopy ? 3 : call->copies & csvCopy ? 2 : call->legs.empty() ? 0 : 1;
 }
 
-void Indexer::readRecordFile(CallBook& book, const PlannedFile& planned, const std::string& bytes) {
-    const FoundFile& file = planned.found;
-    const LineKind kind = file.kind == Kind::mergedText  ? LineKind::mergedText
-                          : file.kind == Kind::mergedCsv ? LineKind::mergedCsv
-                                                         : LineKind::legText;
-    long long lineNumber = planned.fromLine;
-    std::size_t at = static_cast<std::size_t>(planned.from);
-    FiledLine line;
-    // Only whole lines: one the collector is still writing is read next time.
-    for (std::size_t end; (end = bytes.find('\n', at)) != std::string::npos; at = end + 1) {
-        std::string_view text(bytes.data() + at, end - at);
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        ++lineNumber;
-        switch (readRecordLine(kind, text, lineNumber, line)) {
-            case LineRead::record:
-                if (kind == LineKind::legText) book.addLeg(line, file.path, lineNumber, file.err);
-                else book.addMerged(line, kind == LineKind::mergedText ? textCopy : csvCopy, file.path, lineNumber, file.err);
-                break;
-            case LineRead::unparsable:
-                book.addUnparsable(text, file.path, lineNumber, file.err);
-                ++report_.unparsableLines;
-                break;
-            case LineRead::header:
-            case LineRead::blank: break;
-        }
-    }
-    saveFile(file, static_cast<long long>(at), hashOf(std::string_view(bytes).substr(0, at)), lineNumber);
-}
-
-std::string utf8Of(std::u16string_view text) {
-    std::string out;
-    for (const wchar_t c : fromUtf16(text)) {
-        const std::wstring one(1, c);
-        if (static_cast<unsigned>(c) < 0x80) out += static_cast<char>(c);
-        else out += utf8FromGbk(toGbk(one)) == "?" ? std::string("\xEF\xBF\xBD") : utf8FromGbk(toGbk(one));
-    }
-    return out;
-}
-
-void Indexer::readWorkbook(CallBook& book, const PlannedFile& planned, const std::string& bytes) {
-    const FoundFile& file = planned.found;
-    saveFile(file, static_cast<long long>(bytes.size()), hashOf(bytes), 0);
-    xls::Workbook workbook;
-    std::string why;
-    if (xls::readWorkbookFile(bytes, workbook, why) != xls::FileReadResult::ok) {
-        // Kept in sight: the rows it holds are not counted until it is read.
-        book.addUnparsable("workbook not read: " + why, file.path, 0, false);
-        ++report_.unparsableLines;
-        return;
-    }
-    static const std::u16string titles[] = {u"帐号", u"类型", u"主叫", u"被叫", u"时间", u"时长", u"线路"};
-    long long occurrence = 0;
-    for (const xls::Sheet& sheet : workbook.sheets) {
-        std::map<std::uint32_t, std::map<std::uint16_t, std::string>> rows;
-        int columnOf[7] = {-1, -1, -1, -1, -1, -1, -1};
-        for (const xls::Cell& cell : sheet.cells) {
-            std::string value;
-            if (cell.kind == xls::CellKind::text && cell.text < workbook.strings.size()) {
-                if (cell.row == 0)
-                    for (int title = 0; title < 7; ++title)
-                        if (workbook.strings[cell.text] == titles[title]) columnOf[title] = cell.column;
-                value = utf8Of(workbook.strings[cell.text]);
-            } else if (cell.kind == xls::CellKind::number) {
-                char number[32];
-                std::snprintf(number, sizeof number, "%.15g", cell.value);
-                value = number;
-            }
-            if (cell.row > 0) rows[cell.row][cell.column] = value;
-        }
-        const std::string sheetName = utf8Of(sheet.name);
-        const std::string day = file.day.substr(0, 8) + sheetName;
-        for (const auto& [row, values] : rows) {
-            const auto valueOf = [&](int title) {
-                const auto found = columnOf[title] < 0 ? values.end() : values.find(static_cast<std::uint16_t>(columnOf[title]));
-                return found == values.end() ? std::string() : found->second;
-            };
-            const std::string time = valueOf(4), duration = valueOf(5);
-            int hours = 0, minutes = 0, seconds = 0;
-            char rest = 0;
-            const bool timed = std::sscanf(duration.c_str(), "%d:%d:%d%c", &hours, &minutes, &seconds, &rest) == 3;
-            if (!timed || sheetName.size() != 2 || !allDigits(sheetName)) {
-                std::string text = sheetName;
-                for (const auto& [column, value] : values) text += "\t" + value;
-                book.addUnparsable(text, file.path, row + 1, false);
-                ++report_.unparsableLines;
-                continue;
-            }
-            auto call = std::make_unique<Call>();
-            call->occurrence = occurrence++;
-            call->account = valueOf(0);
-            call->type = valueOf(1);
-            call->caller = valueOf(2);
-            call->callee = valueOf(3);
-            call->route = valueOf(6);
-            call->file = file.path;
-            call->line = row + 1;
-            call->copies = 0;
-            call->filedSeconds = static_cast<long long>(hours) * 3600 + minutes * 60 + seconds;
-            int h = 0, m = 0, s = 0;
-            if (time.size() == 8 && std::sscanf(time.c_str(), "%2d:%2d:%2d", &h, &m, &s) == 3)
-                call->filedStart = day + "T" + time;
-            call->text = day;  // the sheet's day, taken out again when written
-            book.calls().push_back(std::move(call));
-        }
-    }
-}
-
 void Indexer::writeCall(Call& call, const Group& group, bool replaceLegs) {
-    std::string day = group.day;
-    if (!group.workbook.empty() && !(call.flags & unparsable)) {
-        day = call.text;
-        call.text.clear();
-    }
     Statement& insert = insertCall_;
     if (call.id) insert.bind(1, call.id);
     else insert.bindNull(1);
     insert.bind(2, group.switchName).bind(3, call.key).bind(4, call.callId).bind(5, call.account).bind(6, call.caller);
     insert.bind(7, call.callee).bind(8, call.legCount).bind(9, call.start).bind(10, call.end).bind(11, call.seconds);
-    insert.bind(12, call.category).bind(13, call.type).bind(14, call.route).bind(15, call.trunk).bind(16, day);
+    insert.bind(12, call.category).bind(13, call.type).bind(14, call.route).bind(15, call.trunk);
+    insert.bind(16, call.day.empty() ? group.day : call.day);
     insert.bind(17, call.file).bind(18, call.line).bind(19, static_cast<long long>(call.flags));
     if (call.flags & unparsable) insert.bind(20, call.text);
     else insert.bindNull(20);
@@ -768,16 +882,8 @@ void Indexer::writeCall(Call& call, const Group& group, bool replaceLegs) {
     }
 }
 
-void Indexer::saveFile(const FoundFile& found, long long size, const std::string& hash, long long lines) {
-    saveFile_.bind(1, found.path).bind(2, kindName(found.kind)).bind(3, found.switchName).bind(4, found.day);
-    saveFile_.bind(5, found.err ? 1LL : 0LL).bind(6, size).bind(7, found.mtime).bind(8, hash).bind(9, lines).run();
-}
-
-void Indexer::runGroup(Group& group) {
-    const bool anyNew = std::any_of(group.files.begin(), group.files.end(),
-                                    [](const PlannedFile& file) { return file.state != FileState::unchanged; });
-    if (!group.rebuild && !anyNew) return;
-    CallBook book;
+void Indexer::writeGroup(GroupWork& work) {
+    const Group& group = *work.group;
     if (group.rebuild && group.known) {
         if (group.workbook.empty()) {
             Statement legs(database_,
@@ -787,50 +893,54 @@ void Indexer::runGroup(Group& group) {
             calls.bind(1, group.switchName).bind(2, group.day).run();
             failed_ = failed_ || legs.failed() || calls.failed();
         } else {
-            Statement calls(database_, "DELETE FROM calls WHERE switch = '' AND file = ?1");
-            calls.bind(1, group.workbook).run();
+            // A workbook's rows lie in its month.
+            const std::string month = group.day.substr(0, 8);
+            const std::string after = month.substr(0, 7) + ".";
+            Statement calls(database_,
+                            "DELETE FROM calls WHERE switch = '' AND day >= ?2 AND day < ?3 AND file = ?1");
+            calls.bind(1, group.workbook).bind(2, month).bind(3, after).run();
             failed_ = failed_ || calls.failed();
         }
-    } else if (group.known && group.workbook.empty()) {
-        loadGroup(book, group);
     }
-    // The merged copies first, then the legs, the err tree after the rest.
-    std::sort(group.files.begin(), group.files.end(), [](const PlannedFile& a, const PlannedFile& b) {
-        return std::tie(a.found.err, a.found.kind, a.found.path) < std::tie(b.found.err, b.found.kind, b.found.path);
-    });
-    std::string bytes;
-    for (PlannedFile& file : group.files) {
-        if (group.rebuild) {
-            file.from = 0;
-            file.fromLine = 0;
-        } else if (file.state == FileState::unchanged) {
-            continue;
-        }
-        if (!readWhole(file.found.path, bytes).ok()) continue;
-        ++report_.filesRead;
-        if (file.found.kind == Kind::workbook) readWorkbook(book, file, bytes);
-        else readRecordFile(book, file, bytes);
+    for (auto& call : work.book.calls()) writeCall(*call, group, group.joinsIndexed());
+    for (const GroupWork::FileRead& file : work.files) {
+        const FoundFile& found = *file.found;
+        saveFile_.bind(1, found.path).bind(2, kindName(found.kind)).bind(3, found.switchName).bind(4, found.day);
+        saveFile_.bind(5, found.err ? 1LL : 0LL).bind(6, file.size).bind(7, found.mtime).bind(8, file.hash);
+        saveFile_.bind(9, file.lines).run();
     }
-    if (group.workbook.empty()) book.settle();
-    else
-        for (auto& call : book.calls()) {
-            call->seconds = call->filedSeconds.value_or(0);
-            call->start = call->filedStart;
-            call->legCount = 1;
-        }
-    const bool replaceLegs = !group.rebuild && group.known;
-    for (auto& call : book.calls()) writeCall(*call, group, replaceLegs);
+    report_.filesRead += work.filesRead;
+    report_.unparsableLines += work.unparsableLines;
 }
 
 Status Indexer::index(const std::vector<FoundFile>& found, const std::vector<std::string>& roots) {
     if (!ready()) return databaseError(database_, "prepare");
     loadKnownFiles();
     plan(found, roots);
-    for (auto& [key, group] : groups_) {
-        runGroup(group);
+    std::vector<Group*> pending, ahead;
+    for (auto& [key, group] : groups_)
+        if (group.needsWork()) {
+            pending.push_back(&group);
+            if (!group.joinsIndexed()) ahead.push_back(&group);
+        }
+    // Groups that need nothing from the database are read ahead while
+    // this thread writes; those that join indexed calls wait their turn.
+    Reader reader(ahead);
+    for (Group* group : pending) {
+        std::unique_ptr<GroupWork> work;
+        if (group->joinsIndexed()) {
+            work = std::make_unique<GroupWork>();
+            work->group = group;
+            loadGroup(work->book, *group);
+            readGroup(*work);
+        } else {
+            work = reader.next();
+        }
+        writeGroup(*work);
         if (failed()) return databaseError(database_, "write");
+        if (!group->joinsIndexed()) reader.recycle(std::move(work));
     }
-    return failed() ? databaseError(database_, "write") : Status{};
+    return {};
 }
 
 long long callCount(sqlite3* database) {
@@ -903,11 +1013,17 @@ Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, Ind
                                         " PRAGMA temp_store = MEMORY"));
     if (Status begun = execute(database, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
     const long long before = callCount(database);
+    // Into an empty index the rows go faster without the searches' indexes,
+    // made once at the end.
+    if (before == 0)
+        static_cast<void>(
+            execute(database, "DROP INDEX IF EXISTS calls_by_start; DROP INDEX IF EXISTS calls_by_switch_day"));
     Status indexed;
     {
         Indexer indexer(database, report);
         indexed = indexer.index(walk.found, absolute);
     }
+    if (indexed.ok() && before == 0) indexed = execute(database, schemaSql);
     if (!indexed.ok()) {
         static_cast<void>(execute(database, "ROLLBACK"));
         return indexed;

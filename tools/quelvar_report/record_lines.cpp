@@ -1,6 +1,5 @@
 #include "quelvar_report/record_lines.h"
 
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -59,10 +58,10 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::string withoutPadding(std::string_view rid) {
+void assignWithoutPadding(std::string& out, std::string_view rid) {
     std::size_t zeros = 0;
     while (zeros + 1 < rid.size() && rid[zeros] == '0' && rid[zeros + 1] >= '0' && rid[zeros + 1] <= '9') ++zeros;
-    return std::string(rid.substr(zeros));
+    assignUtf8FromGbk(out, rid.substr(zeros));
 }
 
 void appendUtf8(std::string& out, char32_t c) {
@@ -105,43 +104,44 @@ bool complete(const FiledLine& line) {
 
 LineRead readText(LineKind kind, std::string_view bytes, FiledLine& line) {
     Columns columns(bytes, true);
-    const auto next = [&](std::size_t width) { return utf8FromGbk(columns.column(width)); };
-    line.rid = withoutPadding(columns.column(19));
+    const auto next = [&](std::string& value, std::size_t width) { assignUtf8FromGbk(value, columns.column(width)); };
+    assignWithoutPadding(line.rid, columns.column(19));
     if (kind == LineKind::mergedText) {
-        line.account = next(15);
-        line.caller = next(24);
-        line.count = next(2);
-        line.callee = next(24);
-        line.category = next(0);
+        next(line.account, 15);
+        next(line.caller, 24);
+        next(line.count, 2);
+        next(line.callee, 24);
+        next(line.category, 0);
         columns.skipBlanks();
-        line.type = next(4);
-        line.route = next(4);
-        line.start = next(12);
-        line.end = next(12);
-        line.duration = next(5);
-        line.trunk = next(32);
+        next(line.type, 4);
+        next(line.route, 4);
+        next(line.start, 12);
+        next(line.end, 12);
+        next(line.duration, 5);
+        next(line.trunk, 32);
         return complete(line) ? LineRead::record : LineRead::unparsable;
     }
-    line.caller = next(24);
-    line.callee = next(24);
+    next(line.caller, 24);
+    next(line.callee, 24);
     // The teletype column: 12 characters and a blank from the encrypted
     // mode's writer, 16 bytes and three blanks from the plain mode's.
     const std::size_t categoryStart = columns.position();
-    line.category = next(0);
+    next(line.category, 0);
     columns.skipBlanks();
     line.plainLayout = columns.cellsSince(categoryStart) != 13 && columns.position() - categoryStart == 19;
-    line.type = next(2);
-    line.start = next(line.plainLayout ? 12 : 16);
-    line.end = next(12);
-    line.duration = next(5);
-    line.route = next(2);
-    line.trunk = next(32);
-    line.account = next(15);
+    next(line.type, 2);
+    next(line.start, line.plainLayout ? 12 : 16);
+    next(line.end, 12);
+    next(line.duration, 5);
+    next(line.route, 2);
+    next(line.trunk, 32);
+    next(line.account, 15);
     return complete(line) ? LineRead::record : LineRead::unparsable;
 }
 
 LineRead readCsv(std::string_view bytes, FiledLine& line) {
-    std::vector<std::string_view> values;
+    thread_local std::vector<std::string_view> values;
+    values.clear();
     for (std::size_t start = 0;;) {
         const std::size_t comma = bytes.find(',', start);
         values.push_back(trimmed(bytes.substr(start, comma == std::string_view::npos ? comma : comma - start)));
@@ -149,24 +149,20 @@ LineRead readCsv(std::string_view bytes, FiledLine& line) {
         start = comma + 1;
     }
     if (values.size() != 11) return LineRead::unparsable;
-    line.rid = withoutPadding(values[0]);
-    line.account = utf8FromGbk(values[1]);
-    line.caller = utf8FromGbk(values[2]);
-    line.callee = utf8FromGbk(values[3]);
-    line.category = utf8FromGbk(values[4]);
-    line.type = utf8FromGbk(values[5]);
-    line.route = utf8FromGbk(values[6]);
-    line.start = utf8FromGbk(values[7]);
-    line.end = utf8FromGbk(values[8]);
-    line.duration = utf8FromGbk(values[9]);
-    line.trunk = utf8FromGbk(values[10]);
+    assignWithoutPadding(line.rid, values[0]);
+    std::string* const fields[] = {&line.account, &line.caller, &line.callee, &line.category, &line.type,
+                                   &line.route,   &line.start,  &line.end,    &line.duration, &line.trunk};
+    for (std::size_t index = 0; index < 10; ++index) assignUtf8FromGbk(*fields[index], values[index + 1]);
     return complete(line) ? LineRead::record : LineRead::unparsable;
 }
 
 }  // namespace
 
 LineRead readRecordLine(LineKind kind, std::string_view bytes, long lineNumber, FiledLine& line) {
-    line = FiledLine{};
+    line.plainLayout = false;
+    for (std::string* field : {&line.rid, &line.account, &line.caller, &line.callee, &line.count, &line.category,
+                               &line.type, &line.route, &line.start, &line.end, &line.duration, &line.trunk})
+        field->clear();
     if (blankOnly(bytes)) return LineRead::blank;
     if (lineNumber == 1 && bytes.starts_with('#')) return LineRead::header;
     if (lineNumber == 2 && kind != LineKind::legText && isColumnTitles(bytes)) return LineRead::header;
@@ -174,17 +170,32 @@ LineRead readRecordLine(LineKind kind, std::string_view bytes, long lineNumber, 
 }
 
 std::string utf8FromGbk(std::string_view bytes) {
+    std::string out;
+    assignUtf8FromGbk(out, bytes);
+    return out;
+}
+
+void assignUtf8FromGbk(std::string& out, std::string_view bytes) {
     bool ascii = true;
     for (const char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(bytes);
+    if (ascii) {
+        out.assign(bytes);
+        return;
+    }
     // Few distinct non-ASCII values recur (the teletypes, the labels).
-    static std::mutex guard;
-    static std::unordered_map<std::string, std::string> known;
-    const std::lock_guard lock(guard);
-    if (const auto found = known.find(std::string(bytes)); found != known.end()) return found->second;
+    thread_local std::unordered_map<std::string, std::string> known;
+    const std::string key(bytes);
+    if (const auto found = known.find(key); found != known.end()) {
+        out = found->second;
+        return;
+    }
+    out = utf8FromWide(fromGbk(bytes));
+    if (known.size() < 4096) known.emplace(key, out);
+}
+
+std::string utf8FromWide(std::wstring_view text) {
     std::string out;
-    for (const wchar_t c : fromGbk(bytes)) appendUtf8(out, static_cast<char32_t>(c));
-    if (known.size() < 4096) known.emplace(bytes, out);
+    for (const wchar_t c : text) appendUtf8(out, static_cast<char32_t>(c));
     return out;
 }
 
@@ -194,9 +205,12 @@ std::optional<std::string> isoTime(std::string_view time) {
         !digits(time, 6, hour) || !digits(time, 8, minute) || !digits(time, 10, second))
         return std::nullopt;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    char text[20];
-    std::snprintf(text, sizeof text, "20%02d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
-    return std::string(text);
+    std::string text = "20YY-MM-DDThh:mm:ss";
+    for (const auto& [from, to] : {std::pair{0, 2}, {2, 5}, {4, 8}, {6, 11}, {8, 14}, {10, 17}}) {
+        text[static_cast<std::size_t>(to)] = time[static_cast<std::size_t>(from)];
+        text[static_cast<std::size_t>(to) + 1] = time[static_cast<std::size_t>(from) + 1];
+    }
+    return text;
 }
 
 std::string_view callKeyOf(std::string_view rid) { return rid.substr(0, rid.find('-')); }

@@ -32,6 +32,8 @@ LineRead readRecordLine(LineKind kind, std::string_view bytes, long lineNumber, 
 
 // GBK bytes as UTF-8; ASCII passes unchanged.
 std::string utf8FromGbk(std::string_view bytes);
+void assignUtf8FromGbk(std::string& out, std::string_view bytes);
+std::string utf8FromWide(std::wstring_view text);
 
 // YYMMDDhhmmss as YYYY-MM-DDThh:mm:ss; nothing when it is no such time.
 std::optional<std::string> isoTime(std::string_view time);

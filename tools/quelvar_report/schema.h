@@ -58,7 +58,6 @@ CREATE TABLE IF NOT EXISTS calls (
 );
 CREATE INDEX IF NOT EXISTS calls_by_start ON calls(start);
 CREATE INDEX IF NOT EXISTS calls_by_switch_day ON calls(switch, day);
-CREATE INDEX IF NOT EXISTS calls_by_file ON calls(file);
 
 -- The legs of each call, in order.
 CREATE TABLE IF NOT EXISTS legs (
