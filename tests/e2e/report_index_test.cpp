@@ -95,7 +95,7 @@ TEST(ReportIndex, EveryCallBothModesFiledIsOneRowAndASecondRunReadsOnlyWhatChang
     const std::string year = todayAs("%Y"), month = todayAs("%m");
     EXPECT_EQ(query(database, "SELECT switch, call_key, legs, seconds, start, flags FROM calls ORDER BY switch, start"),
               (std::vector<std::string>{
-                  "|NULL|1|65|" + year + "-" + month + "-01T10:20:30|0",
+                  "||1|65|" + year + "-" + month + "-01T10:20:30|0",
                   "00-1A-2B-3C-4D-5E|77|2|95|2024-03-15T09:30:00|0",
                   "00-1A-2B-3C-4D-5E|79|1|5|2024-03-15T11:00:00|1",
                   "00-1A-2B-3C-4D-5F|78|1|30|2024-03-15T10:00:00|0",
