@@ -1,5 +1,6 @@
 #include "quelvar_report/record_lines.h"
 
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -189,7 +190,12 @@ void assignUtf8FromGbk(std::string& out, std::string_view bytes) {
         out = found->second;
         return;
     }
-    out = utf8FromWide(fromGbk(bytes));
+    {
+        // The conversion's state is one for the process.
+        static std::mutex converting;
+        const std::lock_guard lock(converting);
+        out = utf8FromWide(fromGbk(bytes));
+    }
     if (known.size() < 4096) known.emplace(key, out);
 }
 

@@ -14,7 +14,7 @@ PRAGMA user_version = 1;
 -- Every file read, so that the next run reads only what changed.
 CREATE TABLE IF NOT EXISTS files (
     path       TEXT PRIMARY KEY,  -- absolute, as found under its root
-    kind       TEXT NOT NULL,     -- new-text, new-csv, old-text, plain-new-text, plain-csv, plain-old-text, workbook, log
+    kind       TEXT NOT NULL,     -- new-text, new-csv, old-text, workbook (a line tells its mode by its layout)
     switch     TEXT NOT NULL,     -- the MAC folder; '' for a workbook or a log
     day        TEXT,              -- YYYY-MM-DD the file is named for (a workbook: its month's first day)
     err        INTEGER NOT NULL,  -- 1 when it lies in the err tree
@@ -73,9 +73,17 @@ CREATE TABLE IF NOT EXISTS legs (
 )sql";
 
 // calls.flags
-inline constexpr int fromErrTree = 1;   // filed under err: a required field was missing
+inline constexpr int fromErrTree = 1;   // a copy of it was filed under err: a required field was missing
 inline constexpr int unparsable = 2;    // the line could not be read: `text` holds it
-inline constexpr int repeatFiled = 4;   // the same call filed again (the repeat of another row)
-inline constexpr int disagreeing = 8;   // its copies in the several files do not agree
+// The same call filed again. Within a switch's files of one day the n-th
+// merged record, CSV line or line of a leg (its whole RID) under a call key
+// belongs to the n-th call under that key; a later call whose start is the
+// first one's is a repeat filed twice, and its row carries this flag. A key
+// used again for a call that starts at another time is a call of its own.
+inline constexpr int repeatFiled = 4;
+// Its copies do not agree: the merged text and the CSV differ, or the
+// merged record's COUNT, first start, duration or trunk is not what its leg
+// lines say. The row is counted once all the same.
+inline constexpr int disagreeing = 8;
 
 }  // namespace quelvar::report
