@@ -93,15 +93,14 @@ void walkFolder(Walk& walk, const std::string& path, std::vector<std::string>& n
     if (names.size() > 24) return;
     DIR* folder = opendir(path.c_str());
     if (!folder) return;
-    std::vector<std::pair<std::string, bool>> entries;
+    std::vector<std::string> entries;
     while (const dirent* entry = readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        entries.emplace_back(name, false);
+        if (name != "." && name != "..") entries.push_back(name);
     }
     closedir(folder);
     std::sort(entries.begin(), entries.end());
-    for (const auto& [name, unused] : entries) {
+    for (const std::string& name : entries) {
         const std::string child = path + "/" + name;
         struct stat info {};
         // Links are never followed: the collector never files through one.

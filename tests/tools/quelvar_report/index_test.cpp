@@ -211,13 +211,40 @@ TEST_F(Index, RootsAreTheCollectorsOwnAndAMissingOneIsNamed) {
     EXPECT_EQ(quelvar::report::defaultRoots(root_.path().string()),
               (std::vector<std::string>{root_.path().string(), root_ / "data", root_ / "rec"}));
     const auto before = std::distance(fs::recursive_directory_iterator(root_.path()), {});
-    // The rec folder lies under the program folder too: its files count once.
+    // The rec folder lies under the program folder too: its files count once;
+    // a link back up is not followed.
     encryptedCall("rec/", {leg(L"00000000000000077-1", L"240315093000", L"240315093115", L"75", L"3")}, L"1");
+    fs::create_directory_symlink(root_.path(), root_.path() / "rec" / sw / "loop");
     ASSERT_TRUE(quelvar::report::updateIndex(database_, quelvar::report::defaultRoots(root_.path().string()), report)
                     .ok());
     EXPECT_EQ(report.filesSeen, 3);
     EXPECT_EQ(report.callsAdded, 1);
-    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(root_.path()), {}), before + 6);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(root_.path()), {}), before + 7);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Index, AWorkbookThatCannotBeReadStaysInSightUntilItIsGone) {
+    writeBytes(root_.path() / "202603.xls", "no workbook");
+    // Beside it: the files of a held workbook, never read.
+    writeBytes(root_.path() / "202603.xls.queue", "rows");
+    writeBytes(root_.path() / ".~lock.202603.xls#", "lock");
+    IndexReport report = index();
+    EXPECT_EQ(report.filesSeen, 1);
+    EXPECT_EQ(report.unparsableLines, 1);
+    EXPECT_EQ(rows("SELECT switch, day, flags, substr(text, 1, 18) FROM calls"),
+              std::vector<std::string>{"|2026-03-01|2|workbook not read:"});
+
+    writeBytes(root_.path() / "202603.xls", "still no workbook");
+    report = index();
+    EXPECT_EQ(report.filesRead, 1);
+    EXPECT_EQ(rows("SELECT count(*) FROM calls"), std::vector<std::string>{"1"});
+
+    fs::remove(root_.path() / "202603.xls");
+    report = index();
+    EXPECT_EQ(rows("SELECT count(*) FROM calls"), std::vector<std::string>{"0"});
 }
 
 }  // namespace
