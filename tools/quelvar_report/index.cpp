@@ -492,6 +492,9 @@ struct GroupWork {
         std::string hash;
     };
     std::vector<FileRead> files;
+    // Files that could not be read. Their rows went with a group read anew:
+    // they are forgotten, to be read whole next time.
+    std::vector<const FoundFile*> unreadable;
     long filesRead = 0, unparsableLines = 0;
 };
 
@@ -617,7 +620,10 @@ void readGroup(GroupWork& work) {
         } else if (file.state == FileState::unchanged) {
             continue;
         }
-        if (!readWhole(file.found.path, bytes).ok()) continue;
+        if (!readWhole(file.found.path, bytes).ok()) {
+            if (group.rebuild) work.unreadable.push_back(&file.found);
+            continue;
+        }
         ++work.filesRead;
         if (file.found.kind == Kind::workbook) readWorkbook(work, file, bytes);
         else readRecordFile(work, file, bytes);
@@ -907,6 +913,11 @@ void Indexer::writeGroup(GroupWork& work) {
         saveFile_.bind(1, found.path).bind(2, kindName(found.kind)).bind(3, found.switchName).bind(4, found.day);
         saveFile_.bind(5, found.err ? 1LL : 0LL).bind(6, file.size).bind(7, found.mtime).bind(8, file.hash);
         saveFile_.bind(9, file.lines).run();
+    }
+    for (const FoundFile* found : work.unreadable) {
+        Statement forget(database_, "DELETE FROM files WHERE path = ?1");
+        forget.bind(1, found->path).run();
+        failed_ = failed_ || forget.failed();
     }
     report_.filesRead += work.filesRead;
     report_.unparsableLines += work.unparsableLines;
