@@ -3,7 +3,8 @@
 // count over the index.
 // Run as: build/bench/report_bench [calls] [--keep FOLDER]   (default 1000000)
 // --keep leaves a copy of the collector's folder there, to index again by hand.
-// The calls spread over 30 days and 8 switches; every fourth has two legs.
+// The calls spread over 30 days and 8 switches; every fourth has two legs,
+// some of whose second legs start after midnight (filed in the next day's file).
 // One more day's share of calls follows the first index.
 #include <poll.h>
 #include <spawn.h>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,17 +36,26 @@ constexpr int switches = 8;
 std::string callText(long call, int day) {
     const std::string key = std::to_string(100000 + call);
     const std::string mac = "00-1A-2B-3C-4D-5" + std::to_string(call % switches);
-    const int second = static_cast<int>(call % 86400);
-    char start[16];
-    std::snprintf(start, sizeof start, "2403%02d%02d%02d%02d", day, second / 3600, second / 60 % 60, second % 60);
     const int legs = call % 4 == 0 ? 2 : 1;
+    const int duration = static_cast<int>(30 + call % 600);
     std::string text;
     for (int leg = 1; leg <= legs; ++leg) {
+        // The second leg starts when the first ends, at times after midnight.
+        int second = static_cast<int>(call % 86400) + (leg - 1) * duration;
+        int legDay = day;
+        if (second >= 86400 && day < 31) {
+            second -= 86400;
+            ++legDay;
+        }
+        second = std::min(second, 86399);
+        char start[16];
+        std::snprintf(start, sizeof start, "2403%02d%02d%02d%02d", legDay, second / 3600, second / 60 % 60,
+                      second % 60);
         if (leg > 1) text += "\n";
         text += "RECORD:ID=" + std::to_string(call * 2 + leg) + "&RID=" + key + "-" + std::to_string(leg) +
                 "&ACCOUNT=8" + std::to_string(call % 1000) + "&CPN=8" + std::to_string(call % 1000) +
                 "&CDPN=139" + std::to_string(10000000 + call % 9999999) + "&TYPE=OU&ROUTE=IP&MAC=" + mac +
-                "&TIME-S=" + start + "&DURATION=" + std::to_string(30 + call % 600) + "&TRUNKN=" +
+                "&TIME-S=" + start + "&DURATION=" + std::to_string(duration) + "&TRUNKN=" +
                 std::to_string(leg) + "&";
     }
     return text;

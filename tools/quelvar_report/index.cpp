@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -265,6 +266,7 @@ struct Call {
     std::optional<std::string> filedStart, filedEnd, filedTrunk;
     std::vector<Leg> legs;
     Call* next = nullptr;  // the next call under the same key that day
+    bool carried = false;  // its legs went to the call they continue, the day before
     // Worked out before writing.
     std::optional<std::string> start, end;
     long long seconds = 0, legCount = 0;
@@ -410,6 +412,41 @@ public:
         add(std::move(call));
     }
 
+    // Calls of legs only that lack their first leg: the later legs of a call
+    // that began the day before, filed by their own start's date.
+    std::vector<Call*> continuations() {
+        std::vector<Call*> found;
+        for (auto& call : calls_)
+            if (!call->id && !call->carried && !(call->flags & unparsable) && !call->copies && !call->legs.empty() &&
+                std::all_of(call->legs.begin(), call->legs.end(), [](const Leg& leg) { return leg.number > 1; }))
+                found.push_back(call.get());
+        return found;
+    }
+
+    // Joins a continuation to the call it continues, when there is one that
+    // has a merged record and lacks those legs (or has them already, as
+    // when its next day is read again); gives that call, if any.
+    Call* carry(Call& continuation) {
+        const auto first = byKey_.find(continuation.key);
+        if (first == byKey_.end()) return nullptr;
+        for (Call* call = first->second; call; call = call->next) {
+            if (!call->copies) continue;
+            bool fits = true;
+            for (const Leg& leg : continuation.legs)
+                for (const Leg& had : call->legs)
+                    fits = fits && (had.rid != leg.rid || had.start == leg.start);
+            if (!fits) continue;
+            for (const Leg& leg : continuation.legs)
+                if (std::none_of(call->legs.begin(), call->legs.end(),
+                                 [&](const Leg& had) { return had.rid == leg.rid; }))
+                    call->legs.push_back(leg);
+            call->flags |= continuation.flags & fromErrTree;
+            continuation.carried = true;
+            return call;
+        }
+        return nullptr;
+    }
+
     // The figures of each call from its legs, or from its merged record
     // when no leg line was found; and where its copies disagree.
     void settle() {
@@ -451,6 +488,27 @@ private:
     std::unordered_map<std::string, Call*, KeyHash, std::equal_to<>> byKey_;
 };
 
+// The calendar day next to a YYYY-MM-DD; empty for what is no such day.
+std::string dayMoved(const std::string& day, int by) {
+    int year = 0, month = 0, date = 0;
+    char rest = 0;
+    if (day.size() != 10 || std::sscanf(day.c_str(), "%4d-%2d-%2d%c", &year, &month, &date, &rest) != 3 ||
+        month < 1 || month > 12 || date < 1 || date > 31)
+        return {};
+    std::tm calendar{};
+    calendar.tm_year = year - 1900;
+    calendar.tm_mon = month - 1;
+    calendar.tm_mday = date + by;
+    calendar.tm_hour = 12;
+    if (timegm(&calendar) == -1) return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", calendar.tm_year + 1900, calendar.tm_mon + 1,
+                  calendar.tm_mday);
+    return text;
+}
+std::string dayBefore(const std::string& day) { return dayMoved(day, -1); }
+std::string dayAfter(const std::string& day) { return dayMoved(day, 1); }
+
 // ---- one run ----
 
 struct KnownFile {
@@ -473,6 +531,7 @@ struct Group {
     std::vector<PlannedFile> files;
     bool rebuild = false;
     bool known = false;  // rows of it may be in the database
+    const Group* nextDay = nullptr;  // the same switch's files of the day after
 
     bool needsWork() const {
         return rebuild || std::any_of(files.begin(), files.end(),
@@ -604,6 +663,21 @@ void readWorkbook(GroupWork& work, const PlannedFile& planned, const std::string
     }
 }
 
+void readGroup(GroupWork& work);
+
+// A day read anew takes back the legs its calls have in the next day's
+// files (read whole, only for those).
+void takeContinuations(GroupWork& work) {
+    if (!work.group->nextDay) return;
+    Group next = *work.group->nextDay;
+    next.rebuild = true;
+    next.nextDay = nullptr;
+    GroupWork following;
+    following.group = &next;
+    readGroup(following);
+    for (Call* continuation : following.book.continuations()) work.book.carry(*continuation);
+}
+
 // Reads the new parts of a group's files (all of them when it is read
 // anew) and joins them to the calls `work` holds already.
 void readGroup(GroupWork& work) {
@@ -628,6 +702,7 @@ void readGroup(GroupWork& work) {
         if (file.found.kind == Kind::workbook) readWorkbook(work, file, bytes);
         else readRecordFile(work, file, bytes);
     }
+    if (group.rebuild && group.workbook.empty()) takeContinuations(work);
     if (group.workbook.empty()) work.book.settle();
 }
 
@@ -726,6 +801,7 @@ private:
     void plan(const std::vector<FoundFile>& found, const std::vector<std::string>& roots);
     void loadGroup(CallBook& book, const Group& group);
     void writeGroup(GroupWork& work);
+    void carryToDayBefore(GroupWork& work, GroupWork* last);
     void writeCall(Call& call, const Group& group, bool replaceLegs);
 
     sqlite3* database_;
@@ -787,6 +863,11 @@ void Indexer::plan(const std::vector<FoundFile>& found, const std::vector<std::s
         }
         if (planned.state == FileState::changed) group.rebuild = true;
         group.files.push_back(std::move(planned));
+    }
+    for (auto& [key, group] : groups_) {
+        if (!group.workbook.empty()) continue;
+        const auto next = groups_.find(groupKey(group.switchName, dayAfter(group.day), {}));
+        if (next != groups_.end()) group.nextDay = &next->second;
     }
     // A file read before that is gone under the roots read now: its day is read anew.
     for (const auto& [path, known] : known_) {
@@ -887,6 +968,36 @@ void Indexer::writeCall(Call& call, const Group& group, bool replaceLegs) {
     }
 }
 
+// Legs of a call that began the day before join that call, which is
+// indexed already (its day comes first: the one written last, or in the
+// database); those that find none stay calls of their own.
+void Indexer::carryToDayBefore(GroupWork& work, GroupWork* last) {
+    const Group& group = *work.group;
+    if (!group.workbook.empty()) return;
+    const std::vector<Call*> continuations = work.book.continuations();
+    const std::string before = dayBefore(group.day);
+    if (continuations.empty() || before.empty()) return;
+    Group loaded;
+    CallBook loadedBook;
+    const Group* previous = &loaded;
+    CallBook* book = &loadedBook;
+    if (last && last->group->workbook.empty() && last->group->switchName == group.switchName &&
+        last->group->day == before) {
+        previous = last->group;
+        book = &last->book;
+    } else {
+        loaded.switchName = group.switchName;
+        loaded.day = before;
+        loadGroup(loadedBook, loaded);
+    }
+    std::set<Call*> joined;
+    for (Call* continuation : continuations)
+        if (Call* call = book->carry(*continuation)) joined.insert(call);
+    if (joined.empty()) return;
+    book->settle();
+    for (Call* call : joined) writeCall(*call, *previous, true);
+}
+
 void Indexer::writeGroup(GroupWork& work) {
     const Group& group = *work.group;
     if (group.rebuild && group.known) {
@@ -907,7 +1018,8 @@ void Indexer::writeGroup(GroupWork& work) {
             failed_ = failed_ || calls.failed();
         }
     }
-    for (auto& call : work.book.calls()) writeCall(*call, group, group.joinsIndexed());
+    for (auto& call : work.book.calls())
+        if (!call->carried) writeCall(*call, group, group.joinsIndexed());
     for (const GroupWork::FileRead& file : work.files) {
         const FoundFile& found = *file.found;
         saveFile_.bind(1, found.path).bind(2, kindName(found.kind)).bind(3, found.switchName).bind(4, found.day);
@@ -936,6 +1048,7 @@ Status Indexer::index(const std::vector<FoundFile>& found, const std::vector<std
     // Groups that need nothing from the database are read ahead while
     // this thread writes; those that join indexed calls wait their turn.
     Reader reader(ahead);
+    std::unique_ptr<GroupWork> last;  // kept for the legs the next day holds
     for (Group* group : pending) {
         std::unique_ptr<GroupWork> work;
         if (group->joinsIndexed()) {
@@ -946,9 +1059,11 @@ Status Indexer::index(const std::vector<FoundFile>& found, const std::vector<std
         } else {
             work = reader.next();
         }
+        carryToDayBefore(*work, last.get());
         writeGroup(*work);
         if (failed()) return databaseError(database_, "write");
-        if (!group->joinsIndexed()) reader.recycle(std::move(work));
+        if (last && !last->group->joinsIndexed()) reader.recycle(std::move(last));
+        last = std::move(work);
     }
     return {};
 }

@@ -248,3 +248,34 @@ TEST_F(Index, AWorkbookThatCannotBeReadStaysInSightUntilItIsGone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Index, ALegFiledInTheNextDaysFileJoinsTheCallItContinues) {
+    // Leg 1 starts before midnight, leg 2 after: each is filed by its own start's date.
+    const Leg first = leg(L"00000000000000077-1", L"240315235930", L"240316000030", L"60", L"3");
+    const Leg second = leg(L"00000000000000077-2", L"240316000030", L"240316000110", L"40", L"4");
+    encryptedCall("", {first}, L"2");
+    append(sw + "/old/CDR_2024_03_16.txt", legHeader(sw), {encryptedLegLine(second)});
+    encryptedCall("", {leg(L"00000000000000078-1", L"240316080000", L"240316080010", L"10", L"3")}, L"1",
+                  "2024_03_16");
+    const std::vector<std::string> expected{"77|2024-03-15|2|100|2024-03-16T00:01:10|0",
+                                            "78|2024-03-16|1|10|2024-03-16T08:00:10|0"};
+    const std::string calls = "SELECT call_key, day, legs, seconds, end, flags FROM calls ORDER BY call_key";
+    index();
+    EXPECT_EQ(rows(calls), expected);
+
+    // Either day read anew: the legs stay with their call, once.
+    writeBytes(root_.path() / (sw + "/new/CDR_2024_03_15.csv"), csvHeader(sw, false));
+    EXPECT_EQ(index().filesRead, 3) << "the day read anew";
+    EXPECT_EQ(rows(calls), expected);
+    writeBytes(root_.path() / (sw + "/old/CDR_2024_03_16.txt"),
+               legHeader(sw) + encryptedLegLine(second) + "\r\n" +
+                   encryptedLegLine(leg(L"00000000000000078-1", L"240316080000", L"240316080010", L"10", L"3")) +
+                   "\r\n");
+    index();
+    EXPECT_EQ(rows(calls), expected);
+    EXPECT_EQ(rows("SELECT count(*) FROM legs"), std::vector<std::string>{"3"});
+}
+
+}  // namespace
