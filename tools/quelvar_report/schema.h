@@ -28,7 +28,7 @@ CREATE TABLE IF NOT EXISTS files (
 CREATE TABLE IF NOT EXISTS calls (
     id         INTEGER PRIMARY KEY,
     switch     TEXT NOT NULL,     -- the MAC folder; '' for a workbook row (no switch address)
-    call_key   TEXT NOT NULL,     -- the RID before its first '-', the call's key
+    call_key   TEXT NOT NULL,     -- the RID before its first '-', the call's key ('' for a workbook row or unread line)
     call_id    TEXT NOT NULL,     -- the RID as filed, its padding zeros taken off
     account    TEXT NOT NULL,
     caller     TEXT NOT NULL,
@@ -41,7 +41,7 @@ CREATE TABLE IF NOT EXISTS calls (
     type       TEXT NOT NULL,     -- the call type as filed (IN, OU, ...)
     route      TEXT NOT NULL,     -- the route as filed (IP, ...)
     trunk      TEXT NOT NULL,     -- the first leg's trunk
-    day        TEXT NOT NULL,     -- YYYY-MM-DD of the file it was filed in
+    day        TEXT NOT NULL,     -- YYYY-MM-DD of the file it was filed in (a later leg's file may be the next day's)
     file       TEXT NOT NULL,     -- the file and line (from 1) of the copy it was taken from
     line       INTEGER NOT NULL,
     flags      INTEGER NOT NULL DEFAULT 0,  -- see below
@@ -59,7 +59,8 @@ CREATE TABLE IF NOT EXISTS calls (
 CREATE INDEX IF NOT EXISTS calls_by_start ON calls(start);
 CREATE INDEX IF NOT EXISTS calls_by_switch_day ON calls(switch, day);
 
--- The legs of each call, in order.
+-- The legs of each call, in order, from its leg lines (none for a call
+-- known only from its merged record, or from a workbook row).
 CREATE TABLE IF NOT EXISTS legs (
     call       INTEGER NOT NULL,  -- calls.id
     leg        INTEGER NOT NULL,  -- from 1
