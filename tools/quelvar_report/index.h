@@ -21,8 +21,13 @@ struct IndexReport {
 std::vector<std::string> defaultRoots(const std::string& programFolder);
 
 // Brings the database up to date with the record files under the roots:
-// reads every file it has not seen, the new part of every file that grew,
-// and every file that changed otherwise anew.
+// reads every file it has not seen and the new part of every file that
+// grew (its size or modification time changed, the part read before is as
+// it was), joining what it finds to the calls indexed already; a switch's
+// day with a file that changed otherwise, or went, is read anew. A file
+// whose size and modification time are as they were is not opened. Each
+// root must be a folder that can be read; links under a root are not
+// followed, and a file under two roots counts once.
 Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report);
 
 }  // namespace quelvar::report

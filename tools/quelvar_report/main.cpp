@@ -66,7 +66,9 @@ int main(int argc, char** argv) {
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
     sqlite3* database = nullptr;
-    if (sqlite3_open(databasePath.c_str(), &database) != SQLITE_OK) {
+    // One thread uses the connection: no locking on every call.
+    if (sqlite3_open_v2(databasePath.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
         sqlite3_close(database);
         return fail("cannot open " + databasePath + ": " + why);
