@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace quelvar::report {
 
 struct SenderCounts {
@@ -18,7 +20,12 @@ struct LogCounts {
     std::map<std::string, SenderCounts> senders;  // by address, without the port
 };
 
-// Adds up the lines of one day's log, as UTF-8 text.
+// Adds up the lines of one day's log. The lines counted are ASCII, in GBK as
+// in UTF-8, so the bytes are read as they are.
 void countLogLines(std::string_view text, LogCounts& counts);
+
+// The same for a log file, read a piece at a time: a day's log of a busy
+// collector runs to hundreds of megabytes. Only a regular file is read.
+Status countLogFile(const std::string& path, LogCounts& counts);
 
 }  // namespace quelvar::report

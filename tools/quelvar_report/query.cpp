@@ -9,7 +9,6 @@
 #include <optional>
 #include <set>
 
-#include "core/text.h"
 #include "platform/files.h"
 #include "platform/status.h"
 #include "quelvar_report/index.h"
@@ -386,33 +385,6 @@ struct SwitchStatus {
     long long future = 0, past = 0;
 };
 
-std::string utf8(std::wstring_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = static_cast<char32_t>(text[i]);
-        // UTF-16 (Windows' wchar_t) pairs; on Linux wchar_t holds the character.
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string hoursText(const std::vector<int>& hours) {
     std::string text;
     for (const int hour : hours) {
@@ -535,10 +507,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         for (const std::string& folder : folders) {
             const std::string path = folder + "/" + date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + ".log";
             if (!platform::pathExists(path)) continue;
-            std::string bytes;
-            const Status read = platform::readFile(path, bytes);
+            const Status read = countLogFile(path, counts);
             if (!read.ok()) return read;
-            countLogLines(utf8(fromGbk(bytes)), counts);
         }
         notWritten.emplace_back(date, counts.notWritten);
         total.notWritten += counts.notWritten;

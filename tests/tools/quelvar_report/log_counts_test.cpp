@@ -1,7 +1,9 @@
 // The event log's lines about records not written and datagrams not taken.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "quelvar_report/log_counts.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -48,6 +50,36 @@ TEST(LogCounts, LinesWithoutAStampOrCutShortAreLeftOut) {
                                    "2026-12-10   10:00:01   unknown message 10.1.2.3:5000 [last, no line end]",
                                    counts);
     EXPECT_EQ(counts.senders["10.1.2.3"].unknown, 2);
+}
+
+TEST(LogCounts, ALargeLogIsReadWholeWhereverItsPiecesEnd) {
+    TempFolder folder;
+    const std::string counted = "2026-12-10   10:00:00   unknown message 10.1.2.3:5000 [x]\r\n";
+    const auto filler = [](std::size_t bytes) {
+        return "2026-12-10   10:00:00   recvfrom 10.1.2.3:5000 [" + std::string(bytes - 50, 'r') + "]\r\n";
+    };
+    std::string log;
+    // A counted line across each MiB the file is read by, and one after a
+    // line of 3 MiB.
+    for (std::size_t mib = 1; mib <= 4; ++mib) {
+        while (log.size() + 2000 < (mib << 20) - 20) log += filler(1000);
+        log += filler((mib << 20) - 20 - log.size());
+        log += counted;
+    }
+    log += filler(3u << 20) + counted + counted.substr(0, counted.size() - 2);
+    writeBytes(folder.path() / "20261210.log", log);
+    quelvar::report::LogCounts counts;
+    ASSERT_TRUE(quelvar::report::countLogFile(folder / "20261210.log", counts).ok());
+    EXPECT_EQ(counts.senders["10.1.2.3"].unknown, 6);
+}
+
+TEST(LogCounts, APipeInTheLogsPlaceIsRefusedNotWaitedFor) {
+    TempFolder folder;
+    ASSERT_EQ(mkfifo((folder / "20261210.log").c_str(), 0600), 0);
+    quelvar::report::LogCounts counts;
+    const quelvar::Status status = quelvar::report::countLogFile(folder / "20261210.log", counts);
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.text().find("Not a regular file"), std::string::npos) << status.text();
 }
 
 }  // namespace
