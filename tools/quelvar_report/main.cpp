@@ -45,13 +45,13 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
     if (quelvar::report::isQueryCommand(command)) {
-        std::string out;
         std::string error;
-        const int status = quelvar::report::runQuery(command, std::vector<std::string>(argv + 2, argv + argc),
-                                                     programFolder, std::time(nullptr), out, error);
+        const int status = quelvar::report::runQuery(
+            command, std::vector<std::string>(argv + 2, argv + argc), programFolder, std::time(nullptr),
+            [](std::string_view piece) { return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size(); },
+            error);
         if (status != 0) return fail(error);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : fail("cannot write the answer");
+        return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
     }
     std::string databasePath = programFolder + "/quelvar.db";
     std::vector<std::string> roots;

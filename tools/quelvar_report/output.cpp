@@ -175,20 +175,27 @@ std::string csvField(std::string_view value, Kind kind) {
     return quoted + '"';
 }
 
+std::string csvTitles(const std::vector<Column>& columns) {
+    std::string line;
+    for (std::size_t i = 0; i < columns.size(); ++i) line.append(i ? "," : "").append(csvField(columns[i].title, Kind::text));
+    return line + "\r\n";
+}
+
+std::string csvRow(const std::vector<Column>& columns, const std::vector<std::string>& row) {
+    std::string line;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        line.append(i ? "," : "").append(csvField(i < row.size() ? row[i] : "", columns[i].kind));
+    return line + "\r\n";
+}
+
 std::string renderCsv(const std::vector<Table>& tables) {
-    std::string out = "\xEF\xBB\xBF";
+    std::string out = byteOrderMark;
     bool first = true;
     for (const Table& table : tables) {
         if (!first) out += "\r\n";
         first = false;
-        for (std::size_t i = 0; i < table.columns.size(); ++i)
-            out.append(i ? "," : "").append(csvField(table.columns[i].title, Kind::text));
-        out += "\r\n";
-        for (const auto& row : table.rows) {
-            for (std::size_t i = 0; i < table.columns.size(); ++i)
-                out.append(i ? "," : "").append(csvField(i < row.size() ? row[i] : "", table.columns[i].kind));
-            out += "\r\n";
-        }
+        out += csvTitles(table.columns);
+        for (const auto& row : table.rows) out += csvRow(table.columns, row);
     }
     return out;
 }

@@ -39,6 +39,11 @@ std::string renderTables(const std::vector<Table>& tables);
 // RFC 4180 with CR LF and a byte-order mark; several tables are separated by
 // an empty line, each with its own header row.
 std::string renderCsv(const std::vector<Table>& tables);
+// The same a row at a time, for answers too long to hold: the byte-order
+// mark, a header row, a row; each row ends in CR LF.
+inline constexpr const char* byteOrderMark = "\xEF\xBB\xBF";
+std::string csvTitles(const std::vector<Column>& columns);
+std::string csvRow(const std::vector<Column>& columns, const std::vector<std::string>& row);
 // One CSV field as rendered for its kind.
 std::string csvField(std::string_view value, Kind kind);
 

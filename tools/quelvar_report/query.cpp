@@ -239,9 +239,30 @@ std::string render(const std::vector<Table>& tables, Format format) {
     return format == Format::csv ? renderCsv(tables) : renderTables(tables);
 }
 
+// The answer on its way out: a list of a million calls is not held whole.
+class Sink {
+public:
+    explicit Sink(const Writer& write) : write_(write) {}
+    Sink& operator+=(std::string_view text) {
+        buffer_.append(text);
+        if (buffer_.size() >= (1u << 20)) flush();
+        return *this;
+    }
+    bool flush() {
+        if (!buffer_.empty() && ok_) ok_ = write_(buffer_);
+        buffer_.clear();
+        return ok_;
+    }
+
+private:
+    const Writer& write_;
+    std::string buffer_;
+    bool ok_ = true;
+};
+
 // ---- calls
 
-Status calls(sqlite3* database, const Options& options, std::string& out) {
+Status calls(sqlite3* database, const Options& options, Sink& out) {
     const Filter filter = callFilter(options);
     Statement query(database,
                     "SELECT switch, call_id, account, caller, callee, category, route, start, seconds, legs FROM calls " +
@@ -259,28 +280,31 @@ Status calls(sqlite3* database, const Options& options, std::string& out) {
                  {"seconds", Kind::number},
                  {"legs", Kind::number}},
                 {}};
-    std::string json = "{\"calls\":[";
+    if (options.format == Format::json) out += "{\"calls\":[";
+    if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(table.columns);
     bool first = true;
     while (query.step()) {
         std::vector<std::string> row;
         for (int column = 0; column < 10; ++column) row.push_back(query.text(column));
         if (options.format == Format::json) {
             const std::string start = row[7];
-            json += std::string(first ? "" : ",") + "\n{\"switch\":" + jsonString(row[0]) + ",\"id\":" + jsonString(row[1]) +
-                    ",\"account\":" + jsonString(row[2]) + ",\"caller\":" + jsonString(row[3]) +
-                    ",\"callee\":" + jsonString(row[4]) + ",\"category\":" + jsonString(row[5]) +
-                    ",\"route\":" + jsonString(row[6]) + ",\"start\":" + jsonStringOrNull(query.null(7) ? nullptr : &start) +
-                    ",\"seconds\":" + std::to_string(query.number(8)) + ",\"legs\":" + std::to_string(query.number(9)) + "}";
-            first = false;
+            out += std::string(first ? "" : ",") + "\n{\"switch\":" + jsonString(row[0]) + ",\"id\":" + jsonString(row[1]) +
+                   ",\"account\":" + jsonString(row[2]) + ",\"caller\":" + jsonString(row[3]) +
+                   ",\"callee\":" + jsonString(row[4]) + ",\"category\":" + jsonString(row[5]) +
+                   ",\"route\":" + jsonString(row[6]) + ",\"start\":" + jsonStringOrNull(query.null(7) ? nullptr : &start) +
+                   ",\"seconds\":" + std::to_string(query.number(8)) + ",\"legs\":" + std::to_string(query.number(9)) + "}";
+        } else if (options.format == Format::csv) {
+            out += csvRow(table.columns, row);
         } else {
             row[0] = switchShown(row[0], options.format);
             table.rows.push_back(std::move(row));
         }
+        first = false;
     }
     if (!query.status().ok()) return query.status();
-    if (options.format == Format::json) out = json + "]}\n";
-    else out = render({table}, options.format);
-    if (options.format == Format::table) out += std::to_string(table.rows.size()) + " calls\n";
+    if (options.format == Format::json) out += "]}\n";
+    if (options.format == Format::table)
+        out += renderTables({table}) + std::to_string(table.rows.size()) + " calls\n";
     return {};
 }
 
@@ -303,7 +327,7 @@ std::string groupExpression(const std::string& by) {
     return "category";
 }
 
-Status summary(sqlite3* database, const Options& options, std::string& out) {
+Status summary(sqlite3* database, const Options& options, Sink& out) {
     const Filter filter = callFilter(options);
     const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
     Statement query(database, "SELECT " + groupExpression(options.by) +
@@ -331,7 +355,7 @@ Status summary(sqlite3* database, const Options& options, std::string& out) {
         return decimal(group.calls ? static_cast<double>(group.seconds) / static_cast<double>(group.calls) : 0);
     };
     if (options.format == Format::json) {
-        out = "{\"from\":" + jsonString(*options.from) + ",\"to\":" + jsonString(*options.to) +
+        out += "{\"from\":" + jsonString(*options.from) + ",\"to\":" + jsonString(*options.to) +
               ",\"by\":" + jsonString(options.by) + ",\"groups\":[";
         for (std::size_t i = 0; i < groups.size(); ++i)
             out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(groups[i].name) +
@@ -367,7 +391,14 @@ Status summary(sqlite3* database, const Options& options, std::string& out) {
     for (const Group& destination : destinations)
         topTable.rows.push_back(
             {destination.name, std::to_string(destination.calls), std::to_string(destination.seconds)});
-    out = render({table, topTable}, options.format);
+    if (options.format == Format::table) {
+        out += renderTables({table, topTable});
+        return {};
+    }
+    out += std::string(byteOrderMark) + csvTitles(table.columns);
+    for (const auto& row : table.rows) out += csvRow(table.columns, row);
+    out += "\r\n" + csvTitles(topTable.columns);
+    for (const auto& row : topTable.rows) out += csvRow(topTable.columns, row);
     return {};
 }
 
@@ -419,7 +450,8 @@ constexpr int daysForUsualHours = 3;
 constexpr int historyDays = 28;
 
 Status status(sqlite3* database, const Options& options, const std::string& programFolder, std::time_t now,
-              std::string& out) {
+              Sink& sink) {
+    std::string out;
     for (const std::string& root : options.roots)
         if (!platform::isFolder(root))
             return Status::error(Status::Code::notFound, "read", root, "not a folder that can be read");
@@ -556,6 +588,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
             firstSender = false;
         }
         out += "]}}\n";
+        sink += out;
         return {};
     }
 
@@ -596,7 +629,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     for (const auto& [sender, counts] : total.senders)
         senders.rows.push_back({sender, std::to_string(counts.unknown), std::to_string(counts.tooLong),
                                 std::to_string(counts.refused)});
-    out = render({days, perSwitch, log, senders}, options.format);
+    sink += render({days, perSwitch, log, senders}, options.format);
     return {};
 }
 
@@ -607,7 +640,7 @@ bool isQueryCommand(const std::string& command) {
 }
 
 int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, std::string& out, std::string& error) {
+             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
     Options options;
     options.command = command == "summary" ? Command::summary : command == "status" ? Command::status : Command::calls;
     options.database = programFolder + "/quelvar.db";
@@ -620,6 +653,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
         return 2;
     }
     sqlite3* database = nullptr;
+    Sink out(write);
     Status result = openIndex(options.database, database);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
@@ -628,12 +662,27 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     }
     sqlite3_close(database);
     if (!result.ok()) {
-        out.clear();
         error = result.text();
         if (!error.empty() && error.front() == ':') error = error.substr(2);
         return 2;
     }
+    if (!out.flush()) {
+        error = "the answer could not be written";
+        return 2;
+    }
     return 0;
+}
+
+int runQuery(const std::string& command, const std::vector<std::string>& arguments,
+             const std::string& programFolder, std::time_t now, std::string& out, std::string& error) {
+    const int status = runQuery(command, arguments, programFolder, now,
+                                [&](std::string_view piece) {
+                                    out.append(piece);
+                                    return true;
+                                },
+                                error);
+    if (status != 0) out.clear();
+    return status;
 }
 
 }  // namespace quelvar::report

@@ -1,6 +1,8 @@
 #pragma once
 // The commands that answer from the index: calls, summary and status.
 #include <ctime>
+#include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,12 @@ namespace quelvar::report {
 // holds the default database and the collector's log; `now` is the time the
 // answer is for. Returns the exit status: 0, or 2 for bad arguments and a
 // database that cannot be read.
+// The answer goes out a piece at a time through `write`, which says whether
+// the piece was taken.
+using Writer = std::function<bool(std::string_view)>;
+int runQuery(const std::string& command, const std::vector<std::string>& arguments,
+             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error);
+// The same with the whole answer in `out` (nothing of it on a failure).
 int runQuery(const std::string& command, const std::vector<std::string>& arguments,
              const std::string& programFolder, std::time_t now, std::string& out, std::string& error);
 
