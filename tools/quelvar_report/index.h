@@ -1,0 +1,33 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+struct sqlite3;
+
+namespace quelvar::report {
+
+// What one run of `index` did.
+struct IndexReport {
+    long filesSeen = 0;
+    long filesRead = 0;      // new or changed, read in part or whole
+    long callsAdded = 0;
+    long unparsableLines = 0;
+};
+
+// The roots read when none is given: the collector's program folder (its
+// workbooks), the data root its Quelvar.ini names, and its rec folder.
+std::vector<std::string> defaultRoots(const std::string& programFolder);
+
+// Brings the database up to date with the record files under the roots:
+// reads every file it has not seen and the new part of every file that
+// grew (its size or modification time changed, the part read before is as
+// it was), joining what it finds to the calls indexed already; a switch's
+// day with a file that changed otherwise, or went, is read anew. A file
+// whose size and modification time are as they were is not opened. Each
+// root must be a folder that can be read; links under a root are not
+// followed, and a file under two roots counts once.
+Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report);
+
+}  // namespace quelvar::report

@@ -1,0 +1,688 @@
+#include "quelvar_report/query.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "platform/files.h"
+#include "platform/status.h"
+#include "quelvar_report/index.h"
+#include "quelvar_report/log_counts.h"
+#include "quelvar_report/output.h"
+#include "quelvar_report/schema.h"
+
+namespace quelvar::report {
+namespace {
+
+// ---- Dates: days since 1970-01-01, in the proleptic Gregorian calendar.
+
+long daysFromCivil(int year, int month, int day) {
+    year -= month <= 2;
+    const long era = (year >= 0 ? year : year - 399) / 400;
+    const long yearOfEra = year - era * 400;
+    const long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+std::string dateText(long days) {
+    days += 719468;
+    const long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long dayOfEra = days - era * 146097;
+    const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long monthIndex = (5 * dayOfYear + 2) / 153;
+    const long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const long year = yearOfEra + era * 400 + (month <= 2);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04ld-%02ld-%02ld", year, month, day);
+    return text;
+}
+
+bool parseNumber(std::string_view text, int& value) {
+    if (text.empty()) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
+}
+
+// YYYY-MM-DD naming a day that exists.
+bool parseDate(const std::string& text, long& days) {
+    int year = 0, month = 0, day = 0;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !parseNumber(text.substr(0, 4), year) ||
+        !parseNumber(text.substr(5, 2), month) || !parseNumber(text.substr(8, 2), day))
+        return false;
+    if (month < 1 || month > 12 || day < 1) return false;
+    days = daysFromCivil(year, month, day);
+    return dateText(days) == text;
+}
+
+// ---- Arguments.
+
+enum class Command { calls, summary, status };
+
+struct Options {
+    Command command = Command::calls;
+    std::string database;
+    std::vector<std::string> roots;
+    Format format = Format::table;
+    std::optional<std::string> from, to, switchName, extension, number, category;
+    std::string by = "category";
+    int days = 7;
+};
+
+const std::vector<std::string> groupings = {"switch", "ext", "account", "category", "day", "hour", "destination"};
+
+// A switch as given (00:1A:2B:3C:4D:5E) or as its folder is named.
+std::string switchFolder(std::string mac) {
+    for (char& c : mac)
+        if (c == ':' || c == '/' || c == '\\') c = '-';
+    return mac;
+}
+
+// An empty text when the arguments are good, else what is wrong with them.
+std::string parseOptions(const std::vector<std::string>& arguments, Options& options) {
+    const bool filters = options.command != Command::status;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& name = arguments[i];
+        const auto value = [&]() -> const std::string* {
+            // An option in the place of the value means the value was left out.
+            if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return nullptr;
+            return &arguments[++i];
+        };
+        const std::string* given = nullptr;
+        const auto take = [&](std::optional<std::string>& into) {
+            given = value();
+            if (given) into = *given;
+        };
+        if (name == "--db") {
+            if ((given = value())) options.database = *given;
+        } else if (name == "--format") {
+            if ((given = value())) {
+                if (*given == "table") options.format = Format::table;
+                else if (*given == "csv") options.format = Format::csv;
+                else if (*given == "json") options.format = Format::json;
+                else return "unknown --format " + *given + " (table, csv or json)";
+            }
+        } else if (filters && name == "--from") take(options.from);
+        else if (filters && name == "--to") take(options.to);
+        else if (filters && name == "--switch") take(options.switchName);
+        else if (filters && name == "--ext") take(options.extension);
+        else if (filters && name == "--number") take(options.number);
+        else if (filters && name == "--category") take(options.category);
+        else if (options.command == Command::summary && name == "--by") {
+            if ((given = value())) {
+                if (std::find(groupings.begin(), groupings.end(), *given) == groupings.end())
+                    return "unknown --by " + *given + " (switch, ext, account, category, day, hour or destination)";
+                options.by = *given;
+            }
+        } else if (options.command == Command::status && name == "--days") {
+            if ((given = value()) && (!parseNumber(*given, options.days) || options.days < 1 || options.days > 3660))
+                return "--days takes a number of days from 1 to 3660, not " + *given;
+        } else if (options.command == Command::status && name == "--root") {
+            if ((given = value())) options.roots.push_back(*given);
+        } else {
+            return "unknown option " + name;
+        }
+        if (!given) return name + " needs a value";
+    }
+    long from = 0, to = 0;
+    if (options.from && !parseDate(*options.from, from)) return "bad date " + *options.from + " (YYYY-MM-DD)";
+    if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
+    if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
+    if (options.command == Command::summary && (!options.from || !options.to)) return "summary needs --from and --to";
+    if (options.switchName) options.switchName = switchFolder(*options.switchName);
+    return {};
+}
+
+// ---- SQLite.
+
+class Statement {
+public:
+    Statement(sqlite3* database, const std::string& sql) {
+        if (sqlite3_prepare_v2(database, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
+            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database));
+            sqlite3_finalize(statement_);
+            statement_ = nullptr;
+        }
+        database_ = database;
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(statement_); }
+
+    void bind(const std::vector<std::string>& values) {
+        for (std::size_t i = 0; statement_ && i < values.size(); ++i)
+            sqlite3_bind_text(statement_, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
+    }
+    // The next row; false at the end or on a failure (see status).
+    bool step() {
+        if (!statement_) return false;
+        const int result = sqlite3_step(statement_);
+        if (result == SQLITE_ROW) return true;
+        if (result != SQLITE_DONE)
+            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database_));
+        return false;
+    }
+    std::string text(int column) const {
+        const auto* value = sqlite3_column_text(statement_, column);
+        return value ? reinterpret_cast<const char*>(value) : "";
+    }
+    bool null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+    long long number(int column) const { return sqlite3_column_int64(statement_, column); }
+    const Status& status() const { return failure_; }
+
+private:
+    sqlite3* database_ = nullptr;
+    sqlite3_stmt* statement_ = nullptr;
+    Status failure_;
+};
+
+// Opens the index for reading only: a query never makes a database.
+Status openIndex(const std::string& path, sqlite3*& database) {
+    if (!platform::pathExists(path))
+        return Status::error(Status::Code::notFound, "", "", "no index at " + path + ": run `quelvar-report index` first");
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
+        sqlite3_close(database);
+        database = nullptr;
+        return Status::error(Status::Code::failed, "open", path, why);
+    }
+    Statement version(database, "PRAGMA user_version");
+    const bool read = version.step();
+    if (!version.status().ok())
+        return Status::error(Status::Code::damaged, "read", path, version.status().reason());
+    if (!read || version.number(0) != schemaVersion)
+        return Status::error(Status::Code::unsupported, "", "",
+                             "the index at " + path + " is not of this version: run `quelvar-report index` first");
+    return {};
+}
+
+// ---- The calls a query is about.
+
+constexpr const char* notCalls = "(flags & 6) = 0";  // neither unparsable nor a repeat
+constexpr const char* when = "COALESCE(start, day)";
+
+struct Filter {
+    std::string where;
+    std::vector<std::string> values;
+};
+
+Filter callFilter(const Options& options) {
+    Filter filter{std::string("WHERE ") + notCalls, {}};
+    const auto add = [&](const std::string& condition, std::vector<std::string> values) {
+        filter.where += " AND " + condition;
+        filter.values.insert(filter.values.end(), values.begin(), values.end());
+    };
+    if (options.from) add(std::string(when) + " >= ?", {*options.from});
+    if (options.to) add(std::string(when) + " < date(?, '+1 day')", {*options.to});
+    if (options.switchName) add("switch = ? COLLATE NOCASE", {*options.switchName});
+    if (options.extension) add("(caller = ? OR account = ?)", {*options.extension, *options.extension});
+    if (options.number) add("substr(callee, 1, length(?)) = ?", {*options.number, *options.number});
+    if (options.category) add("category = ?", {*options.category});
+    return filter;
+}
+
+// Rows of the workbook have no switch: a terminal says so; CSV and JSON keep
+// the empty name.
+std::string switchShown(const std::string& name, Format format) {
+    return name.empty() && format == Format::table ? std::string("(workbook)") : name;
+}
+
+std::string render(const std::vector<Table>& tables, Format format) {
+    return format == Format::csv ? renderCsv(tables) : renderTables(tables);
+}
+
+// The answer on its way out: a list of a million calls is not held whole.
+class Sink {
+public:
+    explicit Sink(const Writer& write) : write_(write) {}
+    Sink& operator+=(std::string_view text) {
+        buffer_.append(text);
+        if (buffer_.size() >= (1u << 20)) flush();
+        return *this;
+    }
+    bool flush() {
+        if (!buffer_.empty() && ok_) ok_ = write_(buffer_);
+        buffer_.clear();
+        return ok_;
+    }
+
+private:
+    const Writer& write_;
+    std::string buffer_;
+    bool ok_ = true;
+};
+
+// ---- calls
+
+Status calls(sqlite3* database, const Options& options, Sink& out) {
+    const Filter filter = callFilter(options);
+    Statement query(database,
+                    "SELECT switch, call_id, account, caller, callee, category, route, start, seconds, legs FROM calls " +
+                        filter.where + " ORDER BY " + when + ", switch, call_id");
+    query.bind(filter.values);
+    Table table{"",
+                {{"switch"},
+                 {"id", Kind::phone},
+                 {"account", Kind::phone},
+                 {"caller", Kind::phone},
+                 {"callee", Kind::phone},
+                 {"category"},
+                 {"route"},
+                 {"start", Kind::time},
+                 {"seconds", Kind::number},
+                 {"legs", Kind::number}},
+                {}};
+    if (options.format == Format::json) out += "{\"calls\":[";
+    if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(table.columns);
+    bool first = true;
+    while (query.step()) {
+        std::vector<std::string> row;
+        for (int column = 0; column < 10; ++column) row.push_back(query.text(column));
+        if (options.format == Format::json) {
+            const std::string start = row[7];
+            out += std::string(first ? "" : ",") + "\n{\"switch\":" + jsonString(row[0]) + ",\"id\":" + jsonString(row[1]) +
+                   ",\"account\":" + jsonString(row[2]) + ",\"caller\":" + jsonString(row[3]) +
+                   ",\"callee\":" + jsonString(row[4]) + ",\"category\":" + jsonString(row[5]) +
+                   ",\"route\":" + jsonString(row[6]) + ",\"start\":" + jsonStringOrNull(query.null(7) ? nullptr : &start) +
+                   ",\"seconds\":" + std::to_string(query.number(8)) + ",\"legs\":" + std::to_string(query.number(9)) + "}";
+        } else if (options.format == Format::csv) {
+            out += csvRow(table.columns, row);
+        } else {
+            row[0] = switchShown(row[0], options.format);
+            table.rows.push_back(std::move(row));
+        }
+        first = false;
+    }
+    if (!query.status().ok()) return query.status();
+    if (options.format == Format::json) out += "]}\n";
+    if (options.format == Format::table)
+        out += renderTables({table}) + std::to_string(table.rows.size()) + " calls\n";
+    return {};
+}
+
+// ---- summary
+
+struct Group {
+    std::string name;
+    long long calls = 0;
+    long long seconds = 0;
+    long long longest = 0;
+};
+
+std::string groupExpression(const std::string& by) {
+    if (by == "switch") return "switch";
+    if (by == "ext") return "caller";
+    if (by == "account") return "account";
+    if (by == "day") return std::string("substr(") + when + ", 1, 10)";
+    if (by == "hour") return "COALESCE(substr(start, 12, 2), '')";
+    if (by == "destination") return "callee";
+    return "category";
+}
+
+Status summary(sqlite3* database, const Options& options, Sink& out) {
+    const Filter filter = callFilter(options);
+    const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
+    Statement query(database, "SELECT " + groupExpression(options.by) +
+                                  " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                  " GROUP BY grouped ORDER BY " + order);
+    query.bind(filter.values);
+    std::vector<Group> groups;
+    Group total{"(total)"};
+    while (query.step()) {
+        Group& group = groups.emplace_back(Group{query.text(0), query.number(1), query.number(2), query.number(3)});
+        total.calls += group.calls;
+        total.seconds += group.seconds;
+        total.longest = std::max(total.longest, group.longest);
+    }
+    if (!query.status().ok()) return query.status();
+
+    Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
+    top.bind(filter.values);
+    std::vector<Group> destinations;
+    while (top.step()) destinations.push_back(Group{top.text(0), top.number(1), top.number(2), top.number(3)});
+    if (!top.status().ok()) return top.status();
+
+    const auto average = [](const Group& group) {
+        return decimal(group.calls ? static_cast<double>(group.seconds) / static_cast<double>(group.calls) : 0);
+    };
+    if (options.format == Format::json) {
+        out += "{\"from\":" + jsonString(*options.from) + ",\"to\":" + jsonString(*options.to) +
+              ",\"by\":" + jsonString(options.by) + ",\"groups\":[";
+        for (std::size_t i = 0; i < groups.size(); ++i)
+            out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(groups[i].name) +
+                   ",\"calls\":" + std::to_string(groups[i].calls) + ",\"seconds\":" + std::to_string(groups[i].seconds) +
+                   ",\"average_seconds\":" + average(groups[i]) +
+                   ",\"longest_seconds\":" + std::to_string(groups[i].longest) + "}";
+        out += "],\n\"total\":{\"calls\":" + std::to_string(total.calls) + ",\"seconds\":" +
+               std::to_string(total.seconds) + ",\"average_seconds\":" + average(total) +
+               ",\"longest_seconds\":" + std::to_string(total.longest) + "},\n\"top_destinations\":[";
+        for (std::size_t i = 0; i < destinations.size(); ++i)
+            out += std::string(i ? "," : "") + "\n{\"number\":" + jsonString(destinations[i].name) +
+                   ",\"calls\":" + std::to_string(destinations[i].calls) +
+                   ",\"seconds\":" + std::to_string(destinations[i].seconds) + "}";
+        out += "]}\n";
+        return {};
+    }
+    const bool phones = options.by == "ext" || options.by == "account" || options.by == "destination";
+    Table table{"Calls from " + *options.from + " to " + *options.to + " by " + options.by,
+                {{options.by, phones ? Kind::phone : Kind::text},
+                 {"calls", Kind::number},
+                 {"minutes", Kind::number},
+                 {"seconds", Kind::number},
+                 {"average seconds", Kind::number},
+                 {"longest seconds", Kind::number}},
+                {}};
+    groups.push_back(total);
+    for (const Group& group : groups)
+        table.rows.push_back({options.by == "switch" ? switchShown(group.name, options.format) : group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
+                              std::to_string(group.seconds), average(group), std::to_string(group.longest)});
+    Table topTable{"Top destinations",
+                   {{"number", Kind::phone}, {"calls", Kind::number}, {"seconds", Kind::number}},
+                   {}};
+    for (const Group& destination : destinations)
+        topTable.rows.push_back(
+            {destination.name, std::to_string(destination.calls), std::to_string(destination.seconds)});
+    if (options.format == Format::table) {
+        out += renderTables({table, topTable});
+        return {};
+    }
+    out += std::string(byteOrderMark) + csvTitles(table.columns);
+    for (const auto& row : table.rows) out += csvRow(table.columns, row);
+    out += "\r\n" + csvTitles(topTable.columns);
+    for (const auto& row : topTable.rows) out += csvRow(topTable.columns, row);
+    return {};
+}
+
+// ---- status
+
+struct DayCounts {
+    long long records = 0, errRecords = 0, unparsable = 0, repeats = 0;
+    std::vector<int> gaps;
+};
+
+struct SwitchStatus {
+    std::map<std::string, DayCounts> days;
+    std::optional<std::string> lastRecord;
+    std::vector<int> usualHours;
+    long long future = 0, past = 0;
+};
+
+std::string hoursText(const std::vector<int>& hours) {
+    std::string text;
+    for (const int hour : hours) {
+        char two[8];
+        std::snprintf(two, sizeof two, "%s%02d", text.empty() ? "" : " ", hour);
+        text += two;
+    }
+    return text;
+}
+
+std::string hoursJson(const std::vector<int>& hours) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < hours.size(); ++i) text += (i ? "," : "") + std::to_string(hours[i]);
+    return text + "]";
+}
+
+// The folders whose log/ is read: those of the roots given, else those of the
+// collector's own roots.
+std::vector<std::string> logFolders(const Options& options, const std::string& programFolder) {
+    std::vector<std::string> folders;
+    for (const std::string& root : options.roots.empty() ? defaultRoots(programFolder) : options.roots) {
+        const std::string folder = root + "/log";
+        if (platform::isFolder(folder) && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    return folders;
+}
+
+// A switch's usual busy hours need this many days with records among the
+// last 28: with fewer, no hour is usual and no gap is told.
+constexpr int daysForUsualHours = 3;
+constexpr int historyDays = 28;
+
+Status status(sqlite3* database, const Options& options, const std::string& programFolder, std::time_t now,
+              Sink& sink) {
+    std::string out;
+    for (const std::string& root : options.roots)
+        if (!platform::isFolder(root))
+            return Status::error(Status::Code::notFound, "read", root, "not a folder that can be read");
+    std::tm local{};
+    localtime_r(&now, &local);
+    const long today = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    const std::string first = dateText(today - options.days + 1);
+    const std::string last = dateText(today);
+    const std::string historyStart = dateText(today - historyDays);
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "T%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    const std::string latestPossible = dateText(today + 1) + clock;
+
+    std::map<std::string, SwitchStatus> switches;
+    {
+        Statement query(database,
+                        "SELECT switch, day, sum((flags & 2) = 0), sum((flags & 3) = 1), sum((flags & 2) != 0), "
+                        "sum((flags & 6) = 4) FROM calls WHERE day >= ? AND day <= ? GROUP BY switch, day");
+        query.bind({first, last});
+        while (query.step())
+            switches[query.text(0)].days[query.text(1)] =
+                DayCounts{query.number(2), query.number(3), query.number(4), query.number(5), {}};
+        if (!query.status().ok()) return query.status();
+    }
+    {
+        Statement query(database,
+                        "SELECT switch, max(CASE WHEN start <= ?1 THEN start END), sum(start > ?1), "
+                        "sum(start < date(day, '-1 year')) FROM calls WHERE (flags & 2) = 0 "
+                        "AND (day >= ?2 OR start > ?1) GROUP BY switch");
+        query.bind({latestPossible, historyStart});
+        while (query.step()) {
+            SwitchStatus& entry = switches[query.text(0)];
+            if (!query.null(1)) entry.lastRecord = query.text(1);
+            entry.future = query.number(2);
+            entry.past = query.number(3);
+        }
+        if (!query.status().ok()) return query.status();
+    }
+    {
+        // Hours with records per switch and day, over the 28 days before
+        // today and the days asked for.
+        const std::string from = std::min(first, historyStart);
+        Statement query(database,
+                        "SELECT DISTINCT switch, substr(start, 1, 10), CAST(substr(start, 12, 2) AS INTEGER) FROM calls "
+                        "WHERE (flags & 2) = 0 AND start >= ? AND start < date(?, '+1 day')");
+        query.bind({from, last});
+        std::map<std::string, std::map<std::string, std::set<int>>> hours;
+        while (query.step()) hours[query.text(0)][query.text(1)].insert(static_cast<int>(query.number(2)));
+        if (!query.status().ok()) return query.status();
+        for (auto& [name, entry] : switches) {
+            const auto& byDay = hours[name];
+            int daysWithRecords = 0;
+            int seen[24] = {};
+            for (const auto& [day, dayHours] : byDay) {
+                if (day < historyStart || day >= last) continue;
+                ++daysWithRecords;
+                for (const int hour : dayHours)
+                    if (hour >= 0 && hour < 24) ++seen[hour];
+            }
+            if (daysWithRecords >= daysForUsualHours)
+                for (int hour = 0; hour < 24; ++hour)
+                    if (seen[hour] * 2 >= daysWithRecords) entry.usualHours.push_back(hour);
+            // Before its first record a switch was not there to miss an hour.
+            const std::string firstDay = byDay.empty() ? std::string() : byDay.begin()->first;
+            for (long day = today - options.days + 1; day <= today; ++day) {
+                const std::string date = dateText(day);
+                DayCounts& counts = entry.days[date];
+                if (date < firstDay) continue;
+                const auto found = byDay.find(date);
+                for (const int hour : entry.usualHours) {
+                    const bool over = day < today || hour < local.tm_hour;
+                    if (over && (found == byDay.end() || !found->second.contains(hour))) counts.gaps.push_back(hour);
+                }
+            }
+        }
+    }
+
+    // The event log.
+    const std::vector<std::string> folders = logFolders(options, programFolder);
+    std::vector<std::pair<std::string, long>> notWritten;
+    LogCounts total;
+    for (long day = today - options.days + 1; day <= today; ++day) {
+        const std::string date = dateText(day);
+        LogCounts counts;
+        for (const std::string& folder : folders) {
+            const std::string path = folder + "/" + date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + ".log";
+            if (!platform::pathExists(path)) continue;
+            const Status read = countLogFile(path, counts);
+            if (!read.ok()) return read;
+        }
+        notWritten.emplace_back(date, counts.notWritten);
+        total.notWritten += counts.notWritten;
+        for (const auto& [sender, sent] : counts.senders) {
+            SenderCounts& sum = total.senders[sender];
+            sum.unknown += sent.unknown;
+            sum.tooLong += sent.tooLong;
+            sum.refused += sent.refused;
+        }
+    }
+
+    if (options.format == Format::json) {
+        out = "{\"from\":" + jsonString(first) + ",\"to\":" + jsonString(last) + ",\"switches\":[";
+        bool firstSwitch = true;
+        for (const auto& [name, entry] : switches) {
+            out += std::string(firstSwitch ? "" : ",") + "\n{\"switch\":" + jsonString(name) + ",\"days\":[";
+            firstSwitch = false;
+            bool firstDay = true;
+            for (const auto& [date, counts] : entry.days) {
+                if (date < first || date > last) continue;
+                out += std::string(firstDay ? "" : ",") + "\n {\"date\":" + jsonString(date) +
+                       ",\"records\":" + std::to_string(counts.records) +
+                       ",\"err_records\":" + std::to_string(counts.errRecords) +
+                       ",\"unparsable\":" + std::to_string(counts.unparsable) +
+                       ",\"repeats\":" + std::to_string(counts.repeats) + ",\"gaps\":" + hoursJson(counts.gaps) + "}";
+                firstDay = false;
+            }
+            out += "],\n \"last_record\":" + jsonStringOrNull(entry.lastRecord ? &*entry.lastRecord : nullptr) +
+                   ",\"usual_hours\":" + hoursJson(entry.usualHours) +
+                   ",\"future_records\":" + std::to_string(entry.future) +
+                   ",\"past_records\":" + std::to_string(entry.past) + "}";
+        }
+        out += "],\n\"log\":{\"folders\":[";
+        for (std::size_t i = 0; i < folders.size(); ++i) out += (i ? "," : "") + jsonString(folders[i]);
+        out += "],\"days\":[";
+        for (std::size_t i = 0; i < notWritten.size(); ++i)
+            out += std::string(i ? "," : "") + "{\"date\":" + jsonString(notWritten[i].first) +
+                   ",\"not_written\":" + std::to_string(notWritten[i].second) + "}";
+        out += "],\"senders\":[";
+        bool firstSender = true;
+        for (const auto& [sender, counts] : total.senders) {
+            out += std::string(firstSender ? "" : ",") + "\n{\"sender\":" + jsonString(sender) +
+                   ",\"unknown\":" + std::to_string(counts.unknown) + ",\"too_long\":" + std::to_string(counts.tooLong) +
+                   ",\"refused\":" + std::to_string(counts.refused) + "}";
+            firstSender = false;
+        }
+        out += "]}}\n";
+        sink += out;
+        return {};
+    }
+
+    const auto switchName = [&](const std::string& name) { return switchShown(name, options.format); };
+    Table days{"Records by switch and day, " + first + " to " + last,
+               {{"switch"},
+                {"date"},
+                {"records", Kind::number},
+                {"err", Kind::number},
+                {"unparsable", Kind::number},
+                {"repeats", Kind::number},
+                {"hours without records"}},
+               {}};
+    Table perSwitch{"Switches",
+                    {{"switch"},
+                     {"last record", Kind::time},
+                     {"usual hours"},
+                     {"future", Kind::number},
+                     {"past", Kind::number}},
+                    {}};
+    for (const auto& [name, entry] : switches) {
+        for (const auto& [date, counts] : entry.days)
+            if (date >= first && date <= last)
+                days.rows.push_back({switchName(name), date, std::to_string(counts.records),
+                                     std::to_string(counts.errRecords), std::to_string(counts.unparsable),
+                                     std::to_string(counts.repeats), hoursText(counts.gaps)});
+        perSwitch.rows.push_back({switchName(name), entry.lastRecord.value_or(""), hoursText(entry.usualHours),
+                                  std::to_string(entry.future), std::to_string(entry.past)});
+    }
+    Table log{"Event log (" + (folders.empty() ? std::string("none found") : folders.front()) +
+                  (folders.size() > 1 ? " and " + std::to_string(folders.size() - 1) + " more" : "") + ")",
+              {{"date"}, {"records not written", Kind::number}},
+              {}};
+    for (const auto& [date, count] : notWritten) log.rows.push_back({date, std::to_string(count)});
+    Table senders{"Datagrams not taken, by sender",
+                  {{"sender"}, {"unknown", Kind::number}, {"too long", Kind::number}, {"refused", Kind::number}},
+                  {}};
+    for (const auto& [sender, counts] : total.senders)
+        senders.rows.push_back({sender, std::to_string(counts.unknown), std::to_string(counts.tooLong),
+                                std::to_string(counts.refused)});
+    sink += render({days, perSwitch, log, senders}, options.format);
+    return {};
+}
+
+}  // namespace
+
+bool isQueryCommand(const std::string& command) {
+    return command == "calls" || command == "summary" || command == "status";
+}
+
+int runQuery(const std::string& command, const std::vector<std::string>& arguments,
+             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
+    Options options;
+    options.command = command == "summary" ? Command::summary : command == "status" ? Command::status : Command::calls;
+    options.database = programFolder + "/quelvar.db";
+    if (!isQueryCommand(command)) {
+        error = "unknown command: " + command;
+        return 2;
+    }
+    if (const std::string wrong = parseOptions(arguments, options); !wrong.empty()) {
+        error = wrong;
+        return 2;
+    }
+    sqlite3* database = nullptr;
+    Sink out(write);
+    Status result = openIndex(options.database, database);
+    if (result.ok()) {
+        if (options.command == Command::calls) result = calls(database, options, out);
+        else if (options.command == Command::summary) result = summary(database, options, out);
+        else result = status(database, options, programFolder, now, out);
+    }
+    sqlite3_close(database);
+    if (!result.ok()) {
+        error = result.text();
+        if (!error.empty() && error.front() == ':') error = error.substr(2);
+        return 2;
+    }
+    if (!out.flush()) {
+        error = "the answer could not be written";
+        return 2;
+    }
+    return 0;
+}
+
+int runQuery(const std::string& command, const std::vector<std::string>& arguments,
+             const std::string& programFolder, std::time_t now, std::string& out, std::string& error) {
+    const int status = runQuery(command, arguments, programFolder, now,
+                                [&](std::string_view piece) {
+                                    out.append(piece);
+                                    return true;
+                                },
+                                error);
+    if (status != 0) out.clear();
+    return status;
+}
+
+}  // namespace quelvar::report
