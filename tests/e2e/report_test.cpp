@@ -256,7 +256,7 @@ TEST_F(Report, PlainModeCallsAddUpAsSentAndADamagedLineIsTold) {
 // The plain mode files each leg of a call as a line of its own in new/ as in
 // old/: the call must count once, with both legs. Today the index also
 // counts the second leg's line in new/ as a call of its own (125 s for 100).
-TEST_F(Report, DISABLED_PlainModeCallOfTwoLegsCountsOnce) {
+TEST_F(Report, PlainModeCallOfTwoLegsCountsOnce) {
     folder.write("Quelvar.ini", "ENCRYPT=0\r\nAREACODE=010\r\n");
     folder.start();
     // Each leg is a datagram of its own; a leg sent from the same sender

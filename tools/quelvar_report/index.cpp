@@ -265,6 +265,13 @@ struct Call {
     std::optional<long long> filedCount, filedSeconds;
     std::optional<std::string> filedStart, filedEnd, filedTrunk;
     std::vector<Leg> legs;
+    // The records of its later legs where each came alone (the plain mode,
+    // or legs sent in datagrams of their own): copies of a leg, not calls.
+    struct LegCopy {
+        Leg leg;
+        int copies = 0;
+    };
+    std::vector<LegCopy> legCopies;
     Call* next = nullptr;  // the next call under the same key that day
     bool carried = false;  // its legs went to the call they continue, the day before
     // Worked out before writing.
@@ -335,6 +342,7 @@ public:
     }
 
     void addMerged(const FiledLine& line, int copy, const std::string& file, long long lineNumber, bool err) {
+        if (addLaterLeg(line, copy, err)) return;
         Call& call = callFor(callKeyOf(line.rid), [copy](const Call& c) { return !(c.copies & copy); });
         const std::optional<std::string> start = isoTime(line.start), end = isoTime(line.end);
         const long long seconds = secondsOf(line.duration);
@@ -371,6 +379,36 @@ public:
         }
         call.copies |= copy;
         if (err) call.flags |= fromErrTree;
+    }
+
+    // A record of a later leg that came alone joins the call of the leg
+    // before it as a copy of that leg, so that it is neither a call of its
+    // own nor counted twice; gives false when it is no such record.
+    bool addLaterLeg(const FiledLine& line, int copy, bool err) {
+        const long long number = legNumber(line.rid);
+        const bool alone = copy == csvCopy || !allDigits(line.count) || secondsOf(line.count) <= 1;
+        if (number <= 1 || !alone) return false;
+        const auto first = byKey_.find(callKeyOf(line.rid));
+        if (first == byKey_.end()) return false;
+        for (Call* call = first->second; call; call = call->next) {
+            if (!call->copies || legNumber(call->callId) >= number) continue;
+            const auto had = std::find_if(call->legCopies.begin(), call->legCopies.end(),
+                                          [&](const Call::LegCopy& each) { return each.leg.rid == line.rid; });
+            if (had != call->legCopies.end() && (had->copies & copy)) continue;
+            Call::LegCopy& legCopy = had != call->legCopies.end() ? *had : call->legCopies.emplace_back();
+            if (legCopy.copies == 0 || copy == textCopy) {
+                legCopy.leg.rid = line.rid;
+                legCopy.leg.number = number;
+                legCopy.leg.start = isoTime(line.start);
+                legCopy.leg.end = isoTime(line.end);
+                legCopy.leg.seconds = secondsOf(line.duration);
+                legCopy.leg.trunk = line.trunk;
+            }
+            legCopy.copies |= copy;
+            if (err) call->flags |= fromErrTree;
+            return true;
+        }
+        return false;
     }
 
     void addLeg(const FiledLine& line, const std::string& file, long long lineNumber, bool err) {
@@ -453,6 +491,24 @@ public:
         for (auto& owned : calls_) {
             Call& call = *owned;
             if (call.flags & unparsable) continue;
+            if (!call.legCopies.empty()) {
+                // Legs known only by their own records count as legs; the
+                // first then only by the call's.
+                if (call.legs.empty()) {
+                    Leg first;
+                    first.rid = call.callId;
+                    first.number = legNumber(call.callId);
+                    first.start = call.filedStart;
+                    first.end = call.filedEnd;
+                    first.seconds = call.filedSeconds.value_or(0);
+                    first.trunk = call.filedTrunk.value_or("");
+                    call.legs.push_back(std::move(first));
+                }
+                for (const Call::LegCopy& legCopy : call.legCopies)
+                    if (std::none_of(call.legs.begin(), call.legs.end(),
+                                     [&](const Leg& leg) { return leg.rid == legCopy.leg.rid; }))
+                        call.legs.push_back(legCopy.leg);
+            }
             std::sort(call.legs.begin(), call.legs.end(), [](const Leg& a, const Leg& b) {
                 return a.number != b.number ? a.number < b.number : a.rid < b.rid;
             });
@@ -471,8 +527,10 @@ public:
                 for (const Leg& leg : call.legs) call.seconds += leg.seconds;
                 call.trunk = first.trunk;
                 call.legCount = static_cast<long long>(call.legs.size());
-                if (call.copies &&
-                    ((call.filedCount && *call.filedCount != call.legCount) || call.filedStart != first.start ||
+                // A call whose legs came alone was counted one leg at a time.
+                const bool countDiffers =
+                    call.filedCount && *call.filedCount != call.legCount && call.legCopies.empty();
+                if (call.copies && (countDiffers || call.filedStart != first.start ||
                      call.filedSeconds != first.seconds || call.filedTrunk != first.trunk))
                     call.flags |= disagreeing;
             }

@@ -133,6 +133,27 @@ TEST_F(Index, EachCallIsOneRowFromItsMostCompleteCopyAndEveryLineIsKept) {
               (std::vector<std::string>{"1|75|3", "2|20|5"}));
 }
 
+// Legs sent in datagrams of their own each leave a record with COUNT 1: the
+// later leg's record is a copy of that leg, not a call, and without leg lines
+// the records alone give the legs.
+TEST_F(Index, ALaterLegThatCameAloneIsALegOfItsCallNotACall) {
+    const Leg first = leg(L"00000000000000091-1", L"240315150000", L"240315150115", L"75", L"3");
+    const Leg second = leg(L"00000000000000091-2", L"240315150115", L"240315150140", L"25", L"5");
+    encryptedCall("", {first}, L"1");
+    encryptedCall("", {second}, L"1");
+    // The same without leg lines: only the records in new/.
+    const Leg onlyFirst = leg(L"00000000000000092-1", L"240315160000", L"240315160010", L"10", L"3");
+    const Leg onlySecond = leg(L"00000000000000092-2", L"240315160010", L"240315160040", L"30", L"3");
+    for (const Leg& each : {onlyFirst, onlySecond}) {
+        append(sw + "/new/CDR_2024_03_15.txt", textHeader(sw), {encryptedMergedLine(each, L"1")});
+        append(sw + "/new/CDR_2024_03_15.csv", csvHeader(sw, false), {encryptedCsvLine(each, L"呼出", L"IP中继")});
+    }
+    index();
+    EXPECT_EQ(rows("SELECT call_id, legs, seconds, start, end, flags FROM calls ORDER BY call_key"),
+              (std::vector<std::string>{"91-1|2|100|2024-03-15T15:00:00|2024-03-15T15:01:40|0",
+                                        "92-1|2|40|2024-03-15T16:00:00|2024-03-15T16:00:40|0"}));
+}
+
 TEST_F(Index, OnlyWhatChangedIsReadAndLateCopiesJoinTheirCall) {
     encryptedCall("", {leg(L"00000000000000077-1", L"240315093000", L"240315093115", L"75", L"3")}, L"1");
     encryptedCall("", {leg(L"00000000000000070-1", L"240316093000", L"240316093115", L"75", L"3")}, L"1",
