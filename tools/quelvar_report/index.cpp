@@ -682,7 +682,9 @@ void readWorkbook(GroupWork& work, const PlannedFile& planned, const std::string
         }
         const std::string sheetName = utf8Of(sheet.name);
         const std::string day = file.day.substr(0, 8) + sheetName;
-        for (const auto& [row, values] : rows) {
+        for (const auto& [row, cells] : rows) {
+            // A lambda takes no structured binding in every compiler this builds with.
+            const auto& values = cells;
             const auto valueOf = [&](int title) {
                 const auto found =
                     columnOf[title] < 0 ? values.end() : values.find(static_cast<std::uint16_t>(columnOf[title]));
@@ -928,8 +930,9 @@ void Indexer::plan(const std::vector<FoundFile>& found, const std::vector<std::s
         if (next != groups_.end()) group.nextDay = &next->second;
     }
     // A file read before that is gone under the roots read now: its day is read anew.
-    for (const auto& [path, known] : known_) {
+    for (const auto& [knownPath, known] : known_) {
         if (known.seen) continue;
+        const std::string& path = knownPath;
         const bool underRoot = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
             return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/';
         });
