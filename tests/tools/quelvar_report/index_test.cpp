@@ -152,6 +152,15 @@ TEST_F(Index, ALaterLegThatCameAloneIsALegOfItsCallNotACall) {
     EXPECT_EQ(rows("SELECT call_id, legs, seconds, start, end, flags FROM calls ORDER BY call_key"),
               (std::vector<std::string>{"91-1|2|100|2024-03-15T15:00:00|2024-03-15T15:01:40|0",
                                         "92-1|2|40|2024-03-15T16:00:00|2024-03-15T16:00:40|0"}));
+
+    // The second leg filed after an index run joins the call indexed before.
+    const Leg later = leg(L"00000000000000093-1", L"240315170000", L"240315170100", L"60", L"3");
+    encryptedCall("", {later}, L"1");
+    index();
+    encryptedCall("", {leg(L"00000000000000093-2", L"240315170100", L"240315170120", L"20", L"3")}, L"1");
+    index();
+    EXPECT_EQ(rows("SELECT call_id, legs, seconds, flags FROM calls WHERE call_key = '93'"),
+              std::vector<std::string>{"93-1|2|80|0"});
 }
 
 TEST_F(Index, OnlyWhatChangedIsReadAndLateCopiesJoinTheirCall) {
