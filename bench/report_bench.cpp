@@ -48,7 +48,7 @@ std::string callText(long call, int day) {
             ++legDay;
         }
         second = std::min(second, 86399);
-        char start[16];
+        char start[48];
         std::snprintf(start, sizeof start, "2403%02d%02d%02d%02d", legDay, second / 3600, second / 60 % 60,
                       second % 60);
         if (leg > 1) text += "\n";
