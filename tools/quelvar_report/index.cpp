@@ -301,6 +301,20 @@ long long legNumber(std::string_view rid) {
     return part.empty() ? 1 : (allDigits(part.substr(0, 1)) ? secondsOf(part) : 0);
 }
 
+// The call's values from the copy it is now taken from.
+void takeValues(Call& call, const FiledLine& line, const std::string& file, long long lineNumber, int source) {
+    call.callId = line.rid;
+    call.account = line.account;
+    call.caller = line.caller;
+    call.callee = line.callee;
+    call.category = line.category;
+    call.type = line.type;
+    call.route = line.route;
+    call.file = file;
+    call.line = lineNumber;
+    call.source = source;
+}
+
 struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
@@ -359,16 +373,7 @@ public:
             ++call.conflicts;
         }
         if (copy == textCopy || call.source < 2) {
-            call.callId = line.rid;
-            call.account = line.account;
-            call.caller = line.caller;
-            call.callee = line.callee;
-            call.category = line.category;
-            call.type = line.type;
-            call.route = line.route;
-            call.file = file;
-            call.line = lineNumber;
-            call.source = copy == textCopy ? 3 : 2;
+            takeValues(call, line, file, lineNumber, copy == textCopy ? 3 : 2);
             call.filedStart = start;
             call.filedEnd = end;
             call.filedSeconds = seconds;
@@ -425,18 +430,7 @@ public:
         if (call.source >= 2 && leg.number == 1 &&
             (differ(call.account, line.account) || differ(call.caller, line.caller) || differ(call.callee, line.callee)))
             ++call.conflicts;
-        if (call.source == 0) {
-            call.callId = line.rid;
-            call.account = line.account;
-            call.caller = line.caller;
-            call.callee = line.callee;
-            call.category = line.category;
-            call.type = line.type;
-            call.route = line.route;
-            call.file = file;
-            call.line = lineNumber;
-            call.source = 1;
-        }
+        if (call.source == 0) takeValues(call, line, file, lineNumber, 1);
         call.legs.push_back(std::move(leg));
         if (err) call.flags |= fromErrTree;
     }

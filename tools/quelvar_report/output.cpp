@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "quelvar_report/utf8.h"
+
 namespace quelvar::report {
 namespace {
 
@@ -32,24 +34,6 @@ char32_t nextCharacter(std::string_view text, std::size_t at, std::size_t& lengt
     if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return replacement;
     length = count + 1;
     return value;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool wide(char32_t c) {

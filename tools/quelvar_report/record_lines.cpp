@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "quelvar_report/utf8.h"
 
 namespace quelvar::report {
 
@@ -63,24 +64,6 @@ void assignWithoutPadding(std::string& out, std::string_view rid) {
     std::size_t zeros = 0;
     while (zeros + 1 < rid.size() && rid[zeros] == '0' && rid[zeros + 1] >= '0' && rid[zeros + 1] <= '9') ++zeros;
     assignUtf8FromGbk(out, rid.substr(zeros));
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool blankOnly(std::string_view bytes) { return trimmed(bytes).empty(); }
