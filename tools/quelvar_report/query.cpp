@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/status.h"
+#include "quelvar_report/dates.h"
 #include "quelvar_report/index.h"
 #include "quelvar_report/log_counts.h"
 #include "quelvar_report/output.h"
@@ -18,50 +19,6 @@
 
 namespace quelvar::report {
 namespace {
-
-// ---- Dates: days since 1970-01-01, in the proleptic Gregorian calendar.
-
-long daysFromCivil(int year, int month, int day) {
-    year -= month <= 2;
-    const long era = (year >= 0 ? year : year - 399) / 400;
-    const long yearOfEra = year - era * 400;
-    const long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-std::string dateText(long days) {
-    days += 719468;
-    const long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long dayOfEra = days - era * 146097;
-    const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long monthIndex = (5 * dayOfYear + 2) / 153;
-    const long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const long year = yearOfEra + era * 400 + (month <= 2);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04ld-%02ld-%02ld", year, month, day);
-    return text;
-}
-
-bool parseNumber(std::string_view text, int& value) {
-    if (text.empty()) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
-}
-
-// YYYY-MM-DD naming a day that exists.
-bool parseDate(const std::string& text, long& days) {
-    int year = 0, month = 0, day = 0;
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !parseNumber(text.substr(0, 4), year) ||
-        !parseNumber(text.substr(5, 2), month) || !parseNumber(text.substr(8, 2), day))
-        return false;
-    if (month < 1 || month > 12 || day < 1) return false;
-    days = daysFromCivil(year, month, day);
-    return dateText(days) == text;
-}
 
 // ---- Arguments.
 

@@ -1,0 +1,122 @@
+#pragma once
+// What a bill and a report hold once the calls of a period are rated: the
+// rating pass fills these, the renderers (table, CSV, JSON, HTML, XLSX) only
+// read them.
+#include <array>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quelvar::report {
+
+// Money in whole thousandths of a yuan (厘), so that sums never drift.
+using Li = long long;
+// Yuan with two decimals, rounded half up ("12.35"); for people.
+std::string yuanCents(Li amount);
+// Yuan with three decimals, exact ("12.345"); for programs.
+std::string yuanExact(Li amount);
+
+// The categories the collector files, in the order bills show them; others
+// (as filed) follow in the order of their names.
+inline constexpr std::array<std::string_view, 5> knownCategories = {"内线", "市话", "国内长途", "国际长途", "特服电话"};
+inline constexpr std::string_view internationalCategory = "国际长途";
+
+struct Totals {
+    long long calls = 0;
+    long long seconds = 0;
+    Li cost = 0;
+    long long unrated = 0;  // calls no tariff rule covered: counted, costing nothing
+    void add(long long callSeconds, Li callCost, bool rated) {
+        ++calls;
+        seconds += callSeconds;
+        cost += callCost;
+        unrated += rated ? 0 : 1;
+    }
+    void add(const Totals& other) {
+        calls += other.calls;
+        seconds += other.seconds;
+        cost += other.cost;
+        unrated += other.unrated;
+    }
+};
+
+// One call as a bill sees it: a multi-leg call is one call, its seconds the
+// sum of its legs'.
+struct RatedCall {
+    std::string switchName;  // the MAC folder; '' for a workbook row
+    std::string callId;
+    std::string account;
+    std::string caller;
+    std::string callee;
+    std::string category;    // as filed
+    std::string start;       // YYYY-MM-DDTHH:MM:SS local, '' when the record had no time
+    std::string day;         // YYYY-MM-DD it counts for: its start's, else its file's
+    long long seconds = 0;
+    int legs = 1;
+    std::string person;      // from the directory; the number itself when unknown
+    std::string department;  // from the directory; '' when unknown
+    bool known = false;      // found in the directory
+    bool rated = false;      // a tariff rule covered it
+    Li cost = 0;
+    std::string tariffVersion;  // valid_from of the tariff version used, when rated
+    std::string unratedWhy;     // why not, when not rated
+    std::string group;          // the group it is billed to
+};
+
+struct BillGroup {
+    std::string name;        // an extension, a person, a department or a switch
+    std::string department;  // by person: the person's department ('' when unknown)
+    Totals total;
+    std::map<std::string, Totals> byCategory;
+};
+
+struct Bill {
+    std::string from, to;  // YYYY-MM-DD, both days count
+    std::string by;        // ext, person, department or switch
+    std::vector<std::string> tariffVersions;  // valid_from of each version used, oldest first
+    std::vector<BillGroup> groups;            // in the order of their names
+    Totals total;                             // the sum of the groups', exactly
+    std::map<std::string, Totals> byCategory;
+    std::vector<std::string> categories;  // the categories met, in the order bills show them
+};
+
+// A name with its calls, e.g. a destination or a caller.
+struct Ranked {
+    std::string name;
+    std::string detail;  // a caller's person, when known
+    Totals totals;
+};
+
+struct CallList {
+    long long count = 0;           // how many calls there were
+    std::vector<RatedCall> calls;  // the first `listLimit` of them by the list's order
+};
+
+// Calls of at least this length are long.
+inline constexpr long long longCallSeconds = 30 * 60;
+// Calls starting before 08:00, from 18:00, or on a Saturday or Sunday are
+// after hours.
+inline constexpr int workdayStartHour = 8;
+inline constexpr int workdayEndHour = 18;
+inline constexpr std::size_t listLimit = 200;
+inline constexpr std::size_t topLimit = 20;
+
+struct Report {
+    Bill bill;
+    std::string generated;  // YYYY-MM-DD HH:MM the report was made
+    // Cost per department and category, the most costly department first.
+    std::vector<std::pair<std::string, std::map<std::string, Totals>>> departments;
+    // Every day of the period in order, days without calls included.
+    std::vector<std::pair<std::string, Totals>> days;
+    // Calls by weekday (0 Monday .. 6 Sunday) and hour of their start.
+    std::array<std::array<long long, 24>, 7> heat{};
+    std::vector<Ranked> topDestinations;  // by calls, then seconds
+    std::vector<Ranked> topCallers;       // by cost, then calls
+    CallList longCalls;                   // the longest first
+    CallList afterHours;                  // the most costly first
+    CallList international;               // the most costly first
+};
+
+}  // namespace quelvar::report
