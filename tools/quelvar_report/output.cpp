@@ -48,19 +48,6 @@ bool zeroWidth(char32_t c) {
     return (c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F) || (c >= 0xFE00 && c <= 0xFE0F);
 }
 
-// What a terminal cell shows: valid UTF-8 without control characters, which
-// would move the cursor and break the columns.
-std::string printable(std::string_view text) {
-    std::string out;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = 0;
-        const char32_t c = nextCharacter(text, at, length);
-        appendUtf8(out, c < 0x20 || c == 0x7F ? U'?' : c);
-        at += length;
-    }
-    return out;
-}
-
 // Shown in the table: times with a space, which reads better than the T.
 std::string shown(const std::string& value, Kind kind) {
     std::string text = printable(value);
@@ -78,6 +65,17 @@ bool allDigits(std::string_view value) {
 }
 
 }  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 0;
+        const char32_t c = nextCharacter(text, at, length);
+        appendUtf8(out, c < 0x20 || c == 0x7F ? U'?' : c);
+        at += length;
+    }
+    return out;
+}
 
 std::string validUtf8(std::string_view text) {
     std::string out;

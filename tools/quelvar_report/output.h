@@ -9,7 +9,7 @@
 
 namespace quelvar::report {
 
-enum class Format { table, csv, json };
+enum class Format { table, csv, json, html, xlsx };
 
 enum class Kind {
     text,
@@ -50,6 +50,10 @@ std::string csvField(std::string_view value, Kind kind);
 // Text as UTF-8 that is valid: a byte that starts no UTF-8 character becomes
 // U+FFFD.
 std::string validUtf8(std::string_view text);
+
+// What a terminal shows: valid UTF-8 without control characters, which
+// would move the cursor and break the columns.
+std::string printable(std::string_view text);
 
 // A JSON string literal, quotes included.
 std::string jsonString(std::string_view text);

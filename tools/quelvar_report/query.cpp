@@ -4,15 +4,22 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "platform/files.h"
 #include "platform/status.h"
+#include "quelvar_report/bill.h"
 #include "quelvar_report/dates.h"
+#include "quelvar_report/explain.h"
 #include "quelvar_report/index.h"
+#include "quelvar_report/index_reader.h"
 #include "quelvar_report/log_counts.h"
 #include "quelvar_report/output.h"
 #include "quelvar_report/schema.h"
@@ -22,7 +29,7 @@ namespace {
 
 // ---- Arguments.
 
-enum class Command { calls, summary, status };
+enum class Command { calls, summary, status, bill, explain };
 
 struct Options {
     Command command = Command::calls;
@@ -32,6 +39,11 @@ struct Options {
     std::optional<std::string> from, to, switchName, extension, number, category;
     std::string by = "category";
     int days = 7;
+    // bill and explain
+    std::string tariffs, directory;
+    bool directoryGiven = false;
+    std::string callId;
+    std::optional<std::string> output;
 };
 
 const std::vector<std::string> groupings = {"switch", "ext", "account", "category", "day", "hour", "destination"};
@@ -46,8 +58,13 @@ std::string switchFolder(std::string mac) {
 // An empty text when the arguments are good, else what is wrong with them.
 std::string parseOptions(const std::vector<std::string>& arguments, Options& options) {
     const bool filters = options.command != Command::status;
+    const bool rating = options.command == Command::bill || options.command == Command::explain;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];
+        if (options.command == Command::explain && !name.starts_with("--") && options.callId.empty()) {
+            options.callId = name;
+            continue;
+        }
         const auto value = [&]() -> const std::string* {
             // An option in the place of the value means the value was left out.
             if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return nullptr;
@@ -65,7 +82,11 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
                 if (*given == "table") options.format = Format::table;
                 else if (*given == "csv") options.format = Format::csv;
                 else if (*given == "json") options.format = Format::json;
-                else return "unknown --format " + *given + " (table, csv or json)";
+                else if (options.command == Command::bill && *given == "html") options.format = Format::html;
+                else if (options.command == Command::bill && *given == "xlsx") options.format = Format::xlsx;
+                else
+                    return "unknown --format " + *given +
+                           (options.command == Command::bill ? " (table, csv, json, html or xlsx)" : " (table, csv or json)");
             }
         } else if (filters && name == "--from") take(options.from);
         else if (filters && name == "--to") take(options.to);
@@ -79,6 +100,21 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
                     return "unknown --by " + *given + " (switch, ext, account, category, day, hour or destination)";
                 options.by = *given;
             }
+        } else if (options.command == Command::bill && name == "--by") {
+            if ((given = value())) {
+                if (std::find(billGroupings.begin(), billGroupings.end(), *given) == billGroupings.end())
+                    return "unknown --by " + *given + " (ext, person, department or switch)";
+                options.by = *given;
+            }
+        } else if (rating && name == "--tariffs") {
+            if ((given = value())) options.tariffs = *given;
+        } else if (rating && name == "--directory") {
+            if ((given = value())) {
+                options.directory = *given;
+                options.directoryGiven = true;
+            }
+        } else if (name == "--output") {
+            take(options.output);
         } else if (options.command == Command::status && name == "--days") {
             if ((given = value()) && (!parseNumber(*given, options.days) || options.days < 1 || options.days > 3660))
                 return "--days takes a number of days from 1 to 3660, not " + *given;
@@ -93,78 +129,16 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
     if (options.from && !parseDate(*options.from, from)) return "bad date " + *options.from + " (YYYY-MM-DD)";
     if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
     if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
-    if (options.command == Command::summary && (!options.from || !options.to)) return "summary needs --from and --to";
+    if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
+        return std::string(options.command == Command::bill ? "bill" : "summary") + " needs --from and --to";
+    if (options.command == Command::explain && options.callId.empty())
+        return "explain needs the id of a call, as `quelvar-report calls` shows it";
+    if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};
 }
 
-// ---- SQLite.
-
-class Statement {
-public:
-    Statement(sqlite3* database, const std::string& sql) {
-        if (sqlite3_prepare_v2(database, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
-            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database));
-            sqlite3_finalize(statement_);
-            statement_ = nullptr;
-        }
-        database_ = database;
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    ~Statement() { sqlite3_finalize(statement_); }
-
-    void bind(const std::vector<std::string>& values) {
-        for (std::size_t i = 0; statement_ && i < values.size(); ++i)
-            sqlite3_bind_text(statement_, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
-    }
-    // The next row; false at the end or on a failure (see status).
-    bool step() {
-        if (!statement_) return false;
-        const int result = sqlite3_step(statement_);
-        if (result == SQLITE_ROW) return true;
-        if (result != SQLITE_DONE)
-            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database_));
-        return false;
-    }
-    std::string text(int column) const {
-        const auto* value = sqlite3_column_text(statement_, column);
-        return value ? reinterpret_cast<const char*>(value) : "";
-    }
-    bool null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-    long long number(int column) const { return sqlite3_column_int64(statement_, column); }
-    const Status& status() const { return failure_; }
-
-private:
-    sqlite3* database_ = nullptr;
-    sqlite3_stmt* statement_ = nullptr;
-    Status failure_;
-};
-
-// Opens the index for reading only: a query never makes a database.
-Status openIndex(const std::string& path, sqlite3*& database) {
-    if (!platform::pathExists(path))
-        return Status::error(Status::Code::notFound, "", "", "no index at " + path + ": run `quelvar-report index` first");
-    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
-        sqlite3_close(database);
-        database = nullptr;
-        return Status::error(Status::Code::failed, "open", path, why);
-    }
-    Statement version(database, "PRAGMA user_version");
-    const bool read = version.step();
-    if (!version.status().ok())
-        return Status::error(Status::Code::damaged, "read", path, version.status().reason());
-    if (!read || version.number(0) != schemaVersion)
-        return Status::error(Status::Code::unsupported, "", "",
-                             "the index at " + path + " is not of this version: run `quelvar-report index` first");
-    return {};
-}
-
 // ---- The calls a query is about.
-
-constexpr const char* notCalls = "(flags & 6) = 0";  // neither unparsable nor a repeat
-constexpr const char* when = "COALESCE(start, day)";
 
 struct Filter {
     std::string where;
@@ -590,17 +564,84 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     return {};
 }
 
+// ---- bill
+
+Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
+            std::time_t now, Sink& out) {
+    const Filter filter = callFilter(options);
+    RatingPass pass{filter.where, filter.values, false, options.by};
+    ReportBuilder builder(*options.from, *options.to, options.by);
+    Status rated = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); });
+    if (!rated.ok()) return rated;
+    std::tm local{};
+    localtime_r(&now, &local);
+    char generated[64];
+    std::snprintf(generated, sizeof generated, "%04d-%02d-%02d %02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min);
+    const std::map<std::string, long long> reasons = builder.unratedReasons();
+    const Report report = builder.finish(generated);
+    out += renderBill(report.bill, reasons, options.format);
+    return {};
+}
+
+// An answer written to a file appears whole or not at all: it is written
+// beside the file and renamed over it at the end.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() {
+        if (file_) {
+            std::fclose(file_);
+            std::remove(partial_.c_str());
+        }
+    }
+    Status open(const std::string& path) {
+        path_ = path;
+        partial_ = path + ".partial";
+        file_ = std::fopen(partial_.c_str(), "wb");
+        if (!file_) return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        return {};
+    }
+    bool write(std::string_view piece) { return file_ && std::fwrite(piece.data(), 1, piece.size(), file_) == piece.size(); }
+    Status commit() {
+        const bool written = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+        const int failure = errno;
+        std::fclose(file_);
+        file_ = nullptr;
+        if (!written || std::rename(partial_.c_str(), path_.c_str()) != 0) {
+            const std::string why = std::strerror(written ? errno : failure);
+            std::remove(partial_.c_str());
+            return Status::error(Status::Code::failed, "write", path_, why);
+        }
+        return {};
+    }
+
+private:
+    std::string path_, partial_;
+    std::FILE* file_ = nullptr;
+};
+
 }  // namespace
 
 bool isQueryCommand(const std::string& command) {
-    return command == "calls" || command == "summary" || command == "status";
+    return command == "calls" || command == "summary" || command == "status" || command == "bill" ||
+           command == "explain";
 }
 
 int runQuery(const std::string& command, const std::vector<std::string>& arguments,
              const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
     Options options;
-    options.command = command == "summary" ? Command::summary : command == "status" ? Command::status : Command::calls;
+    options.command = command == "summary"   ? Command::summary
+                      : command == "status"  ? Command::status
+                      : command == "bill"    ? Command::bill
+                      : command == "explain" ? Command::explain
+                                             : Command::calls;
+    if (options.command == Command::bill) options.by = "ext";
     options.database = programFolder + "/quelvar.db";
+    options.tariffs = programFolder + "/tariffs.csv";
+    options.directory = programFolder + "/directory.csv";
     if (!isQueryCommand(command)) {
         error = "unknown command: " + command;
         return 2;
@@ -609,22 +650,45 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
         error = wrong;
         return 2;
     }
+    Status result;
+    Tariffs tariffs;
+    Directory directory;
+    if (options.command == Command::bill || options.command == Command::explain) {
+        if (!platform::pathExists(options.tariffs))
+            result = Status::error(Status::Code::notFound, "", "",
+                                   "no tariffs at " + options.tariffs +
+                                       ": copy tariffs.csv.example beside the program to tariffs.csv and adapt it, "
+                                       "or name a file with --tariffs");
+        else
+            result = Tariffs::read(options.tariffs, tariffs);
+        if (result.ok() && (options.directoryGiven || platform::pathExists(options.directory)))
+            result = Directory::read(options.directory, directory);
+    }
+
     sqlite3* database = nullptr;
-    Sink out(write);
-    Status result = openIndex(options.database, database);
+    OutputFile file;
+    const Writer toFile = [&](std::string_view piece) { return file.write(piece); };
+    Sink out(options.output ? toFile : write);
+    if (result.ok()) result = openIndex(options.database, database);
+    if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
         else if (options.command == Command::summary) result = summary(database, options, out);
-        else result = status(database, options, programFolder, now, out);
+        else if (options.command == Command::bill) result = bill(database, options, tariffs, directory, now, out);
+        else if (options.command == Command::explain) {
+            const Filter filter = callFilter(options);
+            std::string text;
+            result = explainCall(database, options.callId, filter.where, filter.values, tariffs, directory,
+                                 options.tariffs, options.format, text);
+            out += text;
+        } else result = status(database, options, programFolder, now, out);
     }
     sqlite3_close(database);
+    if (result.ok() && !out.flush()) result = Status::error(Status::Code::failed, "", "", "the answer could not be written");
+    if (result.ok() && options.output && options.format != Format::xlsx) result = file.commit();
     if (!result.ok()) {
         error = result.text();
         if (!error.empty() && error.front() == ':') error = error.substr(2);
-        return 2;
-    }
-    if (!out.flush()) {
-        error = "the answer could not be written";
         return 2;
     }
     return 0;

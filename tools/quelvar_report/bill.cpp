@@ -1,0 +1,303 @@
+#include "quelvar_report/bill.h"
+
+#include <algorithm>
+
+#include "quelvar_report/dates.h"
+#include "quelvar_report/index_reader.h"
+
+namespace quelvar::report {
+namespace {
+
+std::string groupOf(const RatedCall& call, const std::string& by) {
+    if (by == "switch") return call.switchName.empty() ? std::string("(workbook)") : call.switchName;
+    if (by == "department") return departmentShown(call);
+    const std::string& number = by == "person" ? call.person : call.caller.empty() ? call.account : call.caller;
+    return number.empty() ? std::string("(none)") : number;
+}
+
+struct Looked {
+    bool known = false;
+    std::string name, department;
+};
+
+std::string minutes(long long seconds) { return decimal(static_cast<double>(seconds) / 60); }
+
+}  // namespace
+
+std::string departmentShown(const RatedCall& call) {
+    if (!call.known) return call.person.empty() ? std::string("(none)") : call.person;
+    return call.department.empty() ? std::string("(no department)") : call.department;
+}
+
+Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tariffs, const Directory& directory,
+                 const std::function<void(const RatedCall&)>& each) {
+    Statement query(database,
+                    std::string("SELECT switch, call_id, account, caller, callee, category, COALESCE(start, ''), substr(") +
+                        when + ", 1, 10), seconds, legs FROM calls " + pass.where +
+                        (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
+    query.bind(pass.values);
+    // People are looked up once per number and day, not once per call.
+    std::unordered_map<std::string, Looked> people;
+    std::string key;
+    RatedCall call;
+    while (query.step()) {
+        call.switchName.assign(query.view(0));
+        call.callId.assign(query.view(1));
+        call.account.assign(query.view(2));
+        call.caller.assign(query.view(3));
+        call.callee.assign(query.view(4));
+        call.category.assign(query.view(5));
+        call.start.assign(query.view(6));
+        call.day.assign(query.view(7));
+        call.seconds = query.number(8);
+        call.legs = static_cast<int>(query.number(9));
+        Looked looked;
+        if (!directory.empty()) {
+            key.assign(call.switchName).append(1, '\x1f').append(call.account).append(1, '\x1f').append(call.caller)
+                .append(1, '\x1f').append(call.day);
+            auto found = people.find(key);
+            if (found == people.end()) {
+                // An account names whoever dialled it, wherever from.
+                const Person* person = call.account.empty() ? nullptr : directory.find(call.switchName, call.account, call.day);
+                if (!person) person = directory.find(call.switchName, call.caller, call.day);
+                Looked made;
+                if (person) made = Looked{true, person->name, person->department};
+                found = people.emplace(key, std::move(made)).first;
+            }
+            looked = found->second;
+        }
+        call.known = looked.known;
+        call.person = looked.known ? looked.name : call.caller.empty() ? call.account : call.caller;
+        call.department = looked.department;
+        Rating rating = tariffs.rate(CallToRate{call.start, call.seconds, call.category, call.callee}, false);
+        call.rated = rating.rated;
+        call.cost = rating.cost;
+        call.tariffVersion = rating.rated ? rating.version : std::string();
+        call.unratedWhy = std::move(rating.why);
+        call.group = groupOf(call, pass.by);
+        each(call);
+    }
+    return query.status();
+}
+
+ReportBuilder::ReportBuilder(std::string from, std::string to, std::string by) {
+    report_.bill.from = std::move(from);
+    report_.bill.to = std::move(to);
+    report_.bill.by = std::move(by);
+}
+
+void ReportBuilder::keep(std::vector<Kept>& list, long long key1, long long key2, const RatedCall& call) {
+    const auto greater = [](const Kept& a, const Kept& b) { return a.key1 != b.key1 ? a.key1 > b.key1 : a.key2 > b.key2; };
+    if (list.size() < listLimit) {
+        list.push_back(Kept{key1, key2, call});
+        std::push_heap(list.begin(), list.end(), greater);
+        return;
+    }
+    const Kept& least = list.front();
+    if (key1 < least.key1 || (key1 == least.key1 && key2 <= least.key2)) return;
+    std::pop_heap(list.begin(), list.end(), greater);
+    list.back() = Kept{key1, key2, call};
+    std::push_heap(list.begin(), list.end(), greater);
+}
+
+void ReportBuilder::add(const RatedCall& call) {
+    Bill& bill = report_.bill;
+    BillGroup& group = groups_[call.group];
+    if (group.name.empty()) {
+        group.name = call.group;
+        if (bill.by == "person" && call.known) group.department = call.department;
+    }
+    group.total.add(call.seconds, call.cost, call.rated);
+    group.byCategory[call.category].add(call.seconds, call.cost, call.rated);
+    bill.total.add(call.seconds, call.cost, call.rated);
+    bill.byCategory[call.category].add(call.seconds, call.cost, call.rated);
+    if (call.rated && !call.tariffVersion.empty()) ++versions_[call.tariffVersion];
+    if (!call.rated) ++unratedReasons_[call.unratedWhy];
+
+    departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
+    days_[call.day].add(call.seconds, call.cost, call.rated);
+    if (!call.callee.empty()) destinations_[call.callee].add(call.seconds, call.cost, call.rated);
+    const std::string& who = call.known ? call.person : call.caller.empty() ? call.account : call.caller;
+    if (!who.empty()) {
+        Ranked& caller = callers_[who];
+        if (caller.name.empty()) {
+            caller.name = who;
+            caller.detail = call.known ? call.department : std::string();
+        }
+        caller.totals.add(call.seconds, call.cost, call.rated);
+    }
+
+    long days = 0;
+    int hour = -1;
+    const bool timed = call.start.size() >= 13 && parseDate(std::string_view(call.start).substr(0, 10), days) &&
+                       parseNumber(std::string_view(call.start).substr(11, 2), hour) && hour < 24;
+    const int weekday = timed ? weekdayOf(days) : 0;
+    if (timed) ++report_.heat[weekday - 1][hour];
+    if (call.seconds >= longCallSeconds) {
+        ++report_.longCalls.count;
+        keep(long_, call.seconds, call.cost, call);
+    }
+    if (timed && (hour < workdayStartHour || hour >= workdayEndHour || weekday >= 6)) {
+        ++report_.afterHours.count;
+        keep(afterHours_, call.cost, call.seconds, call);
+    }
+    if (call.category == internationalCategory) {
+        ++report_.international.count;
+        keep(international_, call.cost, call.seconds, call);
+    }
+}
+
+Report ReportBuilder::finish(const std::string& generated) {
+    Report report = std::move(report_);
+    Bill& bill = report.bill;
+    report.generated = generated;
+    for (auto& [name, group] : groups_) bill.groups.push_back(std::move(group));
+    std::sort(bill.groups.begin(), bill.groups.end(), [](const BillGroup& a, const BillGroup& b) { return a.name < b.name; });
+    for (const auto& [version, count] : versions_) bill.tariffVersions.push_back(version);
+    for (const std::string_view category : knownCategories)
+        if (bill.byCategory.contains(std::string(category))) bill.categories.emplace_back(category);
+    for (const auto& [category, totals] : bill.byCategory)
+        if (std::find(knownCategories.begin(), knownCategories.end(), category) == knownCategories.end())
+            bill.categories.push_back(category);
+
+    for (auto& [name, byCategory] : departments_) report.departments.emplace_back(name, std::move(byCategory));
+    const auto costOf = [](const std::map<std::string, Totals>& byCategory) {
+        Li cost = 0;
+        for (const auto& [category, totals] : byCategory) cost += totals.cost;
+        return cost;
+    };
+    std::stable_sort(report.departments.begin(), report.departments.end(),
+                     [&](const auto& a, const auto& b) { return costOf(a.second) > costOf(b.second); });
+
+    long first = 0, last = 0;
+    if (parseDate(bill.from, first) && parseDate(bill.to, last))
+        for (long day = first; day <= last; ++day) {
+            const std::string date = dateText(day);
+            const auto found = days_.find(date);
+            report.days.emplace_back(date, found == days_.end() ? Totals{} : found->second);
+        }
+
+    for (auto& [number, totals] : destinations_) report.topDestinations.push_back(Ranked{number, "", totals});
+    const auto byCalls = [](const Ranked& a, const Ranked& b) {
+        if (a.totals.calls != b.totals.calls) return a.totals.calls > b.totals.calls;
+        if (a.totals.seconds != b.totals.seconds) return a.totals.seconds > b.totals.seconds;
+        return a.name < b.name;
+    };
+    const std::size_t destinations = std::min(topLimit, report.topDestinations.size());
+    std::partial_sort(report.topDestinations.begin(), report.topDestinations.begin() + static_cast<long>(destinations),
+                      report.topDestinations.end(), byCalls);
+    report.topDestinations.resize(destinations);
+
+    for (auto& [name, ranked] : callers_) report.topCallers.push_back(std::move(ranked));
+    const auto byCost = [&](const Ranked& a, const Ranked& b) {
+        if (a.totals.cost != b.totals.cost) return a.totals.cost > b.totals.cost;
+        return byCalls(a, b);
+    };
+    const std::size_t callers = std::min(topLimit, report.topCallers.size());
+    std::partial_sort(report.topCallers.begin(), report.topCallers.begin() + static_cast<long>(callers),
+                      report.topCallers.end(), byCost);
+    report.topCallers.resize(callers);
+
+    const auto listed = [](std::vector<Kept>& kept, CallList& list) {
+        std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
+            if (a.key1 != b.key1) return a.key1 > b.key1;
+            if (a.key2 != b.key2) return a.key2 > b.key2;
+            return a.call.start < b.call.start;
+        });
+        for (Kept& entry : kept) list.calls.push_back(std::move(entry.call));
+    };
+    listed(long_, report.longCalls);
+    listed(afterHours_, report.afterHours);
+    listed(international_, report.international);
+    return report;
+}
+
+std::string renderBill(const Bill& bill, const std::map<std::string, long long>& unratedReasons, Format format) {
+    if (format == Format::json) {
+        const auto totals = [](const Totals& t) {
+            return "\"calls\":" + std::to_string(t.calls) + ",\"seconds\":" + std::to_string(t.seconds) +
+                   ",\"cost\":\"" + yuanExact(t.cost) + "\",\"unrated_calls\":" + std::to_string(t.unrated);
+        };
+        const auto categories = [&](const std::map<std::string, Totals>& byCategory) {
+            std::string out = "{";
+            for (const std::string& category : bill.categories) {
+                const auto found = byCategory.find(category);
+                if (found == byCategory.end()) continue;
+                out += (out.size() > 1 ? "," : "") + jsonString(category) + ":{" + totals(found->second) + "}";
+            }
+            return out + "}";
+        };
+        std::string out = "{\"from\":" + jsonString(bill.from) + ",\"to\":" + jsonString(bill.to) +
+                          ",\"by\":" + jsonString(bill.by) + ",\"tariff_versions\":[";
+        for (std::size_t i = 0; i < bill.tariffVersions.size(); ++i)
+            out += (i ? "," : "") + jsonString(bill.tariffVersions[i]);
+        out += "],\"groups\":[";
+        for (std::size_t i = 0; i < bill.groups.size(); ++i) {
+            const BillGroup& group = bill.groups[i];
+            out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(group.name) +
+                   (bill.by == "person" ? ",\"department\":" + jsonString(group.department) : std::string()) + "," +
+                   totals(group.total) + ",\"by_category\":" + categories(group.byCategory) + "}";
+        }
+        out += "],\n\"total\":{" + totals(bill.total) + ",\"by_category\":" + categories(bill.byCategory) +
+               "},\n\"unrated\":[";
+        bool first = true;
+        for (const auto& [why, count] : unratedReasons) {
+            out += std::string(first ? "" : ",") + "{\"why\":" + jsonString(why) + ",\"calls\":" + std::to_string(count) + "}";
+            first = false;
+        }
+        return out + "]}\n";
+    }
+
+    const bool person = bill.by == "person";
+    std::vector<Column> columns{{bill.by, bill.by == "ext" ? Kind::phone : Kind::text}};
+    if (person) columns.push_back({"department"});
+    for (const Column& column : std::vector<Column>{
+             {"category"}, {"calls", Kind::number}, {"minutes", Kind::number}, {"seconds", Kind::number}, {"cost", Kind::number}})
+        columns.push_back(column);
+    Table table{"Bill from " + bill.from + " to " + bill.to + " by " + bill.by, columns, {}};
+    bool exact = true;  // every amount shown is a whole fen
+    const auto add = [&](const std::string& name, const std::string& department, const std::string& category,
+                         const Totals& totals) {
+        std::vector<std::string> row{name};
+        if (person) row.push_back(department);
+        for (const std::string& value : {category, std::to_string(totals.calls), minutes(totals.seconds),
+                                         std::to_string(totals.seconds), yuanCents(totals.cost)})
+            row.push_back(value);
+        exact = exact && totals.cost % 10 == 0;
+        table.rows.push_back(std::move(row));
+    };
+    const auto addGroup = [&](const std::string& name, const std::string& department,
+                              const std::map<std::string, Totals>& byCategory, const Totals& total) {
+        for (const std::string& category : bill.categories) {
+            const auto found = byCategory.find(category);
+            if (found != byCategory.end()) add(name, department, category, found->second);
+        }
+        add(name, department, "(all)", total);
+    };
+    for (const BillGroup& group : bill.groups) addGroup(group.name, group.department, group.byCategory, group.total);
+    addGroup("(total)", "", bill.byCategory, bill.total);
+
+    Table notes{"", {{"note"}}, {}};
+    notes.rows.push_back({"Tariff " + std::string(bill.tariffVersions.size() == 1 ? "version" : "versions") + " used: " +
+                          [&] {
+                              std::string list;
+                              for (const std::string& version : bill.tariffVersions)
+                                  list += (list.empty() ? "valid from " : ", ") + version;
+                              return list.empty() ? std::string("none") : list;
+                          }()});
+    if (!exact) notes.rows.push_back({"Costs are shown to the fen; every sum is of the exact amounts in li (0.001 yuan)."});
+    for (const auto& [why, count] : unratedReasons)
+        notes.rows.push_back({std::to_string(count) + (count == 1 ? " call" : " calls") + " not rated (counted at 0): " + why});
+    if (format == Format::csv) {
+        std::string out = std::string(byteOrderMark) + csvTitles(table.columns);
+        for (const auto& row : table.rows) out += csvRow(table.columns, row);
+        out += "\r\n" + csvTitles(notes.columns);
+        for (const auto& row : notes.rows) out += csvRow(notes.columns, row);
+        return out;
+    }
+    std::string out = renderTables({table}) + "\n";
+    for (const auto& row : notes.rows) out += printable(row.front()) + "\n";
+    return out;
+}
+
+}  // namespace quelvar::report

@@ -1,0 +1,27 @@
+#include "quelvar_report/index_reader.h"
+
+#include "platform/files.h"
+#include "quelvar_report/schema.h"
+
+namespace quelvar::report {
+
+Status openIndex(const std::string& path, sqlite3*& database) {
+    if (!platform::pathExists(path))
+        return Status::error(Status::Code::notFound, "", "", "no index at " + path + ": run `quelvar-report index` first");
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
+        sqlite3_close(database);
+        database = nullptr;
+        return Status::error(Status::Code::failed, "open", path, why);
+    }
+    Statement version(database, "PRAGMA user_version");
+    const bool read = version.step();
+    if (!version.status().ok())
+        return Status::error(Status::Code::damaged, "read", path, version.status().reason());
+    if (!read || version.number(0) != schemaVersion)
+        return Status::error(Status::Code::unsupported, "", "",
+                             "the index at " + path + " is not of this version: run `quelvar-report index` first");
+    return {};
+}
+
+}  // namespace quelvar::report
