@@ -27,10 +27,31 @@ cp "$stage$prefix/Quelvar.ini.example" "$folder/Quelvar.ini"
 diff <(grep -v '^Quelvar.ini: ' "$stage/defaults.txt") <(grep -v '^Quelvar.ini: ' "$stage/example.txt") ||
     { echo "the example changes the settings"; exit 1; }
 [ "$(LC_ALL=C ls "$folder")" = "Quelvar.ini"$'\n'"quelvar" ] || { echo "--check wrote beside the collector"; ls "$folder"; exit 1; }
+# quelvar-report, where it is built: its examples are read without a
+# complaint, and its timer is there but not enabled.
+if [ -e "$stage$prefix/quelvar-report" ]; then
+    for file in "$prefix/tariffs.csv.example" "$prefix/directory.csv.example" /etc/systemd/system/quelvar-report.service \
+        /etc/systemd/system/quelvar-report.timer; do
+        [ -e "$stage$file" ] || { echo "missing after install: $file"; exit 1; }
+    done
+    [ ! -e "$stage/etc/systemd/system/timers.target.wants" ] || { echo "the timer is enabled by the install"; exit 1; }
+    grep -q "^ExecStart=$prefix/quelvar-report bill --month last " "$stage/etc/systemd/system/quelvar-report.service"
+    mkdir "$stage/empty"
+    "$stage$prefix/quelvar-report" index --root "$stage/empty" --db "$stage/empty.db" >/dev/null
+    "$stage$prefix/quelvar-report" bill --month 2026-01 --db "$stage/empty.db" --tariffs "$stage$prefix/tariffs.csv.example" \
+        --directory "$stage$prefix/directory.csv.example" >/dev/null ||
+        { echo "the example tariffs or directory are not read"; exit 1; }
+fi
 if command -v systemd-analyze >/dev/null 2>&1; then
     # The unit names the installed programs; check it against the staged ones.
     sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar.service" >"$stage/quelvar.service"
-    complaints=$(systemd-analyze verify "$stage/quelvar.service" 2>&1 | grep -v -E "quelvar\.service: .*(User|Group)|Failed to resolve (user|group)" || true)
+    units=("$stage/quelvar.service")
+    if [ -e "$stage/etc/systemd/system/quelvar-report.service" ]; then
+        sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar-report.service" >"$stage/quelvar-report.service"
+        cp "$stage/etc/systemd/system/quelvar-report.timer" "$stage/"
+        units+=("$stage/quelvar-report.service" "$stage/quelvar-report.timer")
+    fi
+    complaints=$(systemd-analyze verify "${units[@]}" 2>&1 | grep -v -E "quelvar(-report)?\.service: .*(User|Group)|Failed to resolve (user|group)" || true)
     [ -z "$complaints" ] || { echo "$complaints"; exit 1; }
 fi
 echo "install: ok"

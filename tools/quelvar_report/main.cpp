@@ -23,12 +23,13 @@ constexpr const char* usage =
     "       quelvar-report summary --from DATE --to DATE [--by switch|ext|account|category|day|hour|destination]\n"
     "                              [the filters of calls] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report bill --from DATE --to DATE [--by ext|person|department|switch] [the filters of calls]\n"
+    "       quelvar-report bill --from DATE --to DATE | --month YYYY-MM|last [--by ext|person|department|switch] [the filters of calls]\n"
     "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
     "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
     "                              [--db FILE] [--format table|json]\n"
-    "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all).\n"
+    "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
+    "{month}, {from} and {to} in FILE stand for the period.\n"
     "tariffs.csv and directory.csv are read from beside the program unless named.\n";
 
 int fail(const std::string& message) {

@@ -44,7 +44,48 @@ struct Options {
     bool directoryGiven = false;
     std::string callId;
     std::optional<std::string> output;
+    std::optional<std::string> month;  // YYYY-MM or "last"
+    std::time_t now = 0;
 };
+
+// --month: a calendar month, or "last" for the one before today's.
+std::string monthPeriod(Options& options) {
+    if (!options.month) return {};
+    if (options.from || options.to) return "--month and --from/--to name the period twice";
+    int year = 0, month = 0;
+    if (*options.month == "last") {
+        std::tm local{};
+        localtime_r(&options.now, &local);
+        year = local.tm_year + 1900;
+        month = local.tm_mon;  // 0 is last December
+        if (month == 0) {
+            month = 12;
+            --year;
+        }
+    } else if (options.month->size() != 7 || (*options.month)[4] != '-' ||
+               !parseNumber(options.month->substr(0, 4), year) || !parseNumber(options.month->substr(5, 2), month) ||
+               month < 1 || month > 12) {
+        return "bad --month " + *options.month + " (YYYY-MM, or last)";
+    }
+    const long first = daysFromCivil(year, month, 1);
+    const long next = month == 12 ? daysFromCivil(year + 1, 1, 1) : daysFromCivil(year, month + 1, 1);
+    options.from = dateText(first);
+    options.to = dateText(next - 1);
+    return {};
+}
+
+// {from}, {to} and {month} in --output, so that a schedule can name its files.
+std::string outputPath(const Options& options) {
+    std::string path = *options.output;
+    const auto replace = [&](const std::string& name, const std::string& value) {
+        for (std::size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + value.size()))
+            path.replace(at, name.size(), value);
+    };
+    replace("{from}", options.from.value_or(""));
+    replace("{to}", options.to.value_or(""));
+    replace("{month}", options.from ? options.from->substr(0, 7) : std::string());
+    return path;
+}
 
 const std::vector<std::string> groupings = {"switch", "ext", "account", "category", "day", "hour", "destination"};
 
@@ -113,6 +154,8 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
                 options.directory = *given;
                 options.directoryGiven = true;
             }
+        } else if (options.command == Command::bill && name == "--month") {
+            take(options.month);
         } else if (name == "--output") {
             take(options.output);
         } else if (options.command == Command::status && name == "--days") {
@@ -125,15 +168,17 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
         }
         if (!given) return name + " needs a value";
     }
+    if (const std::string wrong = monthPeriod(options); !wrong.empty()) return wrong;
     long from = 0, to = 0;
     if (options.from && !parseDate(*options.from, from)) return "bad date " + *options.from + " (YYYY-MM-DD)";
     if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
     if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
     if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
-        return std::string(options.command == Command::bill ? "bill" : "summary") + " needs --from and --to";
+        return std::string(options.command == Command::bill ? "bill needs --from and --to, or --month" : "summary needs --from and --to");
     if (options.command == Command::explain && options.callId.empty())
         return "explain needs the id of a call, as `quelvar-report calls` shows it";
     if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
+    if (options.output) options.output = outputPath(options);
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};
 }
@@ -642,6 +687,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     options.database = programFolder + "/quelvar.db";
     options.tariffs = programFolder + "/tariffs.csv";
     options.directory = programFolder + "/directory.csv";
+    options.now = now;
     if (!isQueryCommand(command)) {
         error = "unknown command: " + command;
         return 2;

@@ -181,7 +181,10 @@ TEST_F(Bill, MissingOrWrongFilesAreOneClearLine) {
         EXPECT_TRUE(answer.error.starts_with(c.error)) << answer.error;
         EXPECT_TRUE(answer.out.empty());
     }
-    EXPECT_EQ(run("bill", {"--from", "2026-12-01"}).error, "bill needs --from and --to");
+    EXPECT_EQ(run("bill", {"--from", "2026-12-01"}).error, "bill needs --from and --to, or --month");
+    EXPECT_EQ(run("bill", {"--month", "2026-13"}).error, "bad --month 2026-13 (YYYY-MM, or last)");
+    EXPECT_EQ(run("bill", {"--month", "last", "--from", "2026-12-01"}).error,
+              "--month and --from/--to name the period twice");
 }
 
 TEST_F(Bill, OutputGoesToAFileWholeOrNotAtAll) {
@@ -193,6 +196,14 @@ TEST_F(Bill, OutputGoesToAFileWholeOrNotAtAll) {
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("\"3.727\""), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+    // A schedule names its files by the month; --month last is the month
+    // before the clock's (2026-12-10 here).
+    const Answer named = run("bill", {"--month", "last", "--format", "json", "--output", folder / "bill-{month}.json"});
+    ASSERT_EQ(named.status, 0) << named.error;
+    std::ifstream november(folder / "bill-2026-11.json");
+    const std::string novemberText((std::istreambuf_iterator<char>(november)), std::istreambuf_iterator<char>());
+    EXPECT_NE(novemberText.find("\"from\":\"2026-11-01\",\"to\":\"2026-11-30\""), std::string::npos) << novemberText;
+    EXPECT_NE(novemberText.find("\"calls\":1,"), std::string::npos) << novemberText;
     // Into a folder that is not there: an error, and nothing left behind.
     const Answer failed = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--output", folder / "no/bill.txt"});
     EXPECT_EQ(failed.status, 2);
