@@ -239,7 +239,7 @@ std::string renderBill(const Bill& bill, const std::map<std::string, long long>&
                    totals(group.total) + ",\"by_category\":" + categories(group.byCategory) + "}";
         }
         out += "],\n\"total\":{" + totals(bill.total) + ",\"by_category\":" + categories(bill.byCategory) +
-               "},\n\"unrated\":[";
+               "},\n\"incoming_calls\":" + std::to_string(bill.incoming) + ",\"unrated\":[";
         bool first = true;
         for (const auto& [why, count] : unratedReasons) {
             out += std::string(first ? "" : ",") + "{\"why\":" + jsonString(why) + ",\"calls\":" + std::to_string(count) + "}";
@@ -285,6 +285,9 @@ std::string renderBill(const Bill& bill, const std::map<std::string, long long>&
                                   list += (list.empty() ? "valid from " : ", ") + version;
                               return list.empty() ? std::string("none") : list;
                           }()});
+    if (bill.incoming)
+        notes.rows.push_back({std::to_string(bill.incoming) + (bill.incoming == 1 ? " incoming call is" : " incoming calls are") +
+                              " not billed."});
     if (!exact) notes.rows.push_back({"Costs are shown to the fen; every sum is of the exact amounts in li (0.001 yuan)."});
     for (const auto& [why, count] : unratedReasons)
         notes.rows.push_back({std::to_string(count) + (count == 1 ? " call" : " calls") + " not rated (counted at 0): " + why});

@@ -614,7 +614,14 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
 Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
             std::time_t now, Sink& out) {
     const Filter filter = callFilter(options);
-    RatingPass pass{filter.where, filter.values, false, options.by};
+    // The site pays for the calls it makes and forwards, not for those it
+    // receives.
+    const std::string incoming = "type IN ('IN', 'FI')";
+    RatingPass pass{filter.where + " AND NOT " + incoming, filter.values, false, options.by};
+    Statement counted(database, "SELECT count(*) FROM calls " + filter.where + " AND " + incoming);
+    counted.bind(filter.values);
+    const long long incomingCalls = counted.step() ? counted.number(0) : 0;
+    if (!counted.status().ok()) return counted.status();
     ReportBuilder builder(*options.from, *options.to, options.by);
     Status rated = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); });
     if (!rated.ok()) return rated;
@@ -624,7 +631,8 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     std::snprintf(generated, sizeof generated, "%04d-%02d-%02d %02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min);
     const std::map<std::string, long long> reasons = builder.unratedReasons();
-    const Report report = builder.finish(generated);
+    Report report = builder.finish(generated);
+    report.bill.incoming = incomingCalls;
     out += renderBill(report.bill, reasons, options.format);
     return {};
 }

@@ -80,6 +80,7 @@ struct Bill {
     Totals total;                             // the sum of the groups', exactly
     std::map<std::string, Totals> byCategory;
     std::vector<std::string> categories;  // the categories met, in the order bills show them
+    long long incoming = 0;  // incoming calls of the period: the site does not pay for them, so not billed
 };
 
 // A name with its calls, e.g. a destination or a caller.

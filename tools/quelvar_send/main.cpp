@@ -62,7 +62,14 @@ int main(int argc, char** argv) {
     if (const quelvar::Status opened = quelvar::platform::openUdpSocket(socket); !opened.ok())
         return fail("cannot make a UDP socket: " + opened.reason(), 2);
     const quelvar::AesCipher cipher = wireCipher();
-    CallGenerator generator(options.plain, static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()));
+    CallGenerator generator(options.plain, options.seed ? static_cast<std::uint32_t>(*options.seed)
+                                                        : static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()));
+    if (options.generateMonth) generator.startInMonth(options.generateYear, options.generateMonth);
+    std::ofstream saved;
+    if (!options.save.empty()) {
+        saved.open(options.save, std::ios::binary | std::ios::trunc);
+        if (!saved) return fail("cannot write " + options.save, 2);
+    }
     const long total = options.generate ? options.generate : static_cast<long>(calls.size());
 
     long sent = 0, acknowledged = 0, lost = 0;
@@ -73,6 +80,11 @@ int main(int argc, char** argv) {
         if (options.rate > 0)
             std::this_thread::sleep_until(begin + std::chrono::duration<double>(index / options.rate));
         const Call call = options.generate ? generator.next() : calls[static_cast<std::size_t>(index)];
+        if (saved.is_open()) {
+            for (const std::string& leg : call) saved << leg << '\n';
+            if (!options.plain) saved << '\n';
+            if (!saved.flush()) return fail("cannot write " + options.save, 2);
+        }
         const std::string datagram = encodeDatagram(call, options.plain, cipher);
         const auto expected = expectedAcknowledgement(call, options.plain);
         const auto sentAt = Clock::now();

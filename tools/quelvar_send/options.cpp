@@ -24,6 +24,9 @@ const char* const usageText =
     "  --timeout MS       how long to wait for each acknowledgement (2000)\n"
     "  --file FILE        read records from FILE (\"-\" is standard input)\n"
     "  --generate N       send N distinct, realistic generated calls\n"
+    "  --month YYYY-MM    generated calls start at moments of that month, not now\n"
+    "  --seed N           generate the same calls on every run\n"
+    "  --save FILE        write every call sent to FILE, as --file reads them\n"
     "  --rate R           send at most R datagrams per second\n"
     "  --quiet            print the summary only\n"
     "  --help             show this text\n"
@@ -97,6 +100,25 @@ std::optional<SendOptions> parseOptions(const std::vector<std::string>& argument
                 return std::nullopt;
             }
             options.generate = number;
+        } else if (argument == "--month") {
+            if (!valueOf(value)) return std::nullopt;
+            long year = 0, month = 0;
+            if (value.size() != 7 || value[4] != '-' || !toNumber(value.substr(0, 4), 1970, 2099, year) ||
+                !toNumber(value.substr(5, 2), 1, 12, month)) {
+                error = "--month must be YYYY-MM, not \"" + value + "\"";
+                return std::nullopt;
+            }
+            options.generateYear = static_cast<int>(year);
+            options.generateMonth = static_cast<int>(month);
+        } else if (argument == "--seed") {
+            if (!valueOf(value)) return std::nullopt;
+            if (!toNumber(value, 0, 4294967295L, number)) {
+                error = "--seed must be a number from 0 to 4294967295, not \"" + value + "\"";
+                return std::nullopt;
+            }
+            options.seed = static_cast<unsigned long>(number);
+        } else if (argument == "--save") {
+            if (!valueOf(options.save)) return std::nullopt;
         } else if (argument == "--rate") {
             if (!valueOf(value)) return std::nullopt;
             char* end = nullptr;
@@ -115,6 +137,10 @@ std::optional<SendOptions> parseOptions(const std::vector<std::string>& argument
     const int sources = (options.calls.empty() ? 0 : 1) + (options.file.empty() ? 0 : 1) + (options.generate ? 1 : 0);
     if (sources > 1) {
         error = "give records on the command line, --file or --generate, not several of them";
+        return std::nullopt;
+    }
+    if ((options.generateMonth || options.seed) && !options.generate) {
+        error = "--month and --seed go with --generate";
         return std::nullopt;
     }
     return options;

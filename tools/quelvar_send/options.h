@@ -13,6 +13,9 @@ struct SendOptions {
     std::string file;                // "-" is standard input
     std::vector<std::string> calls;  // from the command line
     long generate = 0;
+    int generateYear = 0, generateMonth = 0;  // --month: generated calls start in it, not now
+    std::optional<unsigned long> seed;        // --seed: the same calls every run
+    std::string save;                         // --save: every call sent, as --file reads them
     double rate = 0;  // datagrams per second; 0 is as fast as answers come
     bool quiet = false;
     bool help = false;

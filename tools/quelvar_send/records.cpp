@@ -59,6 +59,11 @@ std::vector<Call> readCalls(std::istream& input, bool plain) {
 CallGenerator::CallGenerator(bool plain, std::uint32_t seed)
     : plain_(plain), random_(seed), runId_(static_cast<long>(std::time(nullptr) % 100000)) {}
 
+void CallGenerator::startInMonth(int year, int month) {
+    year_ = year;
+    month_ = month;
+}
+
 Call CallGenerator::next() {
     static const char* const switches[] = {"00:1A:2B:3C:4D:5E", "00:1A:2B:3C:4D:5F", "00:24:81:AA:10:02",
                                            "3C:97:0E:71:B2:C4"};
@@ -99,6 +104,16 @@ Call CallGenerator::next() {
     const int legs = plain_ || pick(10) != 0 ? 1 : 2 + pick(3);
 
     CalendarTime now = currentLocalTime();
+    if (month_) {
+        static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = year_ % 4 == 0 && (year_ % 100 != 0 || year_ % 400 == 0);
+        now.year = year_;
+        now.month = month_;
+        now.day = 1 + pick(days[month_ - 1] + (month_ == 2 && leap ? 1 : 0));
+        now.hour = pick(10) < 8 ? 8 + pick(10) : pick(24);
+        now.minute = pick(60);
+        now.second = pick(60);
+    }
     Call call;
     for (int leg = 1; leg <= legs; ++leg) {
         const std::string rid = std::to_string(runId_) + std::to_string(serial_) + "-" + std::to_string(leg);

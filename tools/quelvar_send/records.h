@@ -23,9 +23,13 @@ std::vector<Call> readCalls(std::istream& input, bool plain);
 class CallGenerator {
 public:
     CallGenerator(bool plain, std::uint32_t seed);
+    // Calls start at moments of this month, mostly in working hours, rather
+    // than now.
+    void startInMonth(int year, int month);
     Call next();
 
 private:
+    int year_ = 0, month_ = 0;
     bool plain_;
     std::mt19937 random_;
     long serial_ = 0;

@@ -60,6 +60,8 @@ protected:
             {switchA, "92", "9001", "8003", "075512345678", "市话", "2026-12-06T08:00:00", 200},
             // No time: counted, not rated.
             {switchA, "93", "", "8003", "075512345678", "市话", "", 30, 1, 0, "2026-12-06"},
+            // Incoming: the caller pays, not the site.
+            {switchA, "95", "8001", "01088888888", "8001", "国内长途", "2026-12-07T09:00:00", 600, 1, 0, "", "XO", "IN"},
             // Outside the period.
             {switchA, "94", "", "8001", "075512345678", "市话", "2026-11-30T12:00:00", 500},
         });
@@ -102,6 +104,7 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
         ASSERT_EQ(answer["tariff_versions"].items.size(), 2u);
         EXPECT_EQ(answer["tariff_versions"].items[1].string, "2026-12-05");
         EXPECT_EQ(answer["total"]["unrated_calls"].number, 1);
+        EXPECT_EQ(answer["incoming_calls"].number, 1);
         ASSERT_EQ(answer["unrated"].items.size(), 1u);
         EXPECT_EQ(answer["unrated"].items[0]["why"].string, "no start time");
     }
@@ -114,6 +117,7 @@ TEST_F(Bill, TheTableShowsFenAndSaysSumsAreExact) {
     EXPECT_NE(answer.out.find("Tariff versions used: valid from 2026-01-01, 2026-12-05"), std::string::npos);
     EXPECT_NE(answer.out.find("every sum is of the exact amounts"), std::string::npos);
     EXPECT_NE(answer.out.find("1 call not rated (counted at 0): no start time"), std::string::npos);
+    EXPECT_NE(answer.out.find("1 incoming call is not billed."), std::string::npos);
     // 3.727 shown to the fen.
     EXPECT_NE(answer.out.find("3.73"), std::string::npos);
     const Answer csv = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv"});

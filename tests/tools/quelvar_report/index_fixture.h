@@ -16,11 +16,11 @@
 struct Row {
     Row(std::string switchName_, std::string callId_, std::string account_, std::string caller_, std::string callee_,
         std::string category_, std::string start_, long long seconds_, int legs_ = 1, int flags_ = 0,
-        std::string day_ = "", std::string route_ = "IP")
+        std::string day_ = "", std::string route_ = "IP", std::string type_ = "OU")
         : switchName(std::move(switchName_)), callId(std::move(callId_)), account(std::move(account_)),
           caller(std::move(caller_)), callee(std::move(callee_)), category(std::move(category_)),
           start(std::move(start_)), seconds(seconds_), legs(legs_), flags(flags_), day(std::move(day_)),
-          route(std::move(route_)) {}
+          route(std::move(route_)), type(std::move(type_)) {}
     std::string switchName;
     std::string callId;
     std::string account;
@@ -33,6 +33,7 @@ struct Row {
     int flags;
     std::string day;  // the file's day; empty: the start's
     std::string route;
+    std::string type;
 };
 
 struct Answer {
@@ -54,7 +55,7 @@ protected:
         ASSERT_EQ(sqlite3_prepare_v2(db_,
                                      "INSERT INTO calls (switch, call_key, call_id, account, caller, callee, legs, start, "
                                      "seconds, category, type, route, trunk, day, file, line, flags, text) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'OU', ?, '3', ?, 'CDR', ?, ?, ?)",
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, '3', ?, 'CDR', ?, ?, ?)",
                                      -1, &statement, nullptr),
                   SQLITE_OK);
         int line = 0;
@@ -75,12 +76,13 @@ protected:
             else text(8, row.start);
             sqlite3_bind_int64(statement, 9, row.seconds);
             text(10, row.category);
-            text(11, row.route);
-            text(12, day);
-            sqlite3_bind_int(statement, 13, ++line);
-            sqlite3_bind_int(statement, 14, row.flags);
-            if (row.flags & quelvar::report::unparsable) text(15, "damaged line");
-            else sqlite3_bind_null(statement, 15);
+            text(11, row.type);
+            text(12, row.route);
+            text(13, day);
+            sqlite3_bind_int(statement, 14, ++line);
+            sqlite3_bind_int(statement, 15, row.flags);
+            if (row.flags & quelvar::report::unparsable) text(16, "damaged line");
+            else sqlite3_bind_null(statement, 16);
             ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE) << sqlite3_errmsg(db_);
             sqlite3_reset(statement);
             sqlite3_clear_bindings(statement);
