@@ -23,9 +23,10 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                    const std::vector<std::string>& values, const Tariffs& tariffs, const Directory& directory,
                    const std::string& tariffsPath, Format format, std::string& out) {
     Statement query(database, std::string("SELECT id, switch, call_id, account, caller, callee, category, start, substr(") +
-                                  when + ", 1, 10), seconds, legs FROM calls " + where + " AND call_id = ? ORDER BY " +
+                                  when + ", 1, 10), seconds, legs FROM calls " + where + " AND (call_id = ? OR call_key = ?) ORDER BY " +
                                   when + ", switch");
     std::vector<std::string> bound = values;
+    bound.push_back(callId);
     bound.push_back(callId);
     query.bind(bound);
     int found = 0;

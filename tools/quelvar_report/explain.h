@@ -13,8 +13,9 @@
 
 namespace quelvar::report {
 
-// Explains every call whose id (as `calls` shows it) is `callId` among the
-// calls `where` selects; notFound when there is none.
+// Explains every call whose id (as `calls` shows it) or key (the id before
+// its '-') is `callId`, among the calls `where` selects; notFound when there
+// is none.
 Status explainCall(sqlite3* database, const std::string& callId, const std::string& where,
                    const std::vector<std::string>& values, const Tariffs& tariffs, const Directory& directory,
                    const std::string& tariffsPath, Format format, std::string& out);
