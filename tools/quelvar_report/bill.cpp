@@ -36,8 +36,14 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
                         when + ", 1, 10), seconds, legs FROM calls " + pass.where +
                         (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
     query.bind(pass.values);
-    // People are looked up once per number and day, not once per call.
-    std::unordered_map<std::string, Looked> people;
+    // People are looked up once per number, or once per number and day where
+    // the directory has dated lines for it; not once per call.
+    struct Cached {
+        bool dated = false;
+        Looked looked;
+    };
+    std::unordered_map<std::string, Cached> people;
+    std::unordered_map<std::string, Looked> peopleByDay;
     std::string key;
     RatedCall call;
     while (query.step()) {
@@ -51,24 +57,37 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.day.assign(query.view(7));
         call.seconds = query.number(8);
         call.legs = static_cast<int>(query.number(9));
-        Looked looked;
-        if (!directory.empty()) {
-            key.assign(call.switchName).append(1, '\x1f').append(call.account).append(1, '\x1f').append(call.caller)
-                .append(1, '\x1f').append(call.day);
-            auto found = people.find(key);
-            if (found == people.end()) {
+        const Looked* looked = nullptr;
+        static const Looked nobody;
+        if (directory.empty()) {
+            looked = &nobody;
+        } else {
+            const auto lookUp = [&] {
+                bool datedAccount = false, datedCaller = false;
                 // An account names whoever dialled it, wherever from.
-                const Person* person = call.account.empty() ? nullptr : directory.find(call.switchName, call.account, call.day);
-                if (!person) person = directory.find(call.switchName, call.caller, call.day);
-                Looked made;
-                if (person) made = Looked{true, person->name, person->department};
-                found = people.emplace(key, std::move(made)).first;
+                const Person* person = call.account.empty()
+                                           ? nullptr
+                                           : directory.find(call.switchName, call.account, call.day, &datedAccount);
+                if (!person) person = directory.find(call.switchName, call.caller, call.day, &datedCaller);
+                Cached made{datedAccount || datedCaller, {}};
+                if (person) made.looked = Looked{true, person->name, person->department};
+                return made;
+            };
+            key.assign(call.switchName).append(1, '\x1f').append(call.account).append(1, '\x1f').append(call.caller);
+            auto found = people.find(key);
+            if (found == people.end()) found = people.emplace(key, lookUp()).first;
+            if (!found->second.dated) {
+                looked = &found->second.looked;
+            } else {
+                key.append(1, '\x1f').append(call.day);
+                auto byDay = peopleByDay.find(key);
+                if (byDay == peopleByDay.end()) byDay = peopleByDay.emplace(key, lookUp().looked).first;
+                looked = &byDay->second;
             }
-            looked = found->second;
         }
-        call.known = looked.known;
-        call.person = looked.known ? looked.name : call.caller.empty() ? call.account : call.caller;
-        call.department = looked.department;
+        call.known = looked->known;
+        call.person = looked->known ? looked->name : call.caller.empty() ? call.account : call.caller;
+        call.department = looked->department;
         Rating rating = tariffs.rate(CallToRate{call.start, call.seconds, call.category, call.callee}, false);
         call.rated = rating.rated;
         call.cost = rating.cost;
@@ -116,7 +135,7 @@ void ReportBuilder::add(const RatedCall& call) {
 
     departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
     days_[call.day].add(call.seconds, call.cost, call.rated);
-    if (!call.callee.empty()) destinations_[call.callee].add(call.seconds, call.cost, call.rated);
+    if (!call.callee.empty()) destinations_.add(call.callee, call.seconds, call.cost, call.rated);
     const std::string& who = call.known ? call.person : call.caller.empty() ? call.account : call.caller;
     if (!who.empty()) {
         Ranked& caller = callers_[who];
@@ -177,16 +196,23 @@ Report ReportBuilder::finish(const std::string& generated) {
             report.days.emplace_back(date, found == days_.end() ? Totals{} : found->second);
         }
 
-    for (auto& [number, totals] : destinations_) report.topDestinations.push_back(Ranked{number, "", totals});
     const auto byCalls = [](const Ranked& a, const Ranked& b) {
         if (a.totals.calls != b.totals.calls) return a.totals.calls > b.totals.calls;
         if (a.totals.seconds != b.totals.seconds) return a.totals.seconds > b.totals.seconds;
         return a.name < b.name;
     };
-    const std::size_t destinations = std::min(topLimit, report.topDestinations.size());
-    std::partial_sort(report.topDestinations.begin(), report.topDestinations.begin() + static_cast<long>(destinations),
-                      report.topDestinations.end(), byCalls);
-    report.topDestinations.resize(destinations);
+    {
+        std::vector<std::pair<std::string, Totals>> numbers = destinations_.all();
+        const auto before = [](const auto& a, const auto& b) {
+            if (a.second.calls != b.second.calls) return a.second.calls > b.second.calls;
+            if (a.second.seconds != b.second.seconds) return a.second.seconds > b.second.seconds;
+            return a.first < b.first;
+        };
+        const std::size_t destinations = std::min(topLimit, numbers.size());
+        std::partial_sort(numbers.begin(), numbers.begin() + static_cast<long>(destinations), numbers.end(), before);
+        for (std::size_t i = 0; i < destinations; ++i)
+            report.topDestinations.push_back(Ranked{numbers[i].first, "", numbers[i].second});
+    }
 
     for (auto& [name, ranked] : callers_) report.topCallers.push_back(std::move(ranked));
     const auto byCost = [&](const Ranked& a, const Ranked& b) {

@@ -13,6 +13,7 @@
 
 #include "platform/status.h"
 #include "quelvar_report/directory.h"
+#include "quelvar_report/number_tally.h"
 #include "quelvar_report/output.h"
 #include "quelvar_report/report_data.h"
 #include "quelvar_report/tariffs.h"
@@ -54,7 +55,7 @@ private:
     std::unordered_map<std::string, BillGroup> groups_;
     std::map<std::string, std::map<std::string, Totals>> departments_;
     std::map<std::string, Totals> days_;
-    std::unordered_map<std::string, Totals> destinations_;
+    NumberTally destinations_;
     std::unordered_map<std::string, Ranked> callers_;
     std::map<std::string, long long> versions_;
     std::map<std::string, long long> unratedReasons_;

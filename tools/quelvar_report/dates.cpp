@@ -47,9 +47,11 @@ bool parseDate(std::string_view text, long& days) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !parseNumber(text.substr(0, 4), year) ||
         !parseNumber(text.substr(5, 2), month) || !parseNumber(text.substr(8, 2), day))
         return false;
-    if (month < 1 || month > 12 || day < 1) return false;
+    static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (month < 1 || month > 12 || day < 1 || day > lengths[month - 1] + (month == 2 && leap)) return false;
     days = daysFromCivil(year, month, day);
-    return dateText(days) == text;
+    return true;
 }
 
 bool parseMoment(std::string_view text, long long& seconds) {

@@ -53,12 +53,15 @@ Status Directory::fromRows(const std::string& path, const std::vector<CsvRow>& r
     return {};
 }
 
-const Person* Directory::find(const std::string& switchFolder, const std::string& number, const std::string& day) const {
+const Person* Directory::find(const std::string& switchFolder, const std::string& number, const std::string& day,
+                              bool* dated) const {
+    if (dated) *dated = false;
     if (entries_.empty() || number.empty()) return nullptr;
     for (const std::string& switchName : {switchKey(switchFolder), std::string("*")}) {
         if (switchName.empty()) continue;
         const auto found = entries_.find({switchName, number});
         if (found == entries_.end()) continue;
+        if (dated && (found->second.size() > 1 || !found->second.front().validFrom.empty())) *dated = true;
         const Entry* chosen = nullptr;
         for (const Entry& entry : found->second)
             if (entry.validFrom <= day) chosen = &entry;

@@ -34,8 +34,10 @@ public:
     static Status fromRows(const std::string& path, const std::vector<CsvRow>& rows, Directory& directory);
 
     // The person behind `number` on `switchFolder` on `day` (YYYY-MM-DD), or
-    // nullptr.
-    const Person* find(const std::string& switchFolder, const std::string& number, const std::string& day) const;
+    // nullptr. `dated`, when given, tells whether another day could have
+    // given another answer.
+    const Person* find(const std::string& switchFolder, const std::string& number, const std::string& day,
+                       bool* dated = nullptr) const;
     bool empty() const { return entries_.empty(); }
 
 private:
