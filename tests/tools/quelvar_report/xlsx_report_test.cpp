@@ -461,4 +461,50 @@ TEST(XlsxFailure, AWorkbookLeftUnfinishedIsLetGo) {
     EXPECT_FALSE(never.finish(Report{}).ok());
 }
 
+// ---- LibreOffice recalculates the formulas.
+
+TEST_F(XlsxBill, LibreOfficeRecalculatesTheCachedTotals) {
+    if (!fs::exists(outside::libreOffice()))
+        GTEST_SKIP() << "LibreOffice (" << outside::libreOffice() << ") is not installed (Debian: libreoffice-calc-nogui)";
+    write();
+    READ_OR_SKIP(workbook);
+    // A copy whose cached results are all -1: totals right in what LibreOffice
+    // saves from it are its own.
+    const std::string stale = folder / "stale.xlsx";
+    std::string output;
+    ASSERT_EQ(outside::run(outside::quoted(outside::python()) + " " + outside::quoted(scripts() + "/read_xlsx.py") +
+                               " --stale " + outside::quoted(path) + " " + outside::quoted(stale),
+                           output),
+              0)
+        << output;
+    // A profile of its own, told to recalculate every Excel workbook it loads.
+    const fs::path profile = folder.path() / "profile";
+    fs::create_directories(profile / "user");
+    writeBytes(profile / "user" / "registrymodifications.xcu",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+               "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+               "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop oor:name=\"OOXMLRecalcMode\" "
+               "oor:op=\"fuse\"><value>0</value></prop></item>\n"
+               "</oor:items>\n");
+    const std::string command = "timeout 300 " + outside::quoted(outside::libreOffice()) +
+                                " --headless --norestore -env:UserInstallation=file://" + profile.string() +
+                                " --convert-to xlsx --outdir " + outside::quoted(folder / "out") + " " +
+                                outside::quoted(stale);
+    ASSERT_EQ(outside::run(command, output), 0) << output;
+    std::string why;
+    const std::optional<Workbook> recalculated = readBack(folder / "out/stale.xlsx", why);
+    ASSERT_TRUE(recalculated) << why << output;
+    for (const auto& [where, text] : workbook.formulas) {
+        const std::string sheet = where.substr(0, where.find('!'));
+        const std::string name = where.substr(where.find('!') + 1);
+        const double cached = workbook.number(sheet, name);
+        const double again = recalculated->number(sheet, name);
+        EXPECT_NE(again, -1) << where << " " << text << ": LibreOffice kept the cached result";
+        EXPECT_NEAR(again, cached, 1e-9) << where << " " << text;
+        EXPECT_EQ(li(again), li(cached)) << where << " " << text;
+    }
+    EXPECT_EQ(li(recalculated->number("Bill", "I8")), report.bill.total.cost);
+}
+
 }  // namespace
