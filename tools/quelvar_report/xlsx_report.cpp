@@ -407,6 +407,10 @@ void XlsxReport::writeBill(const Report& report) {
             return;
         }
         chart_series_set_categories(series, "Bill", firstRow, groupCol, totalRow - 1, groupCol);
+        // The library learns that the groups' names are text from the cells
+        // it holds, and constant_memory holds none: without this the chart
+        // would refer to them as numbers.
+        series->categories->has_string_cache = LXW_TRUE;
         chart_series_set_values(series, "Bill", firstRow, c, totalRow - 1, c);
         chart_series_set_name_range(series, "Bill", headerRow, c);
     }

@@ -14,6 +14,7 @@ xlsx_report_test.cpp: one fact a line, its fields parted by tabs.
   part    NAME               every part of the zip
   rel     PART TARGET        each relationship of each part
   chartref PART FORMULA      each range a chart's series refer to
+  chartcat PART KIND         each series' categories: strRef (text) or numRef
 
 usage: read_xlsx.py WORKBOOK
        read_xlsx.py --stale WORKBOOK COPY
@@ -79,6 +80,8 @@ def main(path):
             if name.startswith('xl/charts/'):
                 for formula in re.findall(r'<c:f>([^<]*)</c:f>', text):
                     out.append(['chartref', name, formula])
+                for kind in re.findall(r'<c:cat><c:(\w+)>', text):
+                    out.append(['chartcat', name, kind])
     sys.stdout.buffer.write(''.join('\t'.join(field(f) for f in line) + '\n' for line in out).encode('utf-8'))
 
 

@@ -121,6 +121,7 @@ struct Workbook {
     std::set<std::string> parts;
     std::multimap<std::string, std::string> relations;
     std::vector<std::string> chartRanges;
+    std::vector<std::string> chartCategories;  // strRef or numRef, a series each
 
     const Cell* cell(const std::string& sheet, const std::string& name) const {
         const auto found = cells.find(sheet + "!" + name);
@@ -186,6 +187,7 @@ std::optional<Workbook> readBack(const std::string& path, std::string& why) {
         else if (kind == "part" && line.size() == 2) book.parts.insert(line[1]);
         else if (kind == "rel" && line.size() == 3) book.relations.emplace(line[1], line[2]);
         else if (kind == "chartref" && line.size() == 3) book.chartRanges.push_back(line[2]);
+        else if (kind == "chartcat" && line.size() == 3) book.chartCategories.push_back(line[2]);
         else ADD_FAILURE() << "read_xlsx.py said: " << output.substr(0, 2000);
     }
     return book;
@@ -317,6 +319,8 @@ TEST_F(XlsxBill, HasAChartOfItsCells) {
         "Bill!$H$4", "Bill!$A$5:$A$7", "Bill!$H$5:$H$7",
     };
     EXPECT_EQ(workbook.chartRanges, expected);
+    // The groups' names as text, not numbers.
+    EXPECT_EQ(workbook.chartCategories, (std::vector<std::string>{"strRef", "strRef", "strRef"}));
 }
 
 TEST_F(XlsxCalls, NumbersAreNumbersAndPhoneNumbersText) {
