@@ -34,7 +34,7 @@ std::string cellText(std::string_view raw) {
         units += length == 4 ? 2 : 1;
         if (units > maxCellCharacters) break;
         if (lead < 0x20 || lead == 0x7F) text += '?';
-        else if (length == 3 && lead == 0xEF && valid[at + 1] == '\xBF' && (valid[at + 2] == '\xBE' || valid[at + 2] == '\xBF'))
+        else if (lead == 0xEF && valid[at + 1] == '\xBF' && (valid[at + 2] == '\xBE' || valid[at + 2] == '\xBF'))
             text += "\xEF\xBF\xBD";
         else text.append(valid, at, length);
         at += length;
@@ -87,7 +87,9 @@ constexpr ColumnLook callColumns[callColumnCount] = {
 
 double widthFor(std::string_view text) { return static_cast<double>(displayWidth(text)) * 1.1 + 2; }
 
-Status::Code codeOfErrno(int error) { return error == ENOENT || error == ENOTDIR ? Status::Code::notFound : Status::Code::failed; }
+Status::Code codeOfErrno(int error) {
+    return error == ENOENT || error == ENOTDIR ? Status::Code::notFound : Status::Code::failed;
+}
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -145,7 +147,8 @@ Status XlsxReport::open(const std::string& path) {
     options.constant_memory = LXW_TRUE;
     options.tmpdir = folder.data();
     workbook_ = workbook_new_opt(path.c_str(), &options);
-    if (workbook_ == nullptr) return Status::error(Status::Code::failed, "open", path, lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+    if (workbook_ == nullptr)
+        return Status::error(Status::Code::failed, "open", path, lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
 
     const auto format = [&](bool bold, const char* number) {
         lxw_format* made = workbook_add_format(workbook_);
@@ -199,8 +202,8 @@ bool XlsxReport::startCallSheet() {
                                                            : nullptr;
         check(worksheet_set_column(sheet, col, col, callColumns[col].width, look), "lay out the calls");
         const bool numeric = col == cLegs || col == cDuration || col == cCost;
-        check(worksheet_write_string(sheet, 0, col, callColumns[col].title, numeric ? formats_.headerNumber : formats_.header),
-              "write the calls");
+        lxw_format* header = numeric ? formats_.headerNumber : formats_.header;
+        check(worksheet_write_string(sheet, 0, col, callColumns[col].title, header), "write the calls");
     }
     worksheet_freeze_panes(sheet, 1, 0);
     // Numbers as text are what the id, caller and callee columns are meant to hold.
@@ -321,7 +324,8 @@ void XlsxReport::writeBill(const Report& report) {
     check(worksheet_set_column(sheet, durationCol, durationCol, 11, nullptr), "lay out the bill");
     for (std::size_t i = 0; i < bill.categories.size(); ++i) {
         const auto c = static_cast<lxw_col_t>(firstCategoryCol + i);
-        check(worksheet_set_column(sheet, c, c, std::max(11.0, widthFor(bill.categories[i])), nullptr), "lay out the bill");
+        const double width = std::max(11.0, widthFor(bill.categories[i]));
+        check(worksheet_set_column(sheet, c, c, width, nullptr), "lay out the bill");
     }
     check(worksheet_set_column(sheet, totalCol, totalCol, 12, nullptr), "lay out the bill");
 
@@ -355,9 +359,9 @@ void XlsxReport::writeBill(const Report& report) {
             groupCost += cost;
             categorySums[i] += cost;
         }
-        const std::string range = bill.categories.empty() ? std::string("0")
-                                                          : cellName(row, firstCategoryCol) + ":" + cellName(row, totalCol - 1);
-        formula(row, totalCol, "=SUM(" + range + ")", yuan(groupCost), formats_.money);
+        const std::string categories = cellName(row, firstCategoryCol) + ":" + cellName(row, totalCol - 1);
+        formula(row, totalCol, bill.categories.empty() ? "=0" : "=SUM(" + categories + ")", yuan(groupCost),
+                formats_.money);
         costSum += groupCost;
         sum.calls += group.total.calls;
         sum.unrated += group.total.unrated;
@@ -372,7 +376,8 @@ void XlsxReport::writeBill(const Report& report) {
         return "=SUM(" + cellName(firstRow, c) + ":" + cellName(totalRow - 1, c) + ")";
     };
     text(totalRow, groupCol, "Total", formats_.total);
-    if (byPerson && error == LXW_NO_ERROR) error = worksheet_write_blank(sheet, totalRow, departmentCol, formats_.total);
+    if (byPerson && error == LXW_NO_ERROR)
+        error = worksheet_write_blank(sheet, totalRow, departmentCol, formats_.total);
     formula(totalRow, callsCol, columnSum(callsCol), static_cast<double>(sum.calls), formats_.total);
     formula(totalRow, unratedCol, columnSum(unratedCol), static_cast<double>(sum.unrated), formats_.total);
     formula(totalRow, durationCol, columnSum(durationCol), days(sum.seconds), formats_.totalDuration);

@@ -129,7 +129,8 @@ struct Workbook {
     }
     std::string text(const std::string& sheet, const std::string& name) const {
         const Cell* found = cell(sheet, name);
-        return found == nullptr ? "(empty)" : found->type == "s" ? found->value : "(" + found->type + " " + found->value + ")";
+        if (found == nullptr) return "(empty)";
+        return found->type == "s" ? found->value : "(" + found->type + " " + found->value + ")";
     }
     // A number's value; NaN for anything else.
     double number(const std::string& sheet, const std::string& name) const {
@@ -242,7 +243,8 @@ TEST_F(XlsxWorkbook, HasTheBillFirstAndOpensOnIt) {
 TEST_F(XlsxBill, TitleNamesThePeriodAndTheTariffs) {
     write();
     READ_OR_SKIP(workbook);
-    EXPECT_EQ(workbook.text("Bill", "A1"), "Bill 2026-06-15 to 2026-07-15 by person; tariffs of 2026-01-01, 2026-07-01");
+    EXPECT_EQ(workbook.text("Bill", "A1"),
+              "Bill 2026-06-15 to 2026-07-15 by person; tariffs of 2026-01-01, 2026-07-01");
     EXPECT_NE(workbook.text("Bill", "A2").find("1 call no tariff covered"), std::string::npos)
         << workbook.text("Bill", "A2");
 
@@ -373,7 +375,8 @@ TEST_F(XlsxCalls, GoOnOnTheNextSheetWhenOneIsFull) {
     EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Calls", "Calls (2)", "Calls (3)"}));
     EXPECT_EQ(workbook.active, "Bill");
     const std::vector<std::pair<std::string, std::string>> ids = {
-        {"Calls!C2", "77"}, {"Calls!C3", "78"}, {"Calls (2)!C2", "90"}, {"Calls (2)!C3", "W1"}, {"Calls (3)!C2", "E?\xEF\xBF\xBD"}};
+        {"Calls!C2", "77"}, {"Calls!C3", "78"}, {"Calls (2)!C2", "90"},
+        {"Calls (2)!C3", "W1"}, {"Calls (3)!C2", "E?\xEF\xBF\xBD"}};
     for (const auto& [where, id] : ids) {
         ASSERT_TRUE(workbook.cells.count(where)) << where;
         EXPECT_EQ(workbook.cells.at(where).value, id) << where;
@@ -469,7 +472,8 @@ TEST(XlsxFailure, AWorkbookLeftUnfinishedIsLetGo) {
 
 TEST_F(XlsxBill, LibreOfficeRecalculatesTheCachedTotals) {
     if (!fs::exists(outside::libreOffice()))
-        GTEST_SKIP() << "LibreOffice (" << outside::libreOffice() << ") is not installed (Debian: libreoffice-calc-nogui)";
+        GTEST_SKIP() << "LibreOffice (" << outside::libreOffice()
+                     << ") is not installed (Debian: libreoffice-calc-nogui)";
     write();
     READ_OR_SKIP(workbook);
     // A copy whose cached results are all -1: totals right in what LibreOffice
@@ -487,7 +491,8 @@ TEST_F(XlsxBill, LibreOfficeRecalculatesTheCachedTotals) {
     writeBytes(profile / "user" / "registrymodifications.xcu",
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-               "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+               "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+               "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
                "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop oor:name=\"OOXMLRecalcMode\" "
                "oor:op=\"fuse\"><value>0</value></prop></item>\n"
                "</oor:items>\n");
