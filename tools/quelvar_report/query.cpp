@@ -23,6 +23,7 @@
 #include "quelvar_report/log_counts.h"
 #include "quelvar_report/output.h"
 #include "quelvar_report/schema.h"
+#include "quelvar_report/xlsx_report.h"
 
 namespace quelvar::report {
 namespace {
@@ -623,13 +624,35 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     const long long incomingCalls = counted.step() ? counted.number(0) : 0;
     if (!counted.status().ok()) return counted.status();
     ReportBuilder builder(*options.from, *options.to, options.by);
-    Status rated = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); });
-    if (!rated.ok()) return rated;
     std::tm local{};
     localtime_r(&now, &local);
     char generated[64];
     std::snprintf(generated, sizeof generated, "%04d-%02d-%02d %02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min);
+
+    if (options.format == Format::xlsx) {
+        // The workbook lists the calls in time order; it appears whole or
+        // not at all.
+        pass.inOrder = true;
+        const std::string partial = *options.output + ".partial";
+        XlsxReport workbook;
+        Status result = workbook.open(partial);
+        if (result.ok())
+            result = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) {
+                builder.add(call);
+                workbook.addCall(call);
+            });
+        Report report = builder.finish(generated);
+        report.bill.incoming = incomingCalls;
+        if (result.ok()) result = workbook.finish(report);
+        if (result.ok() && std::rename(partial.c_str(), options.output->c_str()) != 0)
+            result = Status::error(Status::Code::failed, "write", *options.output, std::strerror(errno));
+        if (!result.ok()) std::remove(partial.c_str());
+        return result;
+    }
+
+    Status rated = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); });
+    if (!rated.ok()) return rated;
     const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
