@@ -64,10 +64,10 @@ void fill(const std::string& path, long total) {
         std::snprintf(end, sizeof end, "2026-11-%02dT23:59:59", day);
         const int kind = pick(20);
         const int category = kind < 4 ? 0 : kind < 12 ? 1 : kind < 17 ? 2 : kind < 19 ? 3 : 4;
-        const std::string extension = "8" + std::to_string(100 + pick(1000));
+        const std::string extension = std::to_string(8000 + pick(1000));
         std::string callee;
         switch (category) {
-            case 0: callee = "8" + std::to_string(100 + pick(1000)); break;
+            case 0: callee = std::to_string(8000 + pick(1000)); break;
             case 1: callee = pick(2) ? "2" + std::to_string(1000000 + pick(9000000)) : "139" + std::to_string(10000000 + pick(90000000)); break;
             case 2: callee = "0" + std::to_string(20 + pick(80)) + std::to_string(10000000 + pick(90000000)); break;
             case 3: callee = "00" + std::to_string(1 + pick(98)) + std::to_string(100000000 + pick(900000000)); break;

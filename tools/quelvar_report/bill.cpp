@@ -122,9 +122,14 @@ void ReportBuilder::keep(std::vector<Kept>& list, long long key1, long long key2
 void ReportBuilder::add(const RatedCall& call) {
     Bill& bill = report_.bill;
     BillGroup& group = groups_[call.group];
-    if (group.name.empty()) {
-        group.name = call.group;
-        if (bill.by == "person" && call.known) group.department = call.department;
+    if (group.name.empty()) group.name = call.group;
+    // Someone who moved shows with the department of their last call.
+    if (bill.by == "person" && call.known) {
+        std::string& since = departmentDays_[call.group];
+        if (call.day >= since) {
+            since = call.day;
+            group.department = call.department;
+        }
     }
     group.total.add(call.seconds, call.cost, call.rated);
     group.byCategory[call.category].add(call.seconds, call.cost, call.rated);

@@ -53,6 +53,7 @@ private:
 
     Report report_;
     std::unordered_map<std::string, BillGroup> groups_;
+    std::unordered_map<std::string, std::string> departmentDays_;  // by person: the day a group's department is of
     std::map<std::string, std::map<std::string, Totals>> departments_;
     std::map<std::string, Totals> days_;
     NumberTally destinations_;

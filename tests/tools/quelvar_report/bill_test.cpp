@@ -95,6 +95,11 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
             EXPECT_EQ(categoryCalls, static_cast<long long>(group["calls"].number)) << by;
         }
         EXPECT_EQ(found, costs) << by;
+        if (by == "person") {
+            // 张伟 moved on the 4th: shown with the department of his last call.
+            for (const Json& group : answer["groups"].items)
+                if (group["group"].string == "张伟") EXPECT_EQ(group["department"].string, "销售部");
+        }
         EXPECT_EQ(answer["total"]["cost"].string, "3.727") << by;
         EXPECT_EQ(calls, 8) << by;  // no repeat, nothing from November
         EXPECT_EQ(answer["total"]["calls"].number, 8) << by;
