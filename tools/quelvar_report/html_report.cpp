@@ -104,6 +104,14 @@ long long niceStep(long long largest, int parts, long long least) {
     return std::max(least, static_cast<long long>(std::llround(nice * power)));
 }
 
+// A count in a heat map's cell, at most four characters wide: 10000 and
+// more in 万 (ten thousands), with one decimal below 10万.
+std::string cellCount(long long value) {
+    if (value < 10000) return count(value);
+    if (value < 99950) return tenths(value, 10000) + "万";
+    return count((value + 5000) / 10000) + "万";
+}
+
 // Yuan on an axis: whole yuan without decimals.
 std::string axisYuan(Li amount) { return amount % 1000 == 0 ? std::to_string(amount / 1000) : yuanCents(amount); }
 
@@ -162,7 +170,7 @@ section.flow{break-inside:auto}
 .card.main{background:#fff;border-color:#334e68;box-shadow:inset 4px 0 0 #334e68}
 .card.warn{background:#fdf7ea;border-color:#e6cf9f}
 .note{margin:12px 0 0;padding:8px 12px;border-left:4px solid #c08a2b;background:#fdf7ea;font-size:13px}
-.hint{margin:-4px 0 8px;color:#52606d;font-size:13px}
+.hint{margin:-4px 0 8px;color:#52606d;font-size:13px;break-after:avoid}
 .scroll{overflow-x:auto}
 table{width:100%;border-collapse:collapse;font-variant-numeric:tabular-nums;font-size:13px}
 thead{display:table-header-group}
@@ -372,8 +380,8 @@ private:
     // Stacked horizontal bars: a department a row, a colour a category.
     void departmentChart() {
         const auto& departments = report_.departments;
-        out_ += "<section id=\"departments\">\n<h2>各部门费用<small>按类别堆叠，费用最高的部门在前；单位：元</small></h2>\n";
-        constexpr double width = 800, labelRight = 150, barLeft = 158, valueRoom = 80, rowHeight = 30, barHeight = 18;
+        out_ += "<section id=\"departments\" class=\"flow\">\n<h2>各部门费用<small>按类别堆叠，费用最高的部门在前；单位：元</small></h2>\n";
+        constexpr double width = 800, barLeft = 158, valueRoom = 80, rowHeight = 30, barHeight = 18;
         const double barRoom = width - barLeft - valueRoom;
         // The legend, wrapped over as many lines as it needs.
         std::string legend;
@@ -405,57 +413,74 @@ private:
         const auto barX = [&](Li amount) {
             return barLeft + barRoom * static_cast<double>(amount) / static_cast<double>(scaleEnd);
         };
-        const double bottom = top + rowHeight * static_cast<double>(std::max<std::size_t>(departments.size(), 1));
-        const double height = bottom + 26;
-        out_ += "<svg id=\"chart-departments\" class=\"chart\" viewBox=\"0 0 " + at(width) + " " + at(height) +
-                "\" role=\"img\" aria-label=\"各部门费用\" font-size=\"12\" fill=\"#1f2933\">\n";
-        out_ += legend + "\n";
         if (departments.empty()) {
-            out_ += "<text x=\"" + at(width / 2) + "\" y=\"" + at(top + 20) +
+            out_ += "<svg id=\"chart-departments\" class=\"chart\" viewBox=\"0 0 " + at(width) + " " + at(top + 40) +
+                    "\" role=\"img\" aria-label=\"各部门费用\" font-size=\"12\" fill=\"#1f2933\">\n" + legend +
+                    "\n<text x=\"" + at(width / 2) + "\" y=\"" + at(top + 20) +
                     "\" text-anchor=\"middle\" fill=\"#52606d\">本期没有部门的费用</text>\n</svg>\n</section>\n";
             return;
         }
-        // The grid and its amounts.
-        for (Li tick = 0; tick <= scaleEnd; tick += step) {
-            const std::string tickX = at(barX(tick));
-            out_ += "<line x1=\"" + tickX + "\" y1=\"" + at(top - 4) + "\" x2=\"" + tickX + "\" y2=\"" + at(bottom) +
-                    "\" stroke=\"" + (tick == 0 ? "#7b8794" : "#e4e7eb") + "\"/><text x=\"" + tickX + "\" y=\"" +
-                    at(bottom + 16) + "\" text-anchor=\"middle\" font-size=\"11\" fill=\"#52606d\">" +
-                    axisYuan(tick) + "</text>\n";
-        }
-        for (std::size_t row = 0; row < departments.size(); ++row) {
-            const auto& [name, byCategory] = departments[row];
-            const double rowTop = top + rowHeight * static_cast<double>(row);
-            const double barTop = rowTop + (rowHeight - barHeight) / 2;
-            const std::string shownName = departmentName(name);
-            long long calls = 0;
-            for (const auto& entry : byCategory) calls += entry.second.calls;
-            out_ += "<g><title>" + escaped(shownName) + "：" + yuanCents(sums[row]) + " 元，" + count(calls) +
-                    " 通</title><text x=\"" + at(labelRight) + "\" y=\"" + at(barTop + 13) + "\" text-anchor=\"end\">" +
-                    escaped(shortened(shownName, 22)) + "</text></g>\n";
-            Li stacked = 0;
-            for (std::size_t i = 0; i < categories_.size(); ++i) {
-                const auto found = byCategory.find(categories_[i]);
-                if (found == byCategory.end() || found->second.cost <= 0) continue;
-                const Li cost = found->second.cost;
-                const double left = barX(stacked), right = barX(stacked + cost);
-                stacked += cost;
-                const std::string colour = categoryColour(i);
-                out_ += "<g><title>" + escaped(shownName) + " · " + escaped(categories_[i]) + "：" + yuanCents(cost) +
-                        " 元，" + count(found->second.calls) + " 通</title><rect x=\"" + at(left) + "\" y=\"" +
-                        at(barTop) + "\" width=\"" + at(std::max(0.0, right - left)) + "\" height=\"" +
-                        at(barHeight) + "\" fill=\"" + colour + "\"/>";
-                const std::string label = yuanCents(cost);
-                if (right - left >= textWidth(label, 10.5) + 8)
-                    out_ += "<text x=\"" + at((left + right) / 2) + "\" y=\"" + at(barTop + 13) +
-                            "\" text-anchor=\"middle\" font-size=\"10.5\" fill=\"" +
-                            (light(colour) ? "#1f2933" : "#ffffff") + "\">" + label + "</text>";
-                out_ += "</g>\n";
+        // A chart of so many rows as fit on a printed page, then the next
+        // on the same scale: one SVG is never split across pages.
+        constexpr std::size_t rowsPerChart = 24;
+        for (std::size_t first = 0; first < departments.size(); first += rowsPerChart) {
+            const std::size_t end = std::min(departments.size(), first + rowsPerChart);
+            const double chartTop = first == 0 ? top : 8;
+            const double bottom = chartTop + rowHeight * static_cast<double>(end - first);
+            out_ += "<svg id=\"chart-departments" + (first == 0 ? "" : "-" + std::to_string(first / rowsPerChart + 1)) +
+                    "\" class=\"chart\" viewBox=\"0 0 " + at(width) + " " + at(bottom + 26) +
+                    "\" role=\"img\" aria-label=\"各部门费用\" font-size=\"12\" fill=\"#1f2933\">\n";
+            if (first == 0) out_ += legend + "\n";
+            // The grid and its amounts.
+            for (Li tick = 0; tick <= scaleEnd; tick += step) {
+                const std::string tickX = at(barX(tick));
+                out_ += "<line x1=\"" + tickX + "\" y1=\"" + at(chartTop - 4) + "\" x2=\"" + tickX + "\" y2=\"" +
+                        at(bottom) + "\" stroke=\"" + (tick == 0 ? "#7b8794" : "#e4e7eb") + "\"/><text x=\"" + tickX +
+                        "\" y=\"" + at(bottom + 16) + "\" text-anchor=\"middle\" font-size=\"11\" fill=\"#52606d\">" +
+                        axisYuan(tick) + "</text>\n";
             }
-            out_ += "<text x=\"" + at(barX(stacked) + 6) + "\" y=\"" + at(barTop + 13) + "\" font-weight=\"600\">" +
-                    yuanCents(sums[row]) + "</text>\n";
+            for (std::size_t row = first; row < end; ++row) {
+                const double barTop = chartTop + rowHeight * static_cast<double>(row - first) + (rowHeight - barHeight) / 2;
+                departmentBar(departments[row].first, departments[row].second, sums[row], barTop, barX);
+            }
+            out_ += "</svg>\n";
         }
-        out_ += "</svg>\n</section>\n";
+        out_ += "</section>\n";
+    }
+
+    // One department's row: its name, a bar per category that cost
+    // something, and what it cost in all.
+    template <class Scale>
+    void departmentBar(const std::string& name, const std::map<std::string, Totals>& byCategory, Li sum, double barTop,
+                       const Scale& barX) {
+        constexpr double labelRight = 150, barHeight = 18;
+        const std::string shownName = departmentName(name);
+        long long calls = 0;
+        for (const auto& entry : byCategory) calls += entry.second.calls;
+        out_ += "<g><title>" + escaped(shownName) + "：" + yuanCents(sum) + " 元，" + count(calls) +
+                " 通</title><text x=\"" + at(labelRight) + "\" y=\"" + at(barTop + 13) + "\" text-anchor=\"end\">" +
+                escaped(shortened(shownName, 22)) + "</text></g>\n";
+        Li stacked = 0;
+        for (std::size_t i = 0; i < categories_.size(); ++i) {
+            const auto found = byCategory.find(categories_[i]);
+            if (found == byCategory.end() || found->second.cost <= 0) continue;
+            const Li cost = found->second.cost;
+            const double left = barX(stacked), right = barX(stacked + cost);
+            stacked += cost;
+            const std::string colour = categoryColour(i);
+            out_ += "<g><title>" + escaped(shownName) + " · " + escaped(categories_[i]) + "：" + yuanCents(cost) +
+                    " 元，" + count(found->second.calls) + " 通</title><rect x=\"" + at(left) + "\" y=\"" + at(barTop) +
+                    "\" width=\"" + at(std::max(0.0, right - left)) + "\" height=\"" + at(barHeight) + "\" fill=\"" +
+                    colour + "\"/>";
+            const std::string label = yuanCents(cost);
+            if (right - left >= textWidth(label, 10.5) + 8)
+                out_ += "<text x=\"" + at((left + right) / 2) + "\" y=\"" + at(barTop + 13) +
+                        "\" text-anchor=\"middle\" font-size=\"10.5\" fill=\"" + (light(colour) ? "#1f2933" : "#ffffff") +
+                        "\">" + label + "</text>";
+            out_ += "</g>\n";
+        }
+        out_ += "<text x=\"" + at(barX(stacked) + 6) + "\" y=\"" + at(barTop + 13) + "\" font-weight=\"600\">" +
+                yuanCents(sum) + "</text>\n";
     }
 
     // Calls per day as a line over the days of the period, weekends shaded.
@@ -469,7 +494,10 @@ private:
             calls += days[i].second.calls;
             if (days[i].second.calls > most) most = days[i].second.calls, busiest = i;
         }
-        out_ += "<section id=\"days\">\n<h2>每日通话<small>通话次数；灰色为周六、周日</small></h2>\n";
+        // Over more than two months weekends and dots would only be noise.
+        const bool longPeriod = days.size() > 62;
+        out_ += "<section id=\"days\">\n<h2>每日通话<small>通话次数" +
+                std::string(longPeriod ? "" : "；灰色为周六、周日") + "</small></h2>\n";
         if (!days.empty() && most > 0)
             out_ += "<p class=\"hint\">最多的一天：" + escaped(days[busiest].first) + "，" + count(most) + " 通；日均 " +
                     tenths(calls, static_cast<long long>(days.size())) + " 通。</p>\n";
@@ -482,7 +510,7 @@ private:
         };
         const double slot = plotWidth / static_cast<double>(std::max<std::size_t>(days.size(), 1));
         for (std::size_t i = 0; i < days.size(); ++i)
-            if (weekdayOfText(days[i].first) >= 6)
+            if (!longPeriod && weekdayOfText(days[i].first) >= 6)
                 out_ += "<rect x=\"" + at(left + slot * static_cast<double>(i)) + "\" y=\"" + at(top) + "\" width=\"" +
                         at(slot) + "\" height=\"" + at(plotHeight) + "\" fill=\"#f0f2f4\"/>\n";
         for (long long tick = 0; tick <= scaleEnd; tick += step) {
@@ -498,20 +526,35 @@ private:
             return;
         }
         // Day labels far enough apart not to run into each other: every
-        // day, every other, every third, weekly, ...
+        // day, every other, every third, weekly; over more than two months
+        // the first of every month, or of every other, every third, ...
         const std::size_t fit = std::max<std::size_t>(1, static_cast<std::size_t>(plotWidth / 44));
-        const std::size_t needed = (days.size() + fit - 1) / fit;
-        std::size_t every = needed;
-        for (const std::size_t candidate : {1, 2, 3, 7, 14, 28, 56, 91, 182, 364})
-            if (candidate >= needed) {
-                every = candidate;
-                break;
-            }
+        const bool monthly = longPeriod;
+        std::size_t every = 1;
+        if (monthly) {
+            const std::size_t months = days.size() / 28 + 1;
+            every = (months + fit - 1) / fit;
+            for (const std::size_t candidate : {1, 2, 3, 6, 12})
+                if (candidate >= every) {
+                    every = candidate;
+                    break;
+                }
+        } else {
+            const std::size_t needed = (days.size() + fit - 1) / fit;
+            every = needed <= 3 ? needed : 7;
+        }
+        std::size_t monthsSeen = 0;
+        const auto labelled = [&](std::size_t i) {
+            if (!monthly) return i % every == 0;
+            const std::string& day = days[i].first;
+            if (day.size() != 10 || day.compare(8, 2, "01") != 0) return false;
+            return monthsSeen++ % every == 0;
+        };
         std::string points;
         for (std::size_t i = 0; i < days.size(); ++i) {
             const double x = left + slot * (static_cast<double>(i) + 0.5);
             points += (i ? " " : "") + at(x) + "," + at(dayY(days[i].second.calls));
-            if (i % every == 0)
+            if (labelled(i))
                 out_ += "<line x1=\"" + at(x) + "\" y1=\"" + at(bottom) + "\" x2=\"" + at(x) + "\" y2=\"" +
                         at(bottom + 4) + "\" stroke=\"#7b8794\"/><text x=\"" + at(x) + "\" y=\"" + at(bottom + 18) +
                         "\" text-anchor=\"middle\">" + escaped(monthDay(days[i].first)) + "</text>\n";
@@ -522,13 +565,15 @@ private:
                 "\" fill-opacity=\"0.08\"/>\n";
         out_ += "<polyline points=\"" + points + "\" fill=\"none\" stroke=\"" + colour +
                 "\" stroke-width=\"2.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\"/>\n";
-        const bool dots = days.size() <= 62;
+        // A dot a day, with what the day had; invisible on a long period,
+        // where it still shows its day to a pointer.
+        const std::string dot = longPeriod ? "\" r=\"3\" fill=\"#ffffff\" fill-opacity=\"0\" stroke=\"none\">"
+                                           : "\" r=\"3\" fill=\"#ffffff\" stroke=\"" + colour + "\" stroke-width=\"1.5\">";
         for (std::size_t i = 0; i < days.size(); ++i) {
             const double x = left + slot * (static_cast<double>(i) + 0.5);
             const int weekday = weekdayOfText(days[i].first);
-            out_ += "<circle cx=\"" + at(x) + "\" cy=\"" + at(dayY(days[i].second.calls)) + "\" r=\"" +
-                    (dots ? "3" : "1.5") + "\" fill=\"#ffffff\" stroke=\"" + colour + "\" stroke-width=\"" +
-                    (dots ? "1.5" : "1") + "\"><title>" + escaped(days[i].first) +
+            out_ += "<circle cx=\"" + at(x) + "\" cy=\"" + at(dayY(days[i].second.calls)) + dot + "<title>" +
+                    escaped(days[i].first) +
                     (weekday ? std::string(" ") + weekdayNames[weekday - 1] : "") + "：" +
                     count(days[i].second.calls) + " 通，" + minutes(days[i].second.seconds) + " 分钟，" +
                     yuanCents(days[i].second.cost) + " 元</title></circle>\n";
@@ -575,9 +620,9 @@ private:
                         at(cellWidth - 2) + "\" height=\"" + at(cellHeight - 2) + "\" rx=\"2\" fill=\"" + shade(level) +
                         "\"/>";
                 if (value > 0) {
-                    const std::string text = value < 100000 ? count(value) : count(value / 10000) + "万";
+                    const std::string text = cellCount(value);
                     out_ += "<text x=\"" + at(x + cellWidth / 2) + "\" y=\"" + at(y + cellHeight / 2 + 4) +
-                            "\" text-anchor=\"middle\" font-size=\"10.5\" fill=\"" +
+                            "\" text-anchor=\"middle\" font-size=\"" + (text.size() > 3 ? "9.5" : "10.5") + "\" fill=\"" +
                             (level >= 3 ? "#ffffff" : "#1f2933") + "\">" + text + "</text>";
                 }
                 out_ += "</g>";
@@ -665,7 +710,9 @@ private:
                     (start.empty() ? escaped(call.day) + "<span class=\"sub\">时间不详</span>" : escaped(start)) +
                     "</td><td>" + escaped(call.caller) + "</td><td>";
             if (!call.person.empty() && call.person != call.caller) out_ += escaped(call.person);
-            if (!call.department.empty()) out_ += "<span class=\"sub\">" + escaped(call.department) + "</span>";
+            if (!call.department.empty())
+                out_ += std::string(call.person.empty() || call.person == call.caller ? "" : " · ") +
+                        "<span class=\"muted\">" + escaped(call.department) + "</span>";
             out_ += "</td><td>" + escaped(call.callee) + "</td><td>" + escaped(call.category) +
                     "</td><td class=\"num\">" + clock(call.seconds);
             if (call.legs > 1) out_ += "<span class=\"sub\">" + std::to_string(call.legs) + " 段</span>";

@@ -363,9 +363,41 @@ TEST(HtmlReport, EmptyReportsRenderSensibly) {
         year.days.emplace_back(quelvar::report::dateText(day), Totals{day % 11, 0, 0, 0});
     html = quelvar::report::renderHtml(year);
     expectSaneSvg(html);
+    // Over a year: the first of each month labelled, no weekends shaded.
     const std::string days = section(html, "days");
-    EXPECT_LE(occurrences(days, "text-anchor=\"middle\">"), 30u);  // day labels
+    EXPECT_EQ(occurrences(days, "text-anchor=\"middle\">"), 12u) << days;
     EXPECT_NE(days.find(">01-01<"), std::string::npos);
+    EXPECT_NE(days.find(">12-01<"), std::string::npos);
+    EXPECT_EQ(days.find("#f0f2f4"), std::string::npos);
+    // Over a month: every other day, weekends shaded.
+    const std::string month = section(quelvar::report::renderHtml(fixture()), "days");
+    EXPECT_EQ(occurrences(month, "text-anchor=\"middle\">"), 15u);
+    EXPECT_EQ(occurrences(month, "#f0f2f4"), 9u);
+}
+
+TEST(HtmlReport, ManyDepartmentsAndLargeCountsStayReadable) {
+    Report report = fixture();
+    // Sixty departments: a chart of 24 rows at most, so that printing never
+    // splits one; the legend with the first.
+    const auto department = report.departments[0];
+    report.departments.assign(60, department);
+    report.heat[0][0] = 12345;
+    report.heat[0][1] = 99999;
+    report.heat[0][2] = 1234567;
+    const std::string html = quelvar::report::renderHtml(report);
+    const std::string departments = section(html, "departments");
+    EXPECT_EQ(occurrences(departments, "<svg "), 3u);
+    for (const char* chart : {"chart-departments\"", "chart-departments-2\"", "chart-departments-3\""})
+        EXPECT_NE(departments.find("<svg id=\"" + std::string(chart)), std::string::npos) << chart;
+    EXPECT_EQ(occurrences(departments, ">市场部<"), 60u);
+    EXPECT_EQ(occurrences(departments, ">国内长途</text>"), 1u);  // the legend
+    // Counts of ten thousand and more in 万, exact in the cell's title.
+    const std::string heat = section(html, "heat");
+    EXPECT_NE(heat.find(">1.2万<"), std::string::npos);
+    EXPECT_NE(heat.find(">10万<"), std::string::npos);
+    EXPECT_NE(heat.find(">123万<"), std::string::npos);
+    EXPECT_NE(heat.find("<title>周一 00:00–01:00：12345 通</title>"), std::string::npos);
+    expectSaneSvg(html);
 }
 
 TEST(HtmlReport, RendersALargeReportQuickly) {
