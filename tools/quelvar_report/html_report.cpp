@@ -22,13 +22,20 @@ std::string escaped(std::string_view text) {
     out.reserve(valid.size() + valid.size() / 8);
     for (const char c : valid) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '"') out += "&quot;";
-        else if (c == '\'') out += "&#39;";
-        else if ((byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7F) out += "\xEF\xBF\xBD";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else if (c == '\'')
+            out += "&#39;";
+        else if ((byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7F)
+            out += "\xEF\xBF\xBD";
+        else
+            out += c;
     }
     return out;
 }
@@ -131,7 +138,7 @@ int weekdayOfText(const std::string& day) {
 // ---- Colours.
 
 constexpr std::array<const char*, 10> palette = {"#4e79a7", "#f28e2b", "#e15759", "#76b7b2", "#59a14f",
-                                                  "#edc948", "#b07aa1", "#ff9da7", "#9c755f", "#bab0ac"};
+                                                 "#edc948", "#b07aa1", "#ff9da7", "#9c755f", "#bab0ac"};
 // The heat map's shades: none, then five steps up to heatDarkestColour.
 constexpr std::array<const char*, 5> heatShades = {"#f1f2f4", "#e4e1f1", "#c3bde0", "#9d93cb", "#7563b0"};
 
@@ -256,8 +263,8 @@ public:
         ranked("top-destinations", "最常拨打的号码", "按通话次数", "号码", "", report_.topDestinations);
         ranked("top-callers", "费用最高的主叫", "按费用", "主叫", "姓名", report_.topCallers);
         out_ += "</div>\n";
-        callList("long-calls", "长时间通话", "时长 " + std::to_string(longCallSeconds / 60) + " 分钟及以上",
-                 "时长最长", report_.longCalls);
+        callList("long-calls", "长时间通话", "时长 " + std::to_string(longCallSeconds / 60) + " 分钟及以上", "时长最长",
+                 report_.longCalls);
         callList("after-hours", "非工作时间通话",
                  "开始于 " + std::to_string(workdayStartHour) + ":00 之前、" + std::to_string(workdayEndHour) +
                      ":00 及以后，或在周六、周日",
@@ -280,16 +287,17 @@ private:
 
     void head() {
         const std::string period = escaped(bill_.from) + " 至 " + escaped(bill_.to);
-        out_ += "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
-                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                "<meta name=\"generator\" content=\"quelvar-report\">\n<title>话费账单 " +
-                period + "</title>\n<style>" + style + "</style>\n</head>\n";
+        out_ +=
+            "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            "<meta name=\"generator\" content=\"quelvar-report\">\n<title>话费账单 " +
+            period + "</title>\n<style>" + style + "</style>\n</head>\n";
     }
 
     void masthead() {
         out_ += "<header class=\"masthead\">\n<p class=\"kicker\">电话费用报表</p>\n<h1>话费账单</h1>\n";
-        out_ += "<p class=\"period\"><span id=\"period\">" + escaped(bill_.from) + " 至 " + escaped(bill_.to) +
-                "</span>";
+        out_ +=
+            "<p class=\"period\"><span id=\"period\">" + escaped(bill_.from) + " 至 " + escaped(bill_.to) + "</span>";
         long first = 0, last = 0;
         if (parseDate(bill_.from, first) && parseDate(bill_.to, last) && last >= first)
             out_ += "<span class=\"muted\">（共 " + std::to_string(last - first + 1) + " 天）</span>";
@@ -310,23 +318,27 @@ private:
     void totals() {
         const Totals& total = bill_.total;
         out_ += "<section id=\"totals\">\n<div class=\"cards\">\n";
-        out_ += "<div class=\"card\"><div class=\"label\">通话次数</div><div class=\"value\"><span id=\"total-calls\">" +
-                count(total.calls) + "</span><span class=\"unit\">通</span></div></div>\n";
-        out_ += "<div class=\"card\"><div class=\"label\">通话时长</div><div class=\"value\"><span "
-                "id=\"total-minutes\">" +
-                minutes(total.seconds) + "</span><span class=\"unit\">分钟</span></div></div>\n";
-        out_ += "<div class=\"card main\"><div class=\"label\">费用合计</div><div class=\"value\"><span "
-                "id=\"total-cost\">" +
-                yuanCents(total.cost) + "</span><span class=\"unit\">元</span></div>";
+        out_ +=
+            "<div class=\"card\"><div class=\"label\">通话次数</div><div class=\"value\"><span id=\"total-calls\">" +
+            count(total.calls) + "</span><span class=\"unit\">通</span></div></div>\n";
+        out_ +=
+            "<div class=\"card\"><div class=\"label\">通话时长</div><div class=\"value\"><span "
+            "id=\"total-minutes\">" +
+            minutes(total.seconds) + "</span><span class=\"unit\">分钟</span></div></div>\n";
+        out_ +=
+            "<div class=\"card main\"><div class=\"label\">费用合计</div><div class=\"value\"><span "
+            "id=\"total-cost\">" +
+            yuanCents(total.cost) + "</span><span class=\"unit\">元</span></div>";
         if (total.cost % 10 != 0) {
             inexact_ = true;
             out_ += "<div class=\"exact\">精确值 " + yuanExact(total.cost) + " 元</div>";
         }
         out_ += "</div>\n";
         if (total.unrated > 0)
-            out_ += "<div class=\"card warn\"><div class=\"label\">未计费通话</div><div class=\"value\"><span "
-                    "id=\"total-unrated\">" +
-                    count(total.unrated) + "</span><span class=\"unit\">通</span></div></div>\n";
+            out_ +=
+                "<div class=\"card warn\"><div class=\"label\">未计费通话</div><div class=\"value\"><span "
+                "id=\"total-unrated\">" +
+                count(total.unrated) + "</span><span class=\"unit\">通</span></div></div>\n";
         out_ += "</div>\n";
         if (total.unrated > 0)
             out_ += "<p class=\"note\">其中 " + count(total.unrated) +
@@ -353,14 +365,19 @@ private:
                     "</td>";
             for (const std::string& category : categories_) {
                 const auto found = byCategory.find(category);
-                if (found == byCategory.end()) out_ += "<td class=\"num muted\">–</td>";
-                else out_ += "<td class=\"num\">" + money(found->second.cost) + "</td>";
+                if (found == byCategory.end())
+                    out_ += "<td class=\"num muted\">–</td>";
+                else
+                    out_ += "<td class=\"num\">" + money(found->second.cost) + "</td>";
             }
             out_ += "<td class=\"num\"><strong>" + money(total.cost) + "</strong></td>";
             if (unrated) out_ += "<td class=\"num\">" + (total.unrated ? count(total.unrated) : "") + "</td>";
         };
         for (const BillGroup& group : bill_.groups) {
-            out_ += "<tr><th scope=\"row\">" + escaped(group.name.empty() ? "（空）" : group.name) + "</th>";
+            out_ +=
+                "<tr><th scope=\"row\">" +
+                escaped(group.name.empty() ? bill_.by == "department" ? departmentName("") : "（空）" : group.name) +
+                "</th>";
             if (byPerson) out_ += "<td>" + escaped(departmentName(group.department)) + "</td>";
             cells(group.total, group.byCategory);
             out_ += "</tr>\n";
@@ -380,7 +397,9 @@ private:
     // Stacked horizontal bars: a department a row, a colour a category.
     void departmentChart() {
         const auto& departments = report_.departments;
-        out_ += "<section id=\"departments\" class=\"flow\">\n<h2>各部门费用<small>按类别堆叠，费用最高的部门在前；单位：元</small></h2>\n";
+        out_ +=
+            "<section id=\"departments\" "
+            "class=\"flow\">\n<h2>各部门费用<small>按类别堆叠，费用最高的部门在前；单位：元</small></h2>\n";
         constexpr double width = 800, barLeft = 158, valueRoom = 80, rowHeight = 30, barHeight = 18;
         const double barRoom = width - barLeft - valueRoom;
         // The legend, wrapped over as many lines as it needs.
@@ -440,7 +459,8 @@ private:
                         axisYuan(tick) + "</text>\n";
             }
             for (std::size_t row = first; row < end; ++row) {
-                const double barTop = chartTop + rowHeight * static_cast<double>(row - first) + (rowHeight - barHeight) / 2;
+                const double barTop =
+                    chartTop + rowHeight * static_cast<double>(row - first) + (rowHeight - barHeight) / 2;
                 departmentBar(departments[row].first, departments[row].second, sums[row], barTop, barX);
             }
             out_ += "</svg>\n";
@@ -475,8 +495,8 @@ private:
             const std::string label = yuanCents(cost);
             if (right - left >= textWidth(label, 10.5) + 8)
                 out_ += "<text x=\"" + at((left + right) / 2) + "\" y=\"" + at(barTop + 13) +
-                        "\" text-anchor=\"middle\" font-size=\"10.5\" fill=\"" + (light(colour) ? "#1f2933" : "#ffffff") +
-                        "\">" + label + "</text>";
+                        "\" text-anchor=\"middle\" font-size=\"10.5\" fill=\"" +
+                        (light(colour) ? "#1f2933" : "#ffffff") + "\">" + label + "</text>";
             out_ += "</g>\n";
         }
         out_ += "<text x=\"" + at(barX(stacked) + 6) + "\" y=\"" + at(barTop + 13) + "\" font-weight=\"600\">" +
@@ -499,8 +519,8 @@ private:
         out_ += "<section id=\"days\">\n<h2>每日通话<small>通话次数" +
                 std::string(longPeriod ? "" : "；灰色为周六、周日") + "</small></h2>\n";
         if (!days.empty() && most > 0)
-            out_ += "<p class=\"hint\">最多的一天：" + escaped(days[busiest].first) + "，" + count(most) + " 通；日均 " +
-                    tenths(calls, static_cast<long long>(days.size())) + " 通。</p>\n";
+            out_ += "<p class=\"hint\">最多的一天：" + escaped(days[busiest].first) + "，" + count(most) +
+                    " 通；日均 " + tenths(calls, static_cast<long long>(days.size())) + " 通。</p>\n";
         out_ += "<svg id=\"chart-days\" class=\"chart\" viewBox=\"0 0 " + at(width) + " " + at(height) +
                 "\" role=\"img\" aria-label=\"每日通话\" font-size=\"11\" fill=\"#52606d\">\n";
         const long long step = niceStep(most, 4, 1);
@@ -567,14 +587,14 @@ private:
                 "\" stroke-width=\"2.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\"/>\n";
         // A dot a day, with what the day had; invisible on a long period,
         // where it still shows its day to a pointer.
-        const std::string dot = longPeriod ? "\" r=\"3\" fill=\"#ffffff\" fill-opacity=\"0\" stroke=\"none\">"
-                                           : "\" r=\"3\" fill=\"#ffffff\" stroke=\"" + colour + "\" stroke-width=\"1.5\">";
+        const std::string dot = longPeriod
+                                    ? "\" r=\"3\" fill=\"#ffffff\" fill-opacity=\"0\" stroke=\"none\">"
+                                    : "\" r=\"3\" fill=\"#ffffff\" stroke=\"" + colour + "\" stroke-width=\"1.5\">";
         for (std::size_t i = 0; i < days.size(); ++i) {
             const double x = left + slot * (static_cast<double>(i) + 0.5);
             const int weekday = weekdayOfText(days[i].first);
             out_ += "<circle cx=\"" + at(x) + "\" cy=\"" + at(dayY(days[i].second.calls)) + dot + "<title>" +
-                    escaped(days[i].first) +
-                    (weekday ? std::string(" ") + weekdayNames[weekday - 1] : "") + "：" +
+                    escaped(days[i].first) + (weekday ? std::string(" ") + weekdayNames[weekday - 1] : "") + "：" +
                     count(days[i].second.calls) + " 通，" + minutes(days[i].second.seconds) + " 分钟，" +
                     yuanCents(days[i].second.cost) + " 元</title></circle>\n";
         }
@@ -622,8 +642,8 @@ private:
                 if (value > 0) {
                     const std::string text = cellCount(value);
                     out_ += "<text x=\"" + at(x + cellWidth / 2) + "\" y=\"" + at(y + cellHeight / 2 + 4) +
-                            "\" text-anchor=\"middle\" font-size=\"" + (text.size() > 3 ? "9.5" : "10.5") + "\" fill=\"" +
-                            (level >= 3 ? "#ffffff" : "#1f2933") + "\">" + text + "</text>";
+                            "\" text-anchor=\"middle\" font-size=\"" + (text.size() > 3 ? "9.5" : "10.5") +
+                            "\" fill=\"" + (level >= 3 ? "#ffffff" : "#1f2933") + "\">" + text + "</text>";
                 }
                 out_ += "</g>";
             }
@@ -671,7 +691,8 @@ private:
         }
         out_ += "<table>\n<thead><tr><th class=\"rank\"></th><th>" + std::string(nameTitle) + "</th>";
         if (details) out_ += "<th>" + std::string(detailTitle) + "</th>";
-        out_ += "<th class=\"num\">通话</th><th class=\"num\">分钟</th><th class=\"num\">费用</th></tr></thead>\n<tbody>\n";
+        out_ +=
+            "<th class=\"num\">通话</th><th class=\"num\">分钟</th><th class=\"num\">费用</th></tr></thead>\n<tbody>\n";
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const Ranked& row = rows[i];
             out_ += "<tr><td class=\"rank\">" + std::to_string(i + 1) + "</td><td>" + escaped(row.name) + "</td>";
@@ -698,11 +719,12 @@ private:
             out_ += "</section>\n";
             return;
         }
-        out_ += "<div class=\"scroll\">\n<table class=\"calls\">\n<colgroup><col class=\"time\"><col class=\"number\">"
-                "<col class=\"who\"><col class=\"callee\"><col class=\"category\"><col class=\"length\">"
-                "<col class=\"cost\"></colgroup>\n<thead><tr><th>开始时间</th><th>主叫</th><th>姓名 · 部门</th>"
-                "<th>被叫</th><th>类别</th><th class=\"num\">时长</th><th class=\"num\">费用（元）</th></tr></thead>\n"
-                "<tbody>\n";
+        out_ +=
+            "<div class=\"scroll\">\n<table class=\"calls\">\n<colgroup><col class=\"time\"><col class=\"number\">"
+            "<col class=\"who\"><col class=\"callee\"><col class=\"category\"><col class=\"length\">"
+            "<col class=\"cost\"></colgroup>\n<thead><tr><th>开始时间</th><th>主叫</th><th>姓名 · 部门</th>"
+            "<th>被叫</th><th>类别</th><th class=\"num\">时长</th><th class=\"num\">费用（元）</th></tr></thead>\n"
+            "<tbody>\n";
         for (const RatedCall& call : list.calls) {
             std::string start = call.start;
             if (start.size() > 10 && start[10] == 'T') start[10] = ' ';
@@ -731,9 +753,11 @@ private:
     void footer() {
         out_ += "<footer>\n";
         if (inexact_)
-            out_ += "<p id=\"rounding\">金额四舍五入到分；合计由精确金额（厘）相加后再舍入，可能与各项舍入后之和相差几分。"
-                    "<span class=\"screen-only\">将鼠标停在金额上可见精确值。</span></p>\n";
-        out_ += "<p>未计费的通话没有适用的资费规则，费用按 0 元计。分钟为通话秒数除以 60，保留一位小数。</p>\n";
+            out_ +=
+                "<p id=\"rounding\">金额四舍五入到分；合计由精确金额（厘）相加后再舍入，可能与各项舍入后之和相差几分。"
+                "<span class=\"screen-only\">将鼠标停在金额上可见精确值。</span></p>\n";
+        if (bill_.total.unrated > 0) out_ += "<p>未计费的通话没有适用的资费规则，费用按 0 元计。</p>\n";
+        out_ += "<p>分钟为通话秒数除以 60，保留一位小数；单次通话的时长为 时:分:秒。</p>\n";
         out_ += "<p>由 quelvar-report 生成于 " + escaped(report_.generated) + "。</p>\n</footer>\n";
     }
 
@@ -756,12 +780,18 @@ std::string categoryColour(std::size_t index) {
     const double sector = hue / 60;
     const double second = chroma * (1 - std::fabs(std::fmod(sector, 2.0) - 1));
     double red = 0, green = 0, blue = 0;
-    if (sector < 1) red = chroma, green = second;
-    else if (sector < 2) red = second, green = chroma;
-    else if (sector < 3) green = chroma, blue = second;
-    else if (sector < 4) green = second, blue = chroma;
-    else if (sector < 5) red = second, blue = chroma;
-    else red = chroma, blue = second;
+    if (sector < 1)
+        red = chroma, green = second;
+    else if (sector < 2)
+        red = second, green = chroma;
+    else if (sector < 3)
+        green = chroma, blue = second;
+    else if (sector < 4)
+        green = second, blue = chroma;
+    else if (sector < 5)
+        red = second, blue = chroma;
+    else
+        red = chroma, blue = second;
     const double base = lightness - chroma / 2;
     const auto channel = [&](double value) { return static_cast<unsigned>(std::lround((value + base) * 255)); };
     char text[8];

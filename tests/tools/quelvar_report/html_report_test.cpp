@@ -43,8 +43,8 @@ struct Part {
 
 Totals totalsOf(const Part& part) { return {part.calls, part.seconds, part.cost, part.unrated}; }
 
-RatedCall call(std::string caller, std::string person, std::string department, std::string callee,
-               std::string category, std::string start, long long seconds, Li cost, bool rated = true) {
+RatedCall call(std::string caller, std::string person, std::string department, std::string callee, std::string category,
+               std::string start, long long seconds, Li cost, bool rated = true) {
     RatedCall c;
     c.switchName = "00-1A-2B-3C-4D-5E";
     c.callId = "77-1";
@@ -79,8 +79,7 @@ Report fixture() {
     report.generated = "2026-12-01 08:30";
     const std::vector<std::tuple<std::string, std::string, std::vector<Part>>> people = {
         {"张伟", "财务部", {{"内线", 40, 3600, 0}, {"市话", 25, 4500, 8250}, {"国内长途", 12, 5400, 34567}}},
-        {"李娜", "市场部",
-         {{"市话", 60, 9000, 16500}, {"国内长途", 45, 27000, 162000}, {"国际长途", 3, 2700, 219600}}},
+        {"李娜", "市场部", {{"市话", 60, 9000, 16500}, {"国内长途", 45, 27000, 162000}, {"国际长途", 3, 2700, 219600}}},
         {"王芳", "研发中心", {{"内线", 120, 9600, 0}, {"国内长途", 20, 6000, 36000}, {"特服电话", 4, 300, 0, 4}}},
         {hostile, "R&D \"Lab\" 'x'", {{"市话", 5, 600, 1100}, {"国际长途", 1, 1200, 97650}}},
         {"8009", "", {{"市话", 8, 960, 2640}, {"特服电话", 2, 120, 0, 2}}},
@@ -124,7 +123,8 @@ Report fixture() {
     // The hours: a working week with a peak mid-morning, a little at night
     // and at weekends.
     for (int weekday = 0; weekday < 5; ++weekday)
-        for (int hour = 8; hour < 18; ++hour) report.heat[weekday][hour] = hour == 12 ? 3 : 6 + (hour * 5 + weekday) % 7;
+        for (int hour = 8; hour < 18; ++hour)
+            report.heat[weekday][hour] = hour == 12 ? 3 : 6 + (hour * 5 + weekday) % 7;
     report.heat[1][10] = report.heat[2][10] = report.heat[3][9] = 20;
     report.heat[0][21] = 2;
     report.heat[5][10] = 4;
@@ -195,7 +195,7 @@ TEST(HtmlReport, IsOneDocumentThatFetchesNothing) {
 TEST(HtmlReport, EscapesEveryTextFromTheData) {
     Report report = fixture();
     report.bill.groups[0].name = "张伟 \xFF\xFE & <b>";
-    report.topDestinations[0].name = "1\x01\x7F" "2";
+    report.topDestinations[0].name = std::string("1\x01\x7F") + "2";
     const std::string html = quelvar::report::renderHtml(report);
     EXPECT_EQ(occurrences(html, "<script"), 0u);
     EXPECT_EQ(occurrences(html, "<b>"), 0u);
@@ -203,7 +203,7 @@ TEST(HtmlReport, EscapesEveryTextFromTheData) {
     EXPECT_GE(occurrences(html, "&lt;script&gt;alert(1)&lt;/script&gt;"), 4u);
     EXPECT_GE(occurrences(html, "R&amp;D &quot;Lab&quot; &#39;x&#39;"), 3u);
     EXPECT_NE(html.find("张伟 \xEF\xBF\xBD\xEF\xBF\xBD &amp; &lt;b&gt;"), std::string::npos);
-    EXPECT_NE(html.find("1\xEF\xBF\xBD\xEF\xBF\xBD" "2"), std::string::npos);
+    EXPECT_NE(html.find(std::string("1\xEF\xBF\xBD\xEF\xBF\xBD") + "2"), std::string::npos);
     EXPECT_EQ(html, quelvar::report::validUtf8(html));
     // A name cut short in a chart is cut between characters.
     report.departments[0].first = std::string(40, 'x') + "部门";
@@ -275,8 +275,7 @@ TEST(HtmlReport, ShowsTheTotalsTheBillAndTheLists) {
     EXPECT_EQ(occurrences(section(html, "heat"), "<rect"), 7u * 24 + 1 + 6);
     EXPECT_NE(section(html, "heat").find("<title>周二 10:00–11:00：20 通</title>"), std::string::npos);
     // A day without calls is on the line.
-    EXPECT_NE(section(html, "days").find("<title>2026-11-15 周日：0 通，0.0 分钟，0.00 元</title>"),
-              std::string::npos);
+    EXPECT_NE(section(html, "days").find("<title>2026-11-15 周日：0 通，0.0 分钟，0.00 元</title>"), std::string::npos);
 }
 
 TEST(HtmlReport, MarkingColoursAreUsedByTheirChartOnly) {
@@ -428,7 +427,8 @@ TEST(HtmlReport, RendersALargeReportQuickly) {
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     // Well under 100 ms in a release build; room for a sanitized one.
     EXPECT_LT(took.count(), 1000) << took.count() << " ms";
-    EXPECT_EQ(occurrences(html, "<tr>"), 1000u + 3 * quelvar::report::listLimit + 2 * quelvar::report::topLimit + 6);  // and six header rows
+    EXPECT_EQ(occurrences(html, "<tr>"),
+              1000u + 3 * quelvar::report::listLimit + 2 * quelvar::report::topLimit + 6);  // and six header rows
     std::cout << "rendered " << html.size() << " bytes in " << took.count() << " ms\n";
 }
 
@@ -475,8 +475,8 @@ protected:
             " --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run --no-default-browser-check"
             " --disable-extensions --disable-sync --disable-background-networking --disable-component-update"
             " --mute-audio --force-device-scale-factor=1 --window-size=" +
-            windowSize + " --user-data-dir=" + outside::quoted((folder.path() / "profile").string()) + " " +
-            arguments + " " + outside::quoted("file://" + file.string());
+            windowSize + " --user-data-dir=" + outside::quoted((folder.path() / "profile").string()) + " " + arguments +
+            " " + outside::quoted("file://" + file.string());
         std::string output;
         const int status = runQuietly(command, folder.path() / "chromium.log", output);
         EXPECT_EQ(status, 0) << command << "\n" << readBytes(folder.path() / "chromium.log");
@@ -487,9 +487,9 @@ protected:
     // empty, with the test skipped, without python3-pil.
     std::map<std::string, long long> pixels(const std::string& arguments) {
         std::string output;
-        const int status = runQuietly(outside::quoted(outside::python()) + " " + outside::quoted(pngPixels.string()) +
-                                          " " + arguments,
-                                      folder.path() / "python.log", output);
+        const int status =
+            runQuietly(outside::quoted(outside::python()) + " " + outside::quoted(pngPixels.string()) + " " + arguments,
+                       folder.path() / "python.log", output);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 3) {
             skipped = "python3 cannot read PNG: Debian's package python3-pil";
             return {};
@@ -535,8 +535,8 @@ TEST_F(HtmlInChromium, TheScreenshotShowsTheChartsAndChineseText) {
     std::vector<std::string> categories;
     for (std::size_t i = 0; i < report.bill.categories.size(); ++i)
         categories.push_back(quelvar::report::categoryColour(i));
-    std::string arguments = "count " + outside::quoted(shot.string()) + " 12 " + outside::quoted(day) + " " +
-                            outside::quoted(heat);
+    std::string arguments =
+        "count " + outside::quoted(shot.string()) + " 12 " + outside::quoted(day) + " " + outside::quoted(heat);
     for (const std::string& colour : categories) arguments += " " + outside::quoted(colour);
     const auto counts = pixels(arguments);
     if (!skipped.empty()) GTEST_SKIP() << skipped;
@@ -560,9 +560,10 @@ TEST_F(HtmlInChromium, TheScreenshotShowsTheChartsAndChineseText) {
     // characters no font has, which would be the same empty boxes.
     const auto probe = [&](const std::string& name, const std::string& text) {
         const std::filesystem::path html = folder.path() / (name + ".html"), png = folder.path() / (name + ".png");
-        writeBytes(html, "<!DOCTYPE html><html lang=\"zh-CN\"><meta charset=\"utf-8\"><body style=\"margin:0;"
-                         "font:48px 'Noto Sans CJK SC','Source Han Sans SC','WenQuanYi Micro Hei',sans-serif\">" +
-                             text + "</body></html>");
+        writeBytes(html,
+                   "<!DOCTYPE html><html lang=\"zh-CN\"><meta charset=\"utf-8\"><body style=\"margin:0;"
+                   "font:48px 'Noto Sans CJK SC','Source Han Sans SC','WenQuanYi Micro Hei',sans-serif\">" +
+                       text + "</body></html>");
         browse("--screenshot=" + outside::quoted(png.string()), html, "800,200");
         return png;
     };
@@ -570,7 +571,8 @@ TEST_F(HtmlInChromium, TheScreenshotShowsTheChartsAndChineseText) {
     const auto missing = probe("missing", "\U000F0000\U000F0001\U000F0002\U000F0003");  // private use
     const auto drawn = pixels("count " + outside::quoted(chinese.string()) + " 0");
     ASSERT_GT(drawn.at("dark"), 200) << "no text in " << chinese;
-    const auto difference = pixels("differ " + outside::quoted(chinese.string()) + " " + outside::quoted(missing.string()));
+    const auto difference =
+        pixels("differ " + outside::quoted(chinese.string()) + " " + outside::quoted(missing.string()));
     if (difference.at("differ") == 0)
         GTEST_SKIP() << "no font with Chinese characters: Debian's package fonts-wqy-microhei";
     EXPECT_GT(difference.at("differ"), 1000);
@@ -583,10 +585,12 @@ TEST_F(HtmlInChromium, PrintsOnSeveralA4Pages) {
     ASSERT_TRUE(bytes.starts_with("%PDF-")) << readBytes(folder.path() / "chromium.log");
     EXPECT_GT(bytes.size(), 20000u);
     const std::regex pageObject(R"(/Type\s*/Page\b(?!s))");
-    const auto pages = std::distance(std::sregex_iterator(bytes.begin(), bytes.end(), pageObject), std::sregex_iterator());
+    const auto pages =
+        std::distance(std::sregex_iterator(bytes.begin(), bytes.end(), pageObject), std::sregex_iterator());
     EXPECT_GE(pages, 2) << "pages";
     // A4: 210 by 297 mm, 595 by 842 points.
-    EXPECT_TRUE(std::regex_search(bytes, std::regex(R"(/MediaBox\s*\[\s*0\s+0\s+59[45](\.\d+)?\s+84[12](\.\d+)?\s*\])")))
+    EXPECT_TRUE(
+        std::regex_search(bytes, std::regex(R"(/MediaBox\s*\[\s*0\s+0\s+59[45](\.\d+)?\s+84[12](\.\d+)?\s*\])")))
         << "not A4";
 }
 
