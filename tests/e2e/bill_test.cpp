@@ -10,6 +10,7 @@
 #include "e2e/harness.h"
 #include "e2e/switch_client.h"
 #include "support/json_reader.h"
+#include "support/outside_readers.h"
 #include "support/time_zone.h"
 
 namespace {
@@ -152,6 +153,13 @@ long long referenceCost(const std::vector<RuleLine>& rules, long long start, con
         covered += rule.unitSeconds;
     }
     return cost;
+}
+
+std::string yuanToFen(long long li) {
+    const long long fen = (li + 5) / 10;
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld.%02lld", fen / 100, fen % 100);
+    return text;
 }
 
 std::string yuan(long long li) {
@@ -307,6 +315,53 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
                                     " yuan"),
               std::string::npos)
         << explained.output;
+
+    // The same month as a page and as a workbook: the same total.
+    const std::string page = (folder / "month.html").string();
+    ASSERT_EQ(report("bill --month 2026-11 --by department --format html --output '" + page + "'").status, 0);
+    const std::string totalShown = "id=\"total-cost\">" + yuanToFen(total) + "<";
+    EXPECT_NE(readBytes(page).find(totalShown), std::string::npos);
+    const std::string chromium = "/usr/bin/chromium";
+    std::string dom;
+    if (fs::exists(chromium)) {
+        const CommandOutcome opened =
+            runCommand("timeout 120 " + chromium + " --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir='" +
+                           (folder / "profile").string() + "' --dump-dom 'file://" + page + "' 2>/dev/null",
+                       std::chrono::seconds(150));
+        EXPECT_EQ(opened.status, 0);
+        EXPECT_NE(opened.output.find(totalShown), std::string::npos) << "the page as Chromium read it holds the total";
+    }
+    const std::string workbook = (folder / "month.xlsx").string();
+    const CommandOutcome written = report("bill --month 2026-11 --by department --format xlsx --output '" + workbook + "'");
+    ASSERT_EQ(written.status, 0) << written.output;
+    std::string cells;
+    if (outside::run(outside::quoted(outside::python()) + " " +
+                         outside::quoted(std::string(QUELVAR_SOURCE) + "/tests/tools/quelvar_report/read_xlsx.py") + " " +
+                         outside::quoted(workbook),
+                     cells) == 0) {
+        // The Bill sheet's "total" column in its "Total" row, as cached.
+        std::istringstream lines(cells);
+        std::string totalColumn, totalRow;
+        std::map<std::string, std::string> values;
+        bool chart = false;
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> f;
+            std::stringstream parts(line);
+            for (std::string part; std::getline(parts, part, '\t');) f.push_back(part);
+            if (f.size() >= 2 && f[0] == "part" && f[1].starts_with("xl/charts/chart")) chart = true;
+            if (f.size() < 5 || f[0] != "cell" || f[1] != "Bill") continue;
+            const std::string column = f[2].substr(0, f[2].find_first_of("0123456789"));
+            const std::string row = f[2].substr(column.size());
+            if (f[4] == "total" && row == "4") totalColumn = column;
+            if (f[4] == "Total" && column == "A") totalRow = row;
+            values[f[2]] = f[4];
+        }
+        ASSERT_FALSE(totalColumn.empty() || totalRow.empty()) << cells;
+        EXPECT_NEAR(std::stod(values[totalColumn + totalRow]), static_cast<double>(total) / 1000, 1e-9);
+        EXPECT_TRUE(chart) << "the workbook has a chart";
+    } else {
+        std::printf("note: the workbook is not read back: %s\n", cells.c_str());
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "quelvar_report/bill.h"
 #include "quelvar_report/dates.h"
 #include "quelvar_report/explain.h"
+#include "quelvar_report/html_report.h"
 #include "quelvar_report/index.h"
 #include "quelvar_report/index_reader.h"
 #include "quelvar_report/log_counts.h"
@@ -656,7 +657,8 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
-    out += renderBill(report.bill, reasons, options.format);
+    if (options.format == Format::html) out += renderHtml(report);
+    else out += renderBill(report.bill, reasons, options.format);
     return {};
 }
 

@@ -98,7 +98,9 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
         if (by == "person") {
             // 张伟 moved on the 4th: shown with the department of his last call.
             for (const Json& group : answer["groups"].items)
-                if (group["group"].string == "张伟") EXPECT_EQ(group["department"].string, "销售部");
+                if (group["group"].string == "张伟") {
+                    EXPECT_EQ(group["department"].string, "销售部");
+                }
         }
         EXPECT_EQ(answer["total"]["cost"].string, "3.727") << by;
         EXPECT_EQ(calls, 8) << by;  // no repeat, nothing from November
