@@ -89,7 +89,8 @@ std::string outputPath(const Options& options) {
     return path;
 }
 
-const std::vector<std::string> groupings = {"switch", "ext", "account", "category", "day", "hour", "destination"};
+const std::vector<std::string> groupings = {"switch",  "ext",         "account", "category", "day",
+                                            "hour",    "destination", "person",  "department"};
 
 // A switch as given (00:1A:2B:3C:4D:5E) or as its folder is named.
 std::string switchFolder(std::string mac) {
@@ -140,7 +141,8 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
         else if (options.command == Command::summary && name == "--by") {
             if ((given = value())) {
                 if (std::find(groupings.begin(), groupings.end(), *given) == groupings.end())
-                    return "unknown --by " + *given + " (switch, ext, account, category, day, hour or destination)";
+                    return "unknown --by " + *given +
+                           " (switch, ext, account, category, day, hour, destination, person or department)";
                 options.by = *given;
             }
         } else if (options.command == Command::bill && name == "--by") {
@@ -151,7 +153,7 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
             }
         } else if (rating && name == "--tariffs") {
             if ((given = value())) options.tariffs = *given;
-        } else if (rating && name == "--directory") {
+        } else if ((rating || options.command == Command::summary) && name == "--directory") {
             if ((given = value())) {
                 options.directory = *given;
                 options.directoryGiven = true;
@@ -177,6 +179,7 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
     if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
     if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
         return std::string(options.command == Command::bill ? "bill needs --from and --to, or --month" : "summary needs --from and --to");
+    if (options.command == Command::explain && options.format == Format::csv) return "explain writes a table or json";
     if (options.command == Command::explain && options.callId.empty())
         return "explain needs the id of a call, as `quelvar-report calls` shows it";
     if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
@@ -305,22 +308,38 @@ std::string groupExpression(const std::string& by) {
     return "category";
 }
 
-Status summary(sqlite3* database, const Options& options, Sink& out) {
+Status summary(sqlite3* database, const Options& options, const Directory& directory, Sink& out) {
     const Filter filter = callFilter(options);
-    const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
-    Statement query(database, "SELECT " + groupExpression(options.by) +
-                                  " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
-                                  " GROUP BY grouped ORDER BY " + order);
-    query.bind(filter.values);
     std::vector<Group> groups;
     Group total{"(total)"};
-    while (query.step()) {
-        Group& group = groups.emplace_back(Group{query.text(0), query.number(1), query.number(2), query.number(3)});
+    if (options.by == "person" || options.by == "department") {
+        // People come from the directory, which SQL does not know: the calls
+        // go through the pass that bills use, unrated.
+        std::map<std::string, Group> byName;
+        const Status passed = rateCalls(database, RatingPass{filter.where, filter.values, false, options.by}, Tariffs(),
+                                        directory, [&](const RatedCall& call) {
+                                            Group& group = byName[call.group];
+                                            group.name = call.group;
+                                            ++group.calls;
+                                            group.seconds += call.seconds;
+                                            group.longest = std::max(group.longest, call.seconds);
+                                        });
+        if (!passed.ok()) return passed;
+        for (auto& [name, group] : byName) groups.push_back(std::move(group));
+    } else {
+        const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
+        Statement query(database, "SELECT " + groupExpression(options.by) +
+                                      " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                      " GROUP BY grouped ORDER BY " + order);
+        query.bind(filter.values);
+        while (query.step()) groups.push_back(Group{query.text(0), query.number(1), query.number(2), query.number(3)});
+        if (!query.status().ok()) return query.status();
+    }
+    for (const Group& group : groups) {
         total.calls += group.calls;
         total.seconds += group.seconds;
         total.longest = std::max(total.longest, group.longest);
     }
-    if (!query.status().ok()) return query.status();
 
     Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
                                 " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
@@ -740,9 +759,11 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
                                        "or name a file with --tariffs");
         else
             result = Tariffs::read(options.tariffs, tariffs);
-        if (result.ok() && (options.directoryGiven || platform::pathExists(options.directory)))
-            result = Directory::read(options.directory, directory);
     }
+    const bool people = options.command == Command::bill || options.command == Command::explain ||
+                        (options.command == Command::summary && (options.by == "person" || options.by == "department"));
+    if (result.ok() && people && (options.directoryGiven || platform::pathExists(options.directory)))
+        result = Directory::read(options.directory, directory);
 
     sqlite3* database = nullptr;
     OutputFile file;
@@ -752,7 +773,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
-        else if (options.command == Command::summary) result = summary(database, options, out);
+        else if (options.command == Command::summary) result = summary(database, options, directory, out);
         else if (options.command == Command::bill) result = bill(database, options, tariffs, directory, now, out);
         else if (options.command == Command::explain) {
             const Filter filter = callFilter(options);

@@ -117,6 +117,18 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
     }
 }
 
+TEST_F(Bill, SummaryGroupsByTheDirectorysPeopleToo) {
+    // Every call, incoming included: an account names its person.
+    const Json answer = json("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department"});
+    std::map<std::string, long long> calls;
+    for (const Json& group : answer["groups"].items) calls[group["group"].string] = group["calls"].integer();
+    EXPECT_EQ(calls, (std::map<std::string, long long>{
+                         {"财务部", 1}, {"销售部", 4}, {"技术部", 1}, {"8102", 1}, {"(no department)", 1}, {"8003", 1}}));
+    EXPECT_EQ(answer["total"]["calls"].integer(), 9);
+    const Json people = json("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "person"});
+    EXPECT_EQ(people["groups"][0]["group"].string, "8003");
+}
+
 TEST_F(Bill, TheTableShowsFenAndSaysSumsAreExact) {
     const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department"});
     ASSERT_EQ(answer.status, 0) << answer.error;
