@@ -321,6 +321,7 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
     ASSERT_EQ(report("bill --month 2026-11 --by department --format html --output '" + page + "'").status, 0);
     const std::string totalShown = "id=\"total-cost\">" + yuanToFen(total) + "<";
     EXPECT_NE(readBytes(page).find(totalShown), std::string::npos);
+    EXPECT_NE(readBytes(page).find("另有 " + std::to_string(incoming) + " 通来电"), std::string::npos);
     const std::string chromium = "/usr/bin/chromium";
     std::string dom;
     if (fs::exists(chromium)) {

@@ -344,6 +344,9 @@ private:
             out_ += "<p class=\"note\">其中 " + count(total.unrated) +
                     " 通未计费：没有哪条资费规则适用于这些通话，所以它们的费用按 0 元计。它们仍计入通话次数和时长；"
                     "下面的明细中另列一栏。请核对资费表是否缺少相应的规则。</p>\n";
+        if (bill_.incoming > 0)
+            out_ += "<p class=\"note\" id=\"incoming\">另有 " + count(bill_.incoming) +
+                    " 通来电（含转移入）：费用由主叫方承担，不列入本账单。</p>\n";
         out_ += "</section>\n";
     }
 
