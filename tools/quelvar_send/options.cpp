@@ -112,8 +112,8 @@ std::optional<SendOptions> parseOptions(const std::vector<std::string>& argument
             options.generateMonth = static_cast<int>(month);
         } else if (argument == "--seed") {
             if (!valueOf(value)) return std::nullopt;
-            if (!toNumber(value, 0, 4294967295L, number)) {
-                error = "--seed must be a number from 0 to 4294967295, not \"" + value + "\"";
+            if (!toNumber(value, 0, 2147483647L, number)) {
+                error = "--seed must be a number from 0 to 2147483647, not \"" + value + "\"";
                 return std::nullopt;
             }
             options.seed = static_cast<unsigned long>(number);
