@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "e2e/report_runner.h"
 #include "e2e/switch_client.h"
 #include "support/json_reader.h"
 #include "support/outside_readers.h"
@@ -220,16 +221,8 @@ protected:
         fs::copy_file(QUELVAR_REPORT, folder / "quelvar-report");
 #endif
     }
-    CommandOutcome report(const std::string& arguments) {
-        return runCommand("'" + (folder / "quelvar-report").string() + "' " + arguments, std::chrono::seconds(60));
-    }
-    Json json(const std::string& arguments) {
-        const CommandOutcome outcome = report(arguments + " --format json");
-        EXPECT_EQ(outcome.status, 0) << arguments << ":\n" << outcome.output;
-        auto value = quelvar::test::JsonReader::read(outcome.output);
-        if (!value) endTest("quelvar-report " + arguments + " printed no single JSON object:\n" + outcome.output);
-        return *value;
-    }
+    CommandOutcome report(const std::string& arguments) { return runReport(folder.path(), arguments); }
+    Json json(const std::string& arguments) { return reportJson(folder.path(), arguments); }
 
     ScopedTimeZone zone{"CST-8"};
     ProgramFolder folder;

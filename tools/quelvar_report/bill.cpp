@@ -30,12 +30,13 @@ std::string departmentShown(const RatedCall& call) {
 }
 
 Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tariffs, const Directory& directory,
-                 const std::function<void(const RatedCall&)>& each) {
+                 const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut) {
     Statement query(database,
                     std::string("SELECT switch, call_id, account, caller, callee, category, COALESCE(start, ''), substr(") +
-                        when + ", 1, 10), seconds, legs FROM calls " + pass.where +
+                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI') FROM calls " + pass.where +
                         (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
     query.bind(pass.values);
+    if (incomingLeftOut) *incomingLeftOut = 0;
     // People are looked up once per number, or once per number and day where
     // the directory has dated lines for it; not once per call.
     struct Cached {
@@ -47,6 +48,10 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
     std::string key;
     RatedCall call;
     while (query.step()) {
+        if (incomingLeftOut && query.integer(10) != 0) {
+            ++*incomingLeftOut;
+            continue;
+        }
         call.switchName.assign(query.view(0));
         call.callId.assign(query.view(1));
         call.account.assign(query.view(2));
@@ -55,21 +60,17 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.category.assign(query.view(5));
         call.start.assign(query.view(6));
         call.day.assign(query.view(7));
-        call.seconds = query.number(8);
-        call.legs = static_cast<int>(query.number(9));
+        call.seconds = query.integer(8);
+        call.legs = static_cast<int>(query.integer(9));
         const Looked* looked = nullptr;
         static const Looked nobody;
         if (directory.empty()) {
             looked = &nobody;
         } else {
             const auto lookUp = [&] {
-                bool datedAccount = false, datedCaller = false;
-                // An account names whoever dialled it, wherever from.
-                const Person* person = call.account.empty()
-                                           ? nullptr
-                                           : directory.find(call.switchName, call.account, call.day, &datedAccount);
-                if (!person) person = directory.find(call.switchName, call.caller, call.day, &datedCaller);
-                Cached made{datedAccount || datedCaller, {}};
+                Cached made;
+                const Person* person =
+                    directory.findCaller(call.switchName, call.account, call.caller, call.day, &made.dated);
                 if (person) made.looked = Looked{true, person->name, person->department};
                 return made;
             };

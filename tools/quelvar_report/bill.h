@@ -29,9 +29,11 @@ struct RatingPass {
     std::string by = "ext";           // what a call's group is
 };
 
-// Rates every call the pass selects and hands each to `each`.
+// Rates every call the pass selects and hands each to `each`. With
+// `incomingLeftOut`, incoming calls (IN, and forwarded in FI), which the site
+// does not pay for, are counted there instead of handed on.
 Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tariffs, const Directory& directory,
-                 const std::function<void(const RatedCall&)>& each);
+                 const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut = nullptr);
 
 // Gathers a bill and a report from rated calls.
 class ReportBuilder {

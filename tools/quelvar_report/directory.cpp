@@ -70,4 +70,13 @@ const Person* Directory::find(const std::string& switchFolder, const std::string
     return nullptr;
 }
 
+const Person* Directory::findCaller(const std::string& switchFolder, const std::string& account,
+                                    const std::string& caller, const std::string& day, bool* dated) const {
+    bool datedAccount = false, datedCaller = false;
+    const Person* person = account.empty() ? nullptr : find(switchFolder, account, day, &datedAccount);
+    if (!person) person = find(switchFolder, caller, day, &datedCaller);
+    if (dated) *dated = datedAccount || datedCaller;
+    return person;
+}
+
 }  // namespace quelvar::report

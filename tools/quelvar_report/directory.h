@@ -38,6 +38,10 @@ public:
     // given another answer.
     const Person* find(const std::string& switchFolder, const std::string& number, const std::string& day,
                        bool* dated = nullptr) const;
+    // Who made a call: the person of its account, which names whoever
+    // dialled it wherever from, else the person of its calling extension.
+    const Person* findCaller(const std::string& switchFolder, const std::string& account, const std::string& caller,
+                             const std::string& day, bool* dated = nullptr) const;
     bool empty() const { return entries_.empty(); }
 
 private:

@@ -34,9 +34,8 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
     while (query.step()) {
         const std::string switchName = query.text(1), account = query.text(3), caller = query.text(4),
                           callee = query.text(5), category = query.text(6), start = query.text(7), day = query.text(8);
-        const long long seconds = query.number(9);
-        const Person* person = account.empty() ? nullptr : directory.find(switchName, account, day);
-        if (!person) person = directory.find(switchName, caller, day);
+        const long long seconds = query.integer(9);
+        const Person* person = directory.findCaller(switchName, account, caller, day);
         const Rating rating = tariffs.rate(CallToRate{start, seconds, category, callee});
 
         struct Leg {
@@ -46,7 +45,7 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
         std::vector<Leg> legs;
         Statement legQuery(database, "SELECT COALESCE(start, ''), seconds FROM legs WHERE call = ? ORDER BY leg");
         legQuery.bind({query.text(0)});
-        while (legQuery.step()) legs.push_back(Leg{legQuery.text(0), legQuery.number(1)});
+        while (legQuery.step()) legs.push_back(Leg{legQuery.text(0), legQuery.integer(1)});
         if (!legQuery.status().ok()) return legQuery.status();
 
         if (format == Format::json) {

@@ -25,6 +25,7 @@
 #include "core/utf16.h"
 #include "quelvar_report/record_lines.h"
 #include "quelvar_report/schema.h"
+#include "quelvar_report/statement.h"
 #include "xls/workbook_file.h"
 
 namespace quelvar::report {
@@ -164,70 +165,6 @@ std::string hashOf(std::string_view bytes) {
 }
 
 // ---- the database ----
-
-class Statement {
-public:
-    Statement(sqlite3* database, const char* sql) {
-        if (sqlite3_prepare_v2(database, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ready() const { return statement_ != nullptr; }
-    // The text must outlive the next step: every caller binds and runs at once.
-    Statement& bind(int index, std::string_view text) {
-        sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-        return *this;
-    }
-    Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
-    Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
-    Statement& bind(int index, const std::optional<std::string>& text) {
-        return text ? bind(index, std::string_view(*text)) : bindNull(index);
-    }
-    Statement& bind(int index, long long value) {
-        sqlite3_bind_int64(statement_, index, value);
-        return *this;
-    }
-    Statement& bind(int index, const std::optional<long long>& value) {
-        return value ? bind(index, *value) : bindNull(index);
-    }
-    Statement& bindNull(int index) {
-        sqlite3_bind_null(statement_, index);
-        return *this;
-    }
-    // One step; true while there is a row.
-    bool step() {
-        const int result = sqlite3_step(statement_);
-        if (result == SQLITE_ROW) return true;
-        if (result != SQLITE_DONE) failed_ = true;
-        sqlite3_reset(statement_);
-        return false;
-    }
-    void run() {
-        while (step()) {
-        }
-    }
-    bool failed() const { return failed_; }
-    std::string text(int column) const {
-        const auto* bytes = sqlite3_column_text(statement_, column);
-        return bytes ? std::string(reinterpret_cast<const char*>(bytes), sqlite3_column_bytes(statement_, column))
-                     : std::string();
-    }
-    std::optional<std::string> optionalText(int column) const {
-        if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-        return text(column);
-    }
-    long long integer(int column) const { return sqlite3_column_int64(statement_, column); }
-    std::optional<long long> optionalInteger(int column) const {
-        if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-        return integer(column);
-    }
-
-private:
-    sqlite3_stmt* statement_ = nullptr;
-    bool failed_ = false;
-};
 
 Status databaseError(sqlite3* database, const std::string& what) {
     return Status::error(Status::Code::failed, "index", what, sqlite3_errmsg(database));

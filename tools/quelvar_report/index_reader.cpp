@@ -21,7 +21,7 @@ Status openIndex(const std::string& path, sqlite3*& database) {
     const bool read = version.step();
     if (!version.status().ok())
         return Status::error(Status::Code::damaged, "read", path, version.status().reason());
-    if (!read || version.number(0) != schemaVersion)
+    if (!read || version.integer(0) != schemaVersion)
         return Status::error(Status::Code::unsupported, "", "",
                              "the index at " + path + " is not of this version: run `quelvar-report index` first");
     return {};

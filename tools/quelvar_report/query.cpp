@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -273,7 +274,7 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
                    ",\"account\":" + jsonString(row[2]) + ",\"caller\":" + jsonString(row[3]) +
                    ",\"callee\":" + jsonString(row[4]) + ",\"category\":" + jsonString(row[5]) +
                    ",\"route\":" + jsonString(row[6]) + ",\"start\":" + jsonStringOrNull(query.null(7) ? nullptr : &start) +
-                   ",\"seconds\":" + std::to_string(query.number(8)) + ",\"legs\":" + std::to_string(query.number(9)) + "}";
+                   ",\"seconds\":" + std::to_string(query.integer(8)) + ",\"legs\":" + std::to_string(query.integer(9)) + "}";
         } else if (options.format == Format::csv) {
             out += csvRow(table.columns, row);
         } else {
@@ -332,7 +333,7 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
                                       " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
                                       " GROUP BY grouped ORDER BY " + order);
         query.bind(filter.values);
-        while (query.step()) groups.push_back(Group{query.text(0), query.number(1), query.number(2), query.number(3)});
+        while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3)});
         if (!query.status().ok()) return query.status();
     }
     for (const Group& group : groups) {
@@ -345,7 +346,7 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
                                 " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
     top.bind(filter.values);
     std::vector<Group> destinations;
-    while (top.step()) destinations.push_back(Group{top.text(0), top.number(1), top.number(2), top.number(3)});
+    while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3)});
     if (!top.status().ok()) return top.status();
 
     const auto average = [](const Group& group) {
@@ -470,7 +471,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         query.bind({first, last});
         while (query.step())
             switches[query.text(0)].days[query.text(1)] =
-                DayCounts{query.number(2), query.number(3), query.number(4), query.number(5), {}};
+                DayCounts{query.integer(2), query.integer(3), query.integer(4), query.integer(5), {}};
         if (!query.status().ok()) return query.status();
     }
     {
@@ -482,8 +483,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         while (query.step()) {
             SwitchStatus& entry = switches[query.text(0)];
             if (!query.null(1)) entry.lastRecord = query.text(1);
-            entry.future = query.number(2);
-            entry.past = query.number(3);
+            entry.future = query.integer(2);
+            entry.past = query.integer(3);
         }
         if (!query.status().ok()) return query.status();
     }
@@ -496,7 +497,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                         "WHERE (flags & 2) = 0 AND start >= ? AND start < date(?, '+1 day')");
         query.bind({from, last});
         std::map<std::string, std::map<std::string, std::set<int>>> hours;
-        while (query.step()) hours[query.text(0)][query.text(1)].insert(static_cast<int>(query.number(2)));
+        while (query.step()) hours[query.text(0)][query.text(1)].insert(static_cast<int>(query.integer(2)));
         if (!query.status().ok()) return query.status();
         for (auto& [name, entry] : switches) {
             const auto& byDay = hours[name];
@@ -630,19 +631,66 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     return {};
 }
 
+// An answer written to a file appears whole or not at all: it is written
+// beside the file, flushed to the disk and renamed over it at the end; left
+// unfinished, it is removed.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() {
+        if (file_) std::fclose(file_);
+        if (!partial_.empty()) std::remove(partial_.c_str());
+    }
+    // For an answer written here piece by piece.
+    Status open(const std::string& path) {
+        reserve(path);
+        file_ = std::fopen(partial_.c_str(), "wb");
+        if (!file_) return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        return {};
+    }
+    // For a writer of its own (the workbook): the name it is to write.
+    std::string reserve(const std::string& path) {
+        path_ = path;
+        partial_ = path + ".partial";
+        return partial_;
+    }
+    bool write(std::string_view piece) { return file_ && std::fwrite(piece.data(), 1, piece.size(), file_) == piece.size(); }
+    Status commit() {
+        bool written = false;
+        if (file_) {
+            written = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+            const int failure = errno;
+            std::fclose(file_);
+            file_ = nullptr;
+            errno = failure;
+        } else if (const int handle = ::open(partial_.c_str(), O_RDONLY | O_CLOEXEC); handle >= 0) {
+            written = fsync(handle) == 0;
+            const int failure = errno;
+            close(handle);
+            errno = failure;
+        }
+        if (!written || std::rename(partial_.c_str(), path_.c_str()) != 0)
+            return Status::error(Status::Code::failed, "write", path_, std::strerror(errno));
+        partial_.clear();
+        return {};
+    }
+
+private:
+    std::string path_, partial_;
+    std::FILE* file_ = nullptr;
+};
+
 // ---- bill
 
 Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
             std::time_t now, Sink& out) {
     const Filter filter = callFilter(options);
+    RatingPass pass{filter.where, filter.values, false, options.by};
     // The site pays for the calls it makes and forwards, not for those it
-    // receives.
-    const std::string incoming = "type IN ('IN', 'FI')";
-    RatingPass pass{filter.where + " AND NOT " + incoming, filter.values, false, options.by};
-    Statement counted(database, "SELECT count(*) FROM calls " + filter.where + " AND " + incoming);
-    counted.bind(filter.values);
-    const long long incomingCalls = counted.step() ? counted.number(0) : 0;
-    if (!counted.status().ok()) return counted.status();
+    // receives: those are only counted.
+    long long incomingCalls = 0;
     ReportBuilder builder(*options.from, *options.to, options.by);
     std::tm local{};
     localtime_r(&now, &local);
@@ -654,24 +702,26 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         // The workbook lists the calls in time order; it appears whole or
         // not at all.
         pass.inOrder = true;
-        const std::string partial = *options.output + ".partial";
+        OutputFile file;
         XlsxReport workbook;
-        Status result = workbook.open(partial);
+        Status result = workbook.open(file.reserve(*options.output));
         if (result.ok())
-            result = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) {
-                builder.add(call);
-                workbook.addCall(call);
-            });
+            result = rateCalls(
+                database, pass, tariffs, directory,
+                [&](const RatedCall& call) {
+                    builder.add(call);
+                    workbook.addCall(call);
+                },
+                &incomingCalls);
         Report report = builder.finish(generated);
         report.bill.incoming = incomingCalls;
         if (result.ok()) result = workbook.finish(report);
-        if (result.ok() && std::rename(partial.c_str(), options.output->c_str()) != 0)
-            result = Status::error(Status::Code::failed, "write", *options.output, std::strerror(errno));
-        if (!result.ok()) std::remove(partial.c_str());
+        if (result.ok()) result = file.commit();
         return result;
     }
 
-    Status rated = rateCalls(database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); });
+    Status rated = rateCalls(
+        database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); }, &incomingCalls);
     if (!rated.ok()) return rated;
     const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
@@ -680,45 +730,6 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     else out += renderBill(report.bill, reasons, options.format);
     return {};
 }
-
-// An answer written to a file appears whole or not at all: it is written
-// beside the file and renamed over it at the end.
-class OutputFile {
-public:
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() {
-        if (file_) {
-            std::fclose(file_);
-            std::remove(partial_.c_str());
-        }
-    }
-    Status open(const std::string& path) {
-        path_ = path;
-        partial_ = path + ".partial";
-        file_ = std::fopen(partial_.c_str(), "wb");
-        if (!file_) return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
-        return {};
-    }
-    bool write(std::string_view piece) { return file_ && std::fwrite(piece.data(), 1, piece.size(), file_) == piece.size(); }
-    Status commit() {
-        const bool written = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-        const int failure = errno;
-        std::fclose(file_);
-        file_ = nullptr;
-        if (!written || std::rename(partial_.c_str(), path_.c_str()) != 0) {
-            const std::string why = std::strerror(written ? errno : failure);
-            std::remove(partial_.c_str());
-            return Status::error(Status::Code::failed, "write", path_, why);
-        }
-        return {};
-    }
-
-private:
-    std::string path_, partial_;
-    std::FILE* file_ = nullptr;
-};
 
 }  // namespace
 
