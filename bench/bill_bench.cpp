@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "quelvar_report/schema.h"
+#include "quelvar_report/index/schema.h"
 
 extern char** environ;
 

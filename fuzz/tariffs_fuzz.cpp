@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "quelvar_report/csv_file.h"
-#include "quelvar_report/dates.h"
-#include "quelvar_report/directory.h"
-#include "quelvar_report/tariffs.h"
+#include "quelvar_report/reading/csv_file.h"
+#include "quelvar_report/reading/dates.h"
+#include "quelvar_report/rating/directory.h"
+#include "quelvar_report/rating/tariffs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quelvar::report;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "quelvar_report/query.h"
-#include "quelvar_report/schema.h"
+#include "quelvar_report/cli/query.h"
+#include "quelvar_report/index/schema.h"
 #include "support/json_reader.h"
 #include "support/temp_folder.h"
 

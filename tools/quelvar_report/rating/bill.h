@@ -1,0 +1,72 @@
+#pragma once
+// Bills: the calls of a period rated by the site's tariffs, put down to the
+// people of its directory, summed per group. One pass over the index rates
+// every call and hands it on; what the bill, the report and the workbook
+// need is gathered from that pass.
+#include <sqlite3.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/status.h"
+#include "quelvar_report/rating/directory.h"
+#include "quelvar_report/rating/number_tally.h"
+#include "quelvar_report/rating/report_data.h"
+#include "quelvar_report/rating/tariffs.h"
+
+namespace quelvar::report {
+
+inline const std::vector<std::string> billGroupings = {"ext", "person", "department", "switch"};
+
+struct RatingPass {
+    std::string where;                // WHERE ... over calls, with ? for `values`
+    std::vector<std::string> values;
+    bool inOrder = false;             // hand the calls on in time order (costs a sort)
+    std::string by = "ext";           // what a call's group is
+};
+
+// Rates every call the pass selects and hands each to `each`. With
+// `incomingLeftOut`, incoming calls (IN, and forwarded in FI), which the site
+// does not pay for, are counted there instead of handed on.
+Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tariffs, const Directory& directory,
+                 const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut = nullptr);
+
+// Gathers a bill and a report from rated calls.
+class ReportBuilder {
+public:
+    ReportBuilder(std::string from, std::string to, std::string by);
+    void add(const RatedCall& call);
+    // `generated`: when the report is made, YYYY-MM-DD HH:MM.
+    Report finish(const std::string& generated);
+
+    // Why calls were not rated, with how many each.
+    const std::map<std::string, long long>& unratedReasons() const { return unratedReasons_; }
+
+private:
+    struct Kept {
+        long long key1 = 0, key2 = 0;
+        RatedCall call;
+    };
+    static void keep(std::vector<Kept>& list, long long key1, long long key2, const RatedCall& call);
+
+    Report report_;
+    std::unordered_map<std::string, BillGroup> groups_;
+    std::unordered_map<std::string, std::string> departmentDays_;  // by person: the day a group's department is of
+    std::map<std::string, std::map<std::string, Totals>> departments_;
+    std::map<std::string, Totals> days_;
+    NumberTally destinations_;
+    std::unordered_map<std::string, Ranked> callers_;
+    std::map<std::string, long long> versions_;
+    std::map<std::string, long long> unratedReasons_;
+    std::vector<Kept> long_, afterHours_, international_;
+};
+
+// The department a call is counted for in reports: its person's, "(no
+// department)" for someone listed without one, and the number itself for a
+// number the directory does not know.
+std::string departmentShown(const RatedCall& call);
+
+}  // namespace quelvar::report
