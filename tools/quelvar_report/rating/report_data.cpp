@@ -1,6 +1,8 @@
 #include "quelvar_report/rating/report_data.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace quelvar::report {
 namespace {
@@ -20,5 +22,30 @@ std::string yuan(Li amount, int decimals) {
 
 std::string yuanCents(Li amount) { return yuan(amount, 2); }
 std::string yuanExact(Li amount) { return yuan(amount, 3); }
+
+long long fenRounded(Li amount) { return amount < 0 ? -((-amount + 5) / 10) : (amount + 5) / 10; }
+
+std::string yuanFromFen(long long fen) { return yuan(fen * 10, 2); }
+
+std::vector<long long> fenAddingUp(const std::vector<Li>& parts) {
+    std::vector<long long> fen(parts.size());
+    std::vector<std::size_t> order(parts.size());
+    Li sum = 0;
+    long long cut = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        sum += parts[i];
+        // Towards minus infinity, so that every part's remainder is 0..9 li.
+        fen[i] = parts[i] >= 0 ? parts[i] / 10 : -((-parts[i] + 9) / 10);
+        cut += fen[i];
+        order[i] = i;
+    }
+    long long left = fenRounded(sum) - cut;
+    const auto remainder = [&](std::size_t i) { return parts[i] - fen[i] * 10; };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return remainder(a) > remainder(b); });
+    // 0 <= left <= parts.size(): the cuts lose under a fen each, the total's
+    // rounding at most half of one.
+    for (std::size_t i = 0; left > 0 && i < order.size(); ++i, --left) ++fen[order[i]];
+    return fen;
+}
 
 }  // namespace quelvar::report

@@ -18,6 +18,15 @@ std::string yuanCents(Li amount);
 // Yuan with three decimals, exact ("12.345"); for programs.
 std::string yuanExact(Li amount);
 
+// Amounts as shown to the fen so that the parts shown add up to their total
+// shown: the total is rounded half up (as yuanCents does), each part is cut
+// to the fen and the fen left over go one each to the parts that lost the
+// most, the earlier first on a tie (largest remainder). In fen.
+std::vector<long long> fenAddingUp(const std::vector<Li>& parts);
+long long fenRounded(Li amount);
+// Fen as yuan with two decimals ("12.35").
+std::string yuanFromFen(long long fen);
+
 // The categories the collector files, in the order bills show them; others
 // (as filed) follow in the order of their names.
 inline constexpr std::array<std::string_view, 5> knownCategories = {"内线", "市话", "国内长途", "国际长途", "特服电话"};

@@ -245,3 +245,34 @@ TEST(Rating, ExcelsFilesAreReadAsExcelWritesThem) {
 }
 
 }  // namespace
+
+TEST(ShownFigures, PartsAddUpToTheTotalShown) {
+    using quelvar::report::fenAddingUp;
+    using quelvar::report::fenRounded;
+    using quelvar::report::Li;
+    using quelvar::report::yuanFromFen;
+    struct Case {
+        std::vector<Li> parts;
+        std::vector<long long> fen;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}},
+        {{1234}, {123}},
+        {{5, 5, 5}, {1, 1, 0}},             // 0.015 -> 0.02: two of the three half fen go up
+        {{4, 4, 4}, {1, 0, 0}},             // 0.012 -> 0.01
+        {{1004, 2008, 3003}, {100, 201, 301}},  // 6.015 -> 6.02
+        {{9, 1, 9, 1}, {1, 0, 1, 0}},
+        {{-15, 30}, {-1, 3}},               // a hand-made negative price
+    };
+    for (const Case& c : cases) {
+        const std::vector<long long> fen = fenAddingUp(c.parts);
+        EXPECT_EQ(fen, c.fen);
+        Li sum = 0;
+        for (const Li part : c.parts) sum += part;
+        long long shown = 0;
+        for (const long long part : fen) shown += part;
+        EXPECT_EQ(shown, fenRounded(sum));
+    }
+    EXPECT_EQ(yuanFromFen(123456), "1234.56");
+    EXPECT_EQ(yuanFromFen(-5), "-0.05");
+}
