@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quelvar_report/cli/query.h"
+#include "quelvar_report/index/index.h"
 #include "quelvar_report/index/schema.h"
 #include "support/json_reader.h"
 #include "support/temp_folder.h"
@@ -88,6 +89,9 @@ protected:
             sqlite3_clear_bindings(statement);
         }
         sqlite3_finalize(statement);
+        // As `index` keeps them.
+        const quelvar::Status figures = quelvar::report::rebuildFigures(db_);
+        ASSERT_TRUE(figures.ok()) << figures.text();
     }
 
     // Local noon-ish time of a day, as the clock of the query.

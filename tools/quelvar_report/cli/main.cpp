@@ -3,12 +3,14 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/files.h"
 #include "quelvar_report/index/index.h"
+#include "quelvar_report/rating/figures.h"
 #include "quelvar_report/cli/query.h"
 #include "quelvar_report/index/schema.h"
 
@@ -17,7 +19,7 @@ namespace {
 using quelvar::Status;
 
 constexpr const char* usage =
-    "usage: quelvar-report index [--root DIR]... [--db FILE]\n"
+    "usage: quelvar-report index [--root DIR]... [--db FILE] [--tariffs FILE]\n"
     "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
     "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report summary --from DATE --to DATE\n"
@@ -64,11 +66,13 @@ int main(int argc, char** argv) {
     }
     std::string databasePath = programFolder + "/quelvar.db";
     std::vector<std::string> roots;
+    std::optional<std::string> tariffsPath;
     for (int index = 2; index < argc; ++index) {
         const std::string_view argument = argv[index];
         const bool hasValue = index + 1 < argc;
         if (argument == "--db" && hasValue) databasePath = argv[++index];
         else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
+        else if (argument == "--tariffs" && hasValue) tariffsPath = argv[++index];
         else return fail("unknown argument: " + std::string(argument));
     }
     if (command != "index") return fail("unknown command: " + command);
@@ -83,7 +87,22 @@ int main(int argc, char** argv) {
         return fail("cannot open " + databasePath + ": " + why);
     }
     quelvar::report::IndexReport report;
-    const Status updated = quelvar::report::updateIndex(database, roots, report);
+    Status updated = quelvar::report::updateIndex(database, roots, report);
+    // The costs of the days indexed, kept for bills over long periods. The
+    // tariffs beside the program are used when they can be read; tariffs
+    // named with --tariffs must be.
+    if (updated.ok()) {
+        const std::string path = tariffsPath.value_or(programFolder + "/tariffs.csv");
+        quelvar::report::Tariffs tariffs;
+        std::string digest;
+        Status read;
+        if (tariffsPath || quelvar::platform::pathExists(path)) {
+            read = quelvar::report::Tariffs::read(path, tariffs);
+            if (read.ok()) read = quelvar::report::readTariffsDigest(path, digest);
+            if (read.ok()) updated = quelvar::report::keepCosts(database, tariffs, digest);
+            else if (tariffsPath) updated = read;
+        }
+    }
     sqlite3_close(database);
     if (!updated.ok()) return fail(updated.text());
     std::printf("%ld files, %ld read, %ld calls added, %ld lines that could not be read\n", report.filesSeen,

@@ -18,6 +18,7 @@
 #include "platform/status.h"
 #include "quelvar_report/output/bill_render.h"
 #include "quelvar_report/rating/bill.h"
+#include "quelvar_report/rating/figures.h"
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/cli/explain.h"
 #include "quelvar_report/output/html_report.h"
@@ -91,8 +92,8 @@ std::string outputPath(const Options& options) {
     return path;
 }
 
-const std::vector<std::string> groupings = {"switch",  "ext",         "account", "category", "day",
-                                            "hour",    "destination", "person",  "department"};
+const std::vector<std::string> groupings = {"switch", "ext",    "account", "category", "day",  "hour",
+                                            "destination", "person", "department", "trunk", "route"};
 
 // A switch as given (00:1A:2B:3C:4D:5E) or as its folder is named.
 std::string switchFolder(std::string mac) {
@@ -144,13 +145,14 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
             if ((given = value())) {
                 if (std::find(groupings.begin(), groupings.end(), *given) == groupings.end())
                     return "unknown --by " + *given +
-                           " (switch, ext, account, category, day, hour, destination, person or department)";
+                           " (switch, ext, account, category, day, hour, destination, person, department, trunk or"
+                           " route)";
                 options.by = *given;
             }
         } else if (options.command == Command::bill && name == "--by") {
             if ((given = value())) {
                 if (std::find(billGroupings.begin(), billGroupings.end(), *given) == billGroupings.end())
-                    return "unknown --by " + *given + " (ext, person, department or switch)";
+                    return "unknown --by " + *given + " (ext, person, department, switch, trunk or route)";
                 options.by = *given;
             }
         } else if (rating && name == "--tariffs") {
@@ -307,7 +309,39 @@ std::string groupExpression(const std::string& by) {
     if (by == "day") return std::string("substr(") + when + ", 1, 10)";
     if (by == "hour") return "COALESCE(substr(start, 12, 2), '')";
     if (by == "destination") return "callee";
+    if (by == "trunk") return "trunk";
+    if (by == "route") return "route";
     return "category";
+}
+
+// The groups of a summary from the daily figures, when they can answer it:
+// no filter there that needs single calls. Gives false when they cannot.
+bool summaryFromFigures(sqlite3* database, const Options& options, std::vector<Group>& groups, Status& status) {
+    static const std::set<std::string> byNumbers = {"switch", "ext", "account", "category", "day"};
+    const bool lines = options.by == "trunk" || options.by == "route";
+    if ((!lines && !byNumbers.contains(options.by)) || options.number || (lines && options.extension)) return false;
+    std::string where = "day >= ? AND day <= ?";
+    std::vector<std::string> values{*options.from, *options.to};
+    if (options.switchName) {
+        where += " AND switch = ? COLLATE NOCASE";
+        values.push_back(*options.switchName);
+    }
+    if (options.extension) {
+        where += " AND (caller = ? OR account = ?)";
+        values.insert(values.end(), {*options.extension, *options.extension});
+    }
+    if (options.category) {
+        where += " AND category = ?";
+        values.push_back(*options.category);
+    }
+    const std::string grouped = options.by == "ext" ? "caller" : options.by;
+    Statement query(database, "SELECT " + grouped + " AS grouped, sum(calls), sum(seconds), max(longest) FROM " +
+                                  (lines ? "day_lines" : "day_numbers") + " WHERE " + where +
+                                  " GROUP BY grouped ORDER BY 1");
+    query.bind(values);
+    while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3)});
+    status = query.status();
+    return true;
 }
 
 Status summary(sqlite3* database, const Options& options, const Directory& directory, Sink& out) {
@@ -328,6 +362,8 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
                                         });
         if (!passed.ok()) return passed;
         for (auto& [name, group] : byName) groups.push_back(std::move(group));
+    } else if (Status read; summaryFromFigures(database, options, groups, read)) {
+        if (!read.ok()) return read;
     } else {
         const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
         Statement query(database, "SELECT " + groupExpression(options.by) +
@@ -685,8 +721,8 @@ private:
 
 // ---- bill
 
-Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
-            std::time_t now, Sink& out) {
+Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const std::string& tariffsDigest,
+            const Directory& directory, std::time_t now, Sink& out) {
     const Filter filter = callFilter(options);
     RatingPass pass{filter.where, filter.values, false, options.by};
     // The site pays for the calls it makes and forwards, not for those it
@@ -721,8 +757,18 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         return result;
     }
 
-    Status rated = rateCalls(
-        database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); }, &incomingCalls);
+    // A bill that lists no single call is summed from the daily figures
+    // where no filter needs single calls.
+    static const std::set<std::string> byFigures = {"ext", "person", "department", "switch"};
+    const bool figures = byFigures.contains(options.by) && !options.number && !options.category;
+    Status rated =
+        figures ? billedFigures(database, FigureFilter{*options.from, *options.to, options.switchName, options.extension},
+                                tariffs, tariffsDigest, directory, options.by,
+                                [&](const RatedCall& call, const Totals& totals) { builder.addFigures(call, totals); },
+                                [&](const RatedCall& call) { builder.add(call); }, &incomingCalls)
+                : rateCalls(
+                      database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); },
+                      &incomingCalls);
     if (!rated.ok()) return rated;
     const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
@@ -762,6 +808,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     }
     Status result;
     Tariffs tariffs;
+    std::string tariffsDigest;
     Directory directory;
     if (options.command == Command::bill || options.command == Command::explain) {
         if (!platform::pathExists(options.tariffs))
@@ -771,6 +818,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
                                        "or name a file with --tariffs");
         else
             result = Tariffs::read(options.tariffs, tariffs);
+        if (result.ok()) result = readTariffsDigest(options.tariffs, tariffsDigest);
     }
     const bool people = options.command == Command::bill || options.command == Command::explain ||
                         (options.command == Command::summary && (options.by == "person" || options.by == "department"));
@@ -786,7 +834,8 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
         else if (options.command == Command::summary) result = summary(database, options, directory, out);
-        else if (options.command == Command::bill) result = bill(database, options, tariffs, directory, now, out);
+        else if (options.command == Command::bill)
+            result = bill(database, options, tariffs, tariffsDigest, directory, now, out);
         else if (options.command == Command::explain) {
             const Filter filter = callFilter(options);
             std::string text;

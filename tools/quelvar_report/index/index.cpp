@@ -24,6 +24,7 @@
 #include "core/text.h"
 #include "core/utf16.h"
 #include "quelvar_report/reading/record_lines.h"
+#include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/index/schema.h"
 #include "quelvar_report/index/statement.h"
 #include "xls/workbook_file.h"
@@ -786,8 +787,11 @@ public:
     }
 
     Status index(const std::vector<FoundFile>& found, const std::vector<std::string>& roots);
+    // The switches' days (switch, file day) whose calls were written.
+    const std::set<std::pair<std::string, std::string>>& touched() const { return touched_; }
 
 private:
+    void touch(const Group& group);
     void loadKnownFiles();
     void plan(const std::vector<FoundFile>& found, const std::vector<std::string>& roots);
     void loadGroup(CallBook& book, const Group& group);
@@ -800,8 +804,22 @@ private:
     Statement insertCall_, insertLeg_, deleteLegs_, saveFile_;
     std::unordered_map<std::string, KnownFile> known_;
     std::map<std::string, Group> groups_;
+    std::set<std::pair<std::string, std::string>> touched_;
     bool failed_ = false;
 };
+
+void Indexer::touch(const Group& group) {
+    if (group.workbook.empty()) {
+        touched_.emplace(group.switchName, group.day);
+        return;
+    }
+    // A workbook's rows lie on the days of its month.
+    char day[4];
+    for (int date = 1; date <= 31; ++date) {
+        std::snprintf(day, sizeof day, "%02d", date);
+        touched_.emplace("", group.day.substr(0, 8) + day);
+    }
+}
 
 void Indexer::loadKnownFiles() {
     Statement select(database_, "SELECT path, kind, switch, day, size, mtime, hash, lines FROM files");
@@ -988,10 +1006,12 @@ void Indexer::carryToDayBefore(GroupWork& work, GroupWork* last) {
     if (joined.empty()) return;
     book->settle();
     for (Call* call : joined) writeCall(*call, *previous, true);
+    touch(*previous);
 }
 
 void Indexer::writeGroup(GroupWork& work) {
     const Group& group = *work.group;
+    touch(group);
     if (group.rebuild && group.known) {
         if (group.workbook.empty()) {
             Statement legs(database_,
@@ -1071,13 +1091,49 @@ Status prepareSchema(sqlite3* database) {
     version.run();
     if (current != 0 && current != schemaVersion)
         if (Status dropped = execute(database, "DROP TABLE IF EXISTS legs; DROP TABLE IF EXISTS calls;"
-                                               " DROP TABLE IF EXISTS files;");
+                                               " DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS day_numbers;"
+                                               " DROP TABLE IF EXISTS day_lines; DROP TABLE IF EXISTS day_files;"
+                                               " DROP TABLE IF EXISTS cost_files; DROP TABLE IF EXISTS day_costs;"
+                                               " DROP TABLE IF EXISTS unrated_calls;");
             !dropped.ok())
             return dropped;
     return execute(database, schemaSql);
 }
 
 void noFolders(Settings&) {}
+
+// The figures of the switches' days `touched` made anew from their calls,
+// and their costs forgotten.
+Status refreshFigures(sqlite3* database, const std::set<std::pair<std::string, std::string>>& touched) {
+    const std::string calls = std::string(" FROM calls WHERE switch = ?1 AND day = ?2 AND ") + notCalls;
+    const std::string day = std::string("substr(") + when + ", 1, 10)";
+    const std::string incoming = "type IN ('IN', 'FI')";
+    std::vector<std::unique_ptr<Statement>> statements;
+    for (const std::string& sql : {
+             std::string("DELETE FROM day_numbers WHERE switch = ?1 AND filed = ?2"),
+             "INSERT INTO day_numbers(day, switch, filed, caller, account, category, incoming, calls, seconds,"
+             " longest) SELECT " + day + ", switch, day, caller, account, category, " + incoming +
+                 ", count(*), sum(seconds), max(seconds)" + calls + " GROUP BY 1, 4, 5, 6, 7",
+             std::string("DELETE FROM day_lines WHERE switch = ?1 AND filed = ?2"),
+             "INSERT INTO day_lines(day, switch, filed, trunk, route, category, incoming, calls, seconds, longest)"
+             " SELECT " + day + ", switch, day, trunk, route, category, " + incoming +
+                 ", count(*), sum(seconds), max(seconds)" + calls + " GROUP BY 1, 4, 5, 6, 7",
+             std::string("DELETE FROM day_files WHERE switch = ?1 AND filed = ?2"),
+             "INSERT INTO day_files(switch, filed, first_day, last_day, calls) SELECT switch, day, min(" + day +
+                 "), max(" + day + "), count(*)" + calls + " GROUP BY switch, day",
+             std::string("DELETE FROM cost_files WHERE switch = ?1 AND filed = ?2"),
+             std::string("DELETE FROM day_costs WHERE switch = ?1 AND filed = ?2"),
+             std::string("DELETE FROM unrated_calls WHERE switch = ?1 AND filed = ?2")}) {
+        statements.push_back(std::make_unique<Statement>(database, sql));
+        if (!statements.back()->ready()) return statements.back()->status();
+    }
+    for (const auto& [switchName, filed] : touched)
+        for (const auto& statement : statements) {
+            statement->bind(1, switchName).bind(2, filed).run();
+            if (statement->failed()) return statement->status();
+        }
+    return {};
+}
 
 }  // namespace
 
@@ -1101,6 +1157,18 @@ std::vector<std::string> defaultRoots(const std::string& programFolder) {
         if (stat(root.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) present.push_back(root);
     }
     return present;
+}
+
+Status rebuildFigures(sqlite3* database) {
+    if (Status cleared = execute(database, "DELETE FROM day_numbers; DELETE FROM day_lines; DELETE FROM day_files;"
+                                           " DELETE FROM cost_files; DELETE FROM day_costs; DELETE FROM unrated_calls");
+        !cleared.ok())
+        return cleared;
+    std::set<std::pair<std::string, std::string>> all;
+    Statement days(database, "SELECT DISTINCT switch, day FROM calls");
+    while (days.step()) all.emplace(days.text(0), days.text(1));
+    if (days.failed()) return days.status();
+    return refreshFigures(database, all);
 }
 
 Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report) {
@@ -1136,11 +1204,14 @@ Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, Ind
         static_cast<void>(
             execute(database, "DROP INDEX IF EXISTS calls_by_start; DROP INDEX IF EXISTS calls_by_switch_day"));
     Status indexed;
+    std::set<std::pair<std::string, std::string>> touched;
     {
         Indexer indexer(database, report);
         indexed = indexer.index(walk.found, absolute);
+        touched = indexer.touched();
     }
     if (indexed.ok() && before == 0) indexed = execute(database, schemaSql);
+    if (indexed.ok()) indexed = refreshFigures(database, touched);
     if (!indexed.ok()) {
         static_cast<void>(execute(database, "ROLLBACK"));
         return indexed;

@@ -30,4 +30,8 @@ std::vector<std::string> defaultRoots(const std::string& programFolder);
 // followed, and a file under two roots counts once.
 Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report);
 
+// Makes every daily figure anew from `calls` (and forgets every cost), for
+// an index whose calls were written by other means than updateIndex.
+Status rebuildFigures(sqlite3* database);
+
 }  // namespace quelvar::report

@@ -6,10 +6,10 @@
 namespace quelvar::report {
 
 // Bumped whenever a table changes; a database of another version is made anew.
-inline constexpr int schemaVersion = 1;
+inline constexpr int schemaVersion = 2;
 
 inline constexpr const char* schemaSql = R"sql(
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 
 -- Every file read, so that the next run reads only what changed.
 CREATE TABLE IF NOT EXISTS files (
@@ -71,6 +71,86 @@ CREATE TABLE IF NOT EXISTS legs (
     rid        TEXT NOT NULL DEFAULT '',  -- the leg's RID as filed, its padding zeros taken off
     PRIMARY KEY (call, leg)
 );
+
+-- Daily figures, so that long periods are summed from them instead of
+-- from every call. `index` makes them anew for each switch's day it writes
+-- (and each day of a workbook's month), from that day's rows of `calls`:
+-- they are always what a GROUP BY over `calls` gives. `filed` is calls.day,
+-- the day of the file; `day` the day the calls count for (their start's).
+-- Only calls: neither unparsable lines nor repeats filed twice.
+CREATE TABLE IF NOT EXISTS day_numbers (
+    day        TEXT NOT NULL,
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL,
+    caller     TEXT NOT NULL,
+    account    TEXT NOT NULL,
+    category   TEXT NOT NULL,     -- as filed
+    incoming   INTEGER NOT NULL,  -- 1 for type IN or FI
+    calls      INTEGER NOT NULL,
+    seconds    INTEGER NOT NULL,
+    longest    INTEGER NOT NULL,
+    PRIMARY KEY (day, switch, filed, caller, account, category, incoming)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS day_numbers_by_file ON day_numbers(switch, filed);
+CREATE TABLE IF NOT EXISTS day_lines (
+    day        TEXT NOT NULL,
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL,
+    trunk      TEXT NOT NULL,
+    route      TEXT NOT NULL,
+    category   TEXT NOT NULL,
+    incoming   INTEGER NOT NULL,
+    calls      INTEGER NOT NULL,
+    seconds    INTEGER NOT NULL,
+    longest    INTEGER NOT NULL,
+    PRIMARY KEY (day, switch, filed, trunk, route, category, incoming)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS day_lines_by_file ON day_lines(switch, filed);
+-- Each switch's day (by its files) that has calls, and the days they count for.
+CREATE TABLE IF NOT EXISTS day_files (
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL,
+    first_day  TEXT NOT NULL,
+    last_day   TEXT NOT NULL,
+    calls      INTEGER NOT NULL,
+    PRIMARY KEY (switch, filed)
+) WITHOUT ROWID;
+
+-- Costs, worked out by the rating layer per switch's day and kept for the
+-- tariffs they were rated with (`digest`). `index` forgets a day's costs
+-- whenever it writes that day; a day without costs for the tariffs in use
+-- is rated from its calls.
+CREATE TABLE IF NOT EXISTS cost_files (
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL,
+    digest     TEXT NOT NULL,
+    PRIMARY KEY (switch, filed)
+) WITHOUT ROWID;
+-- The rated calls the site pays for, and the incoming ones (counted only).
+CREATE TABLE IF NOT EXISTS day_costs (
+    day        TEXT NOT NULL,
+    digest     TEXT NOT NULL,
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL,
+    caller     TEXT NOT NULL,
+    account    TEXT NOT NULL,
+    category   TEXT NOT NULL,     -- as rated
+    version    TEXT NOT NULL,     -- valid_from of the tariff version used ('' for incoming)
+    incoming   INTEGER NOT NULL,
+    calls      INTEGER NOT NULL,
+    seconds    INTEGER NOT NULL,
+    cost       INTEGER NOT NULL,  -- in li
+    PRIMARY KEY (day, digest, switch, filed, caller, account, category, version, incoming)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS day_costs_by_file ON day_costs(switch, filed);
+-- The calls that could not be rated, one by one (calls.id).
+CREATE TABLE IF NOT EXISTS unrated_calls (
+    call       INTEGER PRIMARY KEY,
+    digest     TEXT NOT NULL,
+    switch     TEXT NOT NULL,
+    filed      TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS unrated_calls_by_file ON unrated_calls(switch, filed);
 )sql";
 
 // calls.flags

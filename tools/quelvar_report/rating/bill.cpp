@@ -8,19 +8,23 @@
 namespace quelvar::report {
 namespace {
 
-std::string groupOf(const RatedCall& call, const std::string& by) {
-    if (by == "switch") return call.switchName.empty() ? std::string("(workbook)") : call.switchName;
-    if (by == "department") return departmentShown(call);
-    const std::string& number = by == "person" ? call.person : call.caller.empty() ? call.account : call.caller;
-    return number.empty() ? std::string("(none)") : number;
-}
-
 struct Looked {
     bool known = false;
     std::string name, department;
 };
 
 }  // namespace
+
+std::string billGroupOf(const RatedCall& call, const std::string& by) {
+    if (by == "switch") return call.switchName.empty() ? std::string("(workbook)") : call.switchName;
+    if (by == "department") return departmentShown(call);
+    const std::string& value = by == "person"  ? call.person
+                               : by == "trunk" ? call.trunk
+                               : by == "route" ? call.route
+                               : call.caller.empty() ? call.account
+                                                     : call.caller;
+    return value.empty() ? std::string("(none)") : value;
+}
 
 std::string departmentShown(const RatedCall& call) {
     if (!call.known) return call.person.empty() ? std::string("(none)") : call.person;
@@ -31,7 +35,7 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
                  const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut) {
     Statement query(database,
                     std::string("SELECT switch, call_id, account, caller, callee, category, COALESCE(start, ''), substr(") +
-                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI') FROM calls " + pass.where +
+                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI'), id, trunk, route FROM calls " + pass.where +
                         (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
     query.bind(pass.values);
     if (incomingLeftOut) *incomingLeftOut = 0;
@@ -60,6 +64,9 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.day.assign(query.view(7));
         call.seconds = query.integer(8);
         call.legs = static_cast<int>(query.integer(9));
+        call.id = query.integer(11);
+        call.trunk.assign(query.view(12));
+        call.route.assign(query.view(13));
         const Looked* looked = nullptr;
         static const Looked nobody;
         if (directory.empty()) {
@@ -92,7 +99,7 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.cost = rating.cost;
         call.tariffVersion = rating.rated ? rating.version : std::string();
         call.unratedWhy = std::move(rating.why);
-        call.group = groupOf(call, pass.by);
+        call.group = billGroupOf(call, pass.by);
         each(call);
     }
     return query.status();
@@ -118,7 +125,7 @@ void ReportBuilder::keep(std::vector<Kept>& list, long long key1, long long key2
     std::push_heap(list.begin(), list.end(), greater);
 }
 
-void ReportBuilder::add(const RatedCall& call) {
+void ReportBuilder::addFigures(const RatedCall& call, const Totals& totals) {
     Bill& bill = report_.bill;
     BillGroup& group = groups_[call.group];
     if (group.name.empty()) group.name = call.group;
@@ -130,15 +137,18 @@ void ReportBuilder::add(const RatedCall& call) {
             group.department = call.department;
         }
     }
-    group.total.add(call.seconds, call.cost, call.rated);
-    group.byCategory[call.category].add(call.seconds, call.cost, call.rated);
-    bill.total.add(call.seconds, call.cost, call.rated);
-    bill.byCategory[call.category].add(call.seconds, call.cost, call.rated);
-    if (call.rated && !call.tariffVersion.empty()) ++versions_[call.tariffVersion];
-    if (!call.rated) ++unratedReasons_[call.unratedWhy];
+    group.total.add(totals);
+    group.byCategory[call.category].add(totals);
+    bill.total.add(totals);
+    bill.byCategory[call.category].add(totals);
+    if (call.rated && !call.tariffVersion.empty()) versions_[call.tariffVersion] += totals.calls;
+    departments_[departmentShown(call)][call.category].add(totals);
+    days_[call.day].add(totals);
+}
 
-    departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
-    days_[call.day].add(call.seconds, call.cost, call.rated);
+void ReportBuilder::add(const RatedCall& call) {
+    addFigures(call, Totals{1, call.seconds, call.cost, call.rated ? 0 : 1});
+    if (!call.rated) ++unratedReasons_[call.unratedWhy];
     if (!call.callee.empty()) destinations_.add(call.callee, call.seconds, call.cost, call.rated);
     const std::string& who = call.known ? call.person : call.caller.empty() ? call.account : call.caller;
     if (!who.empty()) {

@@ -19,7 +19,7 @@
 
 namespace quelvar::report {
 
-inline const std::vector<std::string> billGroupings = {"ext", "person", "department", "switch"};
+inline const std::vector<std::string> billGroupings = {"ext", "person", "department", "switch", "trunk", "route"};
 
 struct RatingPass {
     std::string where;                // WHERE ... over calls, with ? for `values`
@@ -39,6 +39,10 @@ class ReportBuilder {
 public:
     ReportBuilder(std::string from, std::string to, std::string by);
     void add(const RatedCall& call);
+    // Calls alike, as the daily figures keep them: `call` stands for them
+    // all (its cost is theirs together). They count in the bill, its groups,
+    // departments and days, but in none of the report's lists.
+    void addFigures(const RatedCall& call, const Totals& totals);
     // `generated`: when the report is made, YYYY-MM-DD HH:MM.
     Report finish(const std::string& generated);
 
@@ -68,5 +72,9 @@ private:
 // department)" for someone listed without one, and the number itself for a
 // number the directory does not know.
 std::string departmentShown(const RatedCall& call);
+
+// The group a call is billed to by `by` (ext, person, department, switch,
+// trunk or route).
+std::string billGroupOf(const RatedCall& call, const std::string& by);
 
 }  // namespace quelvar::report

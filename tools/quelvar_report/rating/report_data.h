@@ -54,6 +54,7 @@ struct Totals {
 // One call as a bill sees it: a multi-leg call is one call, its seconds the
 // sum of its legs'.
 struct RatedCall {
+    long long id = 0;        // calls.id in the index
     std::string switchName;  // the MAC folder; '' for a workbook row
     std::string callId;
     std::string account;
@@ -64,6 +65,8 @@ struct RatedCall {
     std::string day;         // YYYY-MM-DD it counts for: its start's, else its file's
     long long seconds = 0;
     int legs = 1;
+    std::string trunk;       // the first leg's
+    std::string route;       // as filed
     std::string person;      // from the directory; the number itself when unknown
     std::string department;  // from the directory; '' when unknown
     bool known = false;      // found in the directory

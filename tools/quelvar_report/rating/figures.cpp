@@ -1,0 +1,304 @@
+#include "quelvar_report/rating/figures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+#include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/rating/bill.h"
+
+namespace quelvar::report {
+namespace {
+
+constexpr char separator = '\x1f';
+
+Status execute(sqlite3* database, const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(database, sql, nullptr, nullptr, &message) == SQLITE_OK) return {};
+    const std::string why = message ? message : "failed";
+    sqlite3_free(message);
+    return Status::error(Status::Code::failed, "keep costs", "", why);
+}
+
+// The conditions of a filter over rows that have day, switch, caller and
+// account columns, with ? for `values`.
+std::string figureConditions(const FigureFilter& filter, const std::string& day, std::vector<std::string>& values) {
+    std::string where = day + " >= ? AND " + day + " <= ?";
+    values.push_back(filter.from);
+    values.push_back(filter.to);
+    if (filter.switchName) {
+        where += " AND switch = ? COLLATE NOCASE";
+        values.push_back(*filter.switchName);
+    }
+    if (filter.extension) {
+        where += " AND (caller = ? OR account = ?)";
+        values.push_back(*filter.extension);
+        values.push_back(*filter.extension);
+    }
+    return where;
+}
+
+// Who is behind a caller and account on a day, looked up once per number,
+// or once per number and day where the directory has dated lines for it.
+class People {
+public:
+    explicit People(const Directory& directory) : directory_(directory) {}
+
+    void fill(RatedCall& call) {
+        const Person* person = nullptr;
+        if (!directory_.empty()) {
+            key_.assign(call.switchName).append(1, separator).append(call.account).append(1, separator).append(call.caller);
+            auto found = undated_.find(key_);
+            if (found == undated_.end()) {
+                bool dated = false;
+                const Person* looked = directory_.findCaller(call.switchName, call.account, call.caller, call.day, &dated);
+                found = undated_.emplace(key_, dated ? std::optional<const Person*>() : looked).first;
+            }
+            person = found->second ? *found->second
+                                   : directory_.findCaller(call.switchName, call.account, call.caller, call.day);
+        }
+        call.known = person != nullptr;
+        call.person = person ? person->name : call.caller.empty() ? call.account : call.caller;
+        call.department = person ? person->department : std::string();
+    }
+
+private:
+    const Directory& directory_;
+    std::string key_;
+    // nullopt: dated, looked up per day.
+    std::unordered_map<std::string, std::optional<const Person*>> undated_;
+};
+
+}  // namespace
+
+std::string tariffsDigest(std::string_view bytes) {
+    // Two FNV-1a runs from different bases: 128 bits.
+    std::uint64_t one = 0xcbf29ce484222325ULL, two = 0x84222325cbf29ce4ULL ^ bytes.size();
+    for (const char c : bytes) {
+        one = (one ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+        two = (two ^ static_cast<unsigned char>(c)) * 0x9E3779B97F4A7C15ULL;
+        two ^= two >> 29;
+    }
+    char text[33];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(one),
+                  static_cast<unsigned long long>(two));
+    return text;
+}
+
+Status readTariffsDigest(const std::string& path, std::string& digest) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return Status::error(Status::Code::failed, "read", path, "cannot be opened");
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) return Status::error(Status::Code::failed, "read", path, "cannot be read");
+    digest = tariffsDigest(bytes);
+    return {};
+}
+
+Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated) {
+    if (daysRated) *daysRated = 0;
+    if (Status begun = execute(database, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
+    const auto failed = [&](const Status& status) {
+        static_cast<void>(execute(database, "ROLLBACK"));
+        return status;
+    };
+    std::vector<std::pair<std::string, std::string>> days;
+    {
+        Statement stale(database,
+                        "SELECT f.switch, f.filed FROM day_files f LEFT JOIN cost_files c"
+                        " ON c.switch = f.switch AND c.filed = f.filed AND c.digest = ?1 WHERE c.digest IS NULL");
+        stale.bind(1, digest);
+        while (stale.step()) days.emplace_back(stale.text(0), stale.text(1));
+        if (stale.failed()) return failed(stale.status());
+    }
+    Statement forgetCosts(database, "DELETE FROM day_costs WHERE switch = ?1 AND filed = ?2");
+    Statement forgetUnrated(database, "DELETE FROM unrated_calls WHERE switch = ?1 AND filed = ?2");
+    // Incoming calls are only counted: their figures as the index has them.
+    Statement incoming(database,
+                       "INSERT INTO day_costs(day, digest, switch, filed, caller, account, category, version, incoming,"
+                       " calls, seconds, cost) SELECT day, ?3, switch, filed, caller, account, category, '', 1, calls,"
+                       " seconds, 0 FROM day_numbers WHERE switch = ?1 AND filed = ?2 AND incoming = 1");
+    Statement insertCost(database,
+                         "INSERT INTO day_costs(day, digest, switch, filed, caller, account, category, version,"
+                         " incoming, calls, seconds, cost) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, ?9, ?10, ?11)");
+    Statement insertUnrated(database,
+                            "INSERT OR REPLACE INTO unrated_calls(call, digest, switch, filed) VALUES(?1, ?2, ?3, ?4)");
+    Statement kept(database, "INSERT OR REPLACE INTO cost_files(switch, filed, digest) VALUES(?1, ?2, ?3)");
+    for (const Statement* statement : {&forgetCosts, &forgetUnrated, &incoming, &insertCost, &insertUnrated, &kept})
+        if (!statement->ready()) return failed(statement->status());
+    const Directory nobody;
+    struct Key {
+        std::string day, caller, account, category, version;
+        bool operator<(const Key& other) const {
+            return std::tie(day, caller, account, category, version) <
+                   std::tie(other.day, other.caller, other.account, other.category, other.version);
+        }
+    };
+    std::map<Key, Totals> figures;
+    for (const auto& [switchName, filed] : days) {
+        forgetCosts.bind(1, switchName).bind(2, filed).run();
+        forgetUnrated.bind(1, switchName).bind(2, filed).run();
+        incoming.bind(1, switchName).bind(2, filed).bind(3, digest).run();
+        figures.clear();
+        std::vector<long long> unrated;
+        const Status rated = rateCalls(
+            database,
+            RatingPass{std::string("WHERE ") + notCalls + " AND switch = ? AND day = ? AND type NOT IN ('IN', 'FI')",
+                       {switchName, filed}},
+            tariffs, nobody, [&](const RatedCall& call) {
+                if (!call.rated) {
+                    unrated.push_back(call.id);
+                    return;
+                }
+                figures[Key{call.day, call.caller, call.account, call.category, call.tariffVersion}].add(
+                    call.seconds, call.cost, true);
+            });
+        if (!rated.ok()) return failed(rated);
+        for (const auto& [key, totals] : figures) {
+            insertCost.bind(1, key.day).bind(2, digest).bind(3, switchName).bind(4, filed).bind(5, key.caller);
+            insertCost.bind(6, key.account).bind(7, key.category).bind(8, key.version).bind(9, totals.calls);
+            insertCost.bind(10, totals.seconds).bind(11, totals.cost).run();
+        }
+        for (const long long id : unrated)
+            insertUnrated.bind(1, id).bind(2, digest).bind(3, switchName).bind(4, filed).run();
+        kept.bind(1, switchName).bind(2, filed).bind(3, digest).run();
+        for (const Statement* statement :
+             {&forgetCosts, &forgetUnrated, &incoming, &insertCost, &insertUnrated, &kept})
+            if (statement->failed()) return failed(statement->status());
+        if (daysRated) ++*daysRated;
+    }
+    return execute(database, "COMMIT");
+}
+
+Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariffs& tariffs, const std::string& digest,
+                     const Directory& directory, const std::string& by,
+                     const std::function<void(const RatedCall&, const Totals&)>& many,
+                     const std::function<void(const RatedCall&)>& each, long long* incoming) {
+    if (incoming) *incoming = 0;
+    long long incomingCalls = 0;
+    const auto rate = [&](const std::string& where, const std::vector<std::string>& values) {
+        long long left = 0;
+        const Status rated = rateCalls(database, RatingPass{where, values, false, by}, tariffs, directory, each, &left);
+        incomingCalls += left;
+        return rated;
+    };
+
+    // Days whose costs are not kept for these tariffs: from their calls.
+    std::set<std::pair<std::string, std::string>> keptDays;
+    {
+        Statement kept(database, "SELECT switch, filed FROM cost_files WHERE digest = ?1");
+        kept.bind(1, digest);
+        while (kept.step()) keptDays.emplace(kept.text(0), kept.text(1));
+        if (kept.failed()) return kept.status();
+    }
+    std::vector<std::pair<std::string, std::string>> unkept;
+    {
+        std::string where = "first_day <= ?1 AND last_day >= ?2";
+        if (filter.switchName) where += " AND switch = ?3 COLLATE NOCASE";
+        Statement files(database, "SELECT switch, filed FROM day_files WHERE " + where);
+        files.bind(1, filter.to).bind(2, filter.from);
+        if (filter.switchName) files.bind(3, *filter.switchName);
+        while (files.step())
+            if (!keptDays.contains({files.text(0), files.text(1)})) unkept.emplace_back(files.text(0), files.text(1));
+        if (files.failed()) return files.status();
+    }
+    for (const auto& [switchName, filed] : unkept) {
+        std::vector<std::string> values{switchName, filed};
+        const std::string where = std::string("WHERE ") + notCalls + " AND switch = ? AND day = ? AND " +
+                                  figureConditions(filter, std::string("substr(") + when + ", 1, 10)", values);
+        if (Status rated = rate(where, values); !rated.ok()) return rated;
+    }
+
+    // The kept figures.
+    {
+        std::vector<std::string> values;
+        const std::string where = figureConditions(filter, "day", values);
+        values.push_back(digest);
+        Statement figures(database,
+                          "SELECT day, switch, caller, account, category, version, incoming, calls, seconds, cost"
+                          " FROM day_costs WHERE " + where + " AND digest = ?");
+        figures.bind(values);
+        People people(directory);
+        RatedCall call;
+        call.rated = true;
+        while (figures.step()) {
+            if (figures.integer(6) != 0) {
+                incomingCalls += figures.integer(7);
+                continue;
+            }
+            call.day.assign(figures.view(0));
+            call.switchName.assign(figures.view(1));
+            call.caller.assign(figures.view(2));
+            call.account.assign(figures.view(3));
+            call.category.assign(figures.view(4));
+            call.tariffVersion.assign(figures.view(5));
+            const Totals totals{figures.integer(7), figures.integer(8), figures.integer(9), 0};
+            call.seconds = totals.seconds;
+            call.cost = totals.cost;
+            people.fill(call);
+            call.group = billGroupOf(call, by);
+            many(call, totals);
+        }
+        if (figures.failed()) return figures.status();
+    }
+
+    // The calls that could not be rated, one by one, as a bill lists them.
+    {
+        std::vector<std::string> values{digest};
+        const std::string where = std::string("WHERE id IN (SELECT call FROM unrated_calls WHERE digest = ?) AND ") +
+                                  notCalls + " AND " +
+                                  figureConditions(filter, std::string("substr(") + when + ", 1, 10)", values);
+        if (Status rated = rate(where, values); !rated.ok()) return rated;
+    }
+    if (incoming) *incoming = incomingCalls;
+    return {};
+}
+
+Status monthlyFigures(sqlite3* database, const std::string& from, const std::string& to, const std::string& groupBy,
+                      const Tariffs& tariffs, const std::string& digest, const Directory& directory,
+                      MonthlyFigures& out) {
+    out = MonthlyFigures{};
+    if (from.size() < 7 || to.size() < 7 || from > to) return {};
+    for (int year = std::stoi(from.substr(0, 4)), month = std::stoi(from.substr(5, 2));;) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02d", year, month);
+        out.months.emplace_back(text);
+        if (out.months.back() >= to.substr(0, 7) || out.months.size() > 1200) break;
+        if (++month > 12) {
+            month = 1;
+            ++year;
+        }
+    }
+    std::map<std::string, std::vector<Totals>> groups;
+    const auto add = [&](const RatedCall& call, const Totals& totals) {
+        const auto month = std::lower_bound(out.months.begin(), out.months.end(), call.day.substr(0, 7));
+        if (month == out.months.end() || *month != call.day.substr(0, 7)) return;
+        std::vector<Totals>& row = groups[call.group];
+        row.resize(out.months.size());
+        row[static_cast<std::size_t>(month - out.months.begin())].add(totals);
+    };
+    const Status passed = billedFigures(database, FigureFilter{from, to, std::nullopt, std::nullopt}, tariffs, digest,
+                                        directory, groupBy, add, [&](const RatedCall& call) {
+                                            add(call, Totals{1, call.seconds, call.cost, call.rated ? 0 : 1});
+                                        });
+    if (!passed.ok()) return passed;
+    out.total.resize(out.months.size());
+    std::vector<std::pair<Li, std::string>> order;
+    for (const auto& [name, row] : groups) {
+        Li cost = 0;
+        for (std::size_t month = 0; month < row.size(); ++month) {
+            cost += row[month].cost;
+            out.total[month].add(row[month]);
+        }
+        order.emplace_back(cost, name);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [cost, name] : order) out.groups.emplace_back(name, std::move(groups[name]));
+    return {};
+}
+
+}  // namespace quelvar::report
