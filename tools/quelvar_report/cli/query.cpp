@@ -760,9 +760,9 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     // A bill that lists no single call is summed from the daily figures
     // where no filter needs single calls.
     static const std::set<std::string> byFigures = {"ext", "person", "department", "switch"};
-    const bool figures = byFigures.contains(options.by) && !options.number && !options.category;
+    const bool figures = byFigures.contains(options.by) && !options.number && !options.category && !options.extension;
     Status rated =
-        figures ? billedFigures(database, FigureFilter{*options.from, *options.to, options.switchName, options.extension},
+        figures ? billedFigures(database, FigureFilter{*options.from, *options.to, options.switchName},
                                 tariffs, tariffsDigest, directory, options.by,
                                 [&](const RatedCall& call, const Totals& totals) { builder.addFigures(call, totals); },
                                 [&](const RatedCall& call) { builder.add(call); }, &incomingCalls)

@@ -1094,7 +1094,7 @@ Status prepareSchema(sqlite3* database) {
                                                " DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS day_numbers;"
                                                " DROP TABLE IF EXISTS day_lines; DROP TABLE IF EXISTS day_files;"
                                                " DROP TABLE IF EXISTS cost_files; DROP TABLE IF EXISTS day_costs;"
-                                               " DROP TABLE IF EXISTS unrated_calls;");
+                                               " DROP TABLE IF EXISTS unrated_calls; DROP TABLE IF EXISTS month_costs;");
             !dropped.ok())
             return dropped;
     return execute(database, schemaSql);
@@ -1122,6 +1122,7 @@ Status refreshFigures(sqlite3* database, const std::set<std::pair<std::string, s
              "INSERT INTO day_files(switch, filed, first_day, last_day, calls) SELECT switch, day, min(" + day +
                  "), max(" + day + "), count(*)" + calls + " GROUP BY switch, day",
              std::string("DELETE FROM cost_files WHERE switch = ?1 AND filed = ?2"),
+             std::string(monthCostsLess), std::string(monthCostsEmptied),
              std::string("DELETE FROM day_costs WHERE switch = ?1 AND filed = ?2"),
              std::string("DELETE FROM unrated_calls WHERE switch = ?1 AND filed = ?2")}) {
         statements.push_back(std::make_unique<Statement>(database, sql));
@@ -1160,15 +1161,22 @@ std::vector<std::string> defaultRoots(const std::string& programFolder) {
 }
 
 Status rebuildFigures(sqlite3* database) {
-    if (Status cleared = execute(database, "DELETE FROM day_numbers; DELETE FROM day_lines; DELETE FROM day_files;"
-                                           " DELETE FROM cost_files; DELETE FROM day_costs; DELETE FROM unrated_calls");
-        !cleared.ok())
-        return cleared;
+    if (Status begun = execute(database, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
+    Status rebuilt = execute(database, "DELETE FROM day_numbers; DELETE FROM day_lines; DELETE FROM day_files;"
+                                       " DELETE FROM cost_files; DELETE FROM day_costs; DELETE FROM unrated_calls;"
+                                       " DELETE FROM month_costs");
     std::set<std::pair<std::string, std::string>> all;
-    Statement days(database, "SELECT DISTINCT switch, day FROM calls");
-    while (days.step()) all.emplace(days.text(0), days.text(1));
-    if (days.failed()) return days.status();
-    return refreshFigures(database, all);
+    if (rebuilt.ok()) {
+        Statement days(database, "SELECT DISTINCT switch, day FROM calls");
+        while (days.step()) all.emplace(days.text(0), days.text(1));
+        rebuilt = days.status();
+    }
+    if (rebuilt.ok()) rebuilt = refreshFigures(database, all);
+    if (!rebuilt.ok()) {
+        static_cast<void>(execute(database, "ROLLBACK"));
+        return rebuilt;
+    }
+    return execute(database, "COMMIT");
 }
 
 Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report) {

@@ -88,10 +88,10 @@ CREATE TABLE IF NOT EXISTS day_numbers (
     incoming   INTEGER NOT NULL,  -- 1 for type IN or FI
     calls      INTEGER NOT NULL,
     seconds    INTEGER NOT NULL,
-    longest    INTEGER NOT NULL,
-    PRIMARY KEY (day, switch, filed, caller, account, category, incoming)
-) WITHOUT ROWID;
+    longest    INTEGER NOT NULL
+);
 CREATE INDEX IF NOT EXISTS day_numbers_by_file ON day_numbers(switch, filed);
+CREATE INDEX IF NOT EXISTS day_numbers_by_day ON day_numbers(day);
 CREATE TABLE IF NOT EXISTS day_lines (
     day        TEXT NOT NULL,
     switch     TEXT NOT NULL,
@@ -102,10 +102,10 @@ CREATE TABLE IF NOT EXISTS day_lines (
     incoming   INTEGER NOT NULL,
     calls      INTEGER NOT NULL,
     seconds    INTEGER NOT NULL,
-    longest    INTEGER NOT NULL,
-    PRIMARY KEY (day, switch, filed, trunk, route, category, incoming)
-) WITHOUT ROWID;
+    longest    INTEGER NOT NULL
+);
 CREATE INDEX IF NOT EXISTS day_lines_by_file ON day_lines(switch, filed);
+CREATE INDEX IF NOT EXISTS day_lines_by_day ON day_lines(day);
 -- Each switch's day (by its files) that has calls, and the days they count for.
 CREATE TABLE IF NOT EXISTS day_files (
     switch     TEXT NOT NULL,
@@ -126,7 +126,8 @@ CREATE TABLE IF NOT EXISTS cost_files (
     digest     TEXT NOT NULL,
     PRIMARY KEY (switch, filed)
 ) WITHOUT ROWID;
--- The rated calls the site pays for, and the incoming ones (counted only).
+-- The rated calls the site pays for, and the incoming ones (counted only,
+-- one row a day: caller, account and category '').
 CREATE TABLE IF NOT EXISTS day_costs (
     day        TEXT NOT NULL,
     digest     TEXT NOT NULL,
@@ -139,10 +140,29 @@ CREATE TABLE IF NOT EXISTS day_costs (
     incoming   INTEGER NOT NULL,
     calls      INTEGER NOT NULL,
     seconds    INTEGER NOT NULL,
-    cost       INTEGER NOT NULL,  -- in li
-    PRIMARY KEY (day, digest, switch, filed, caller, account, category, version, incoming)
-) WITHOUT ROWID;
+    cost       INTEGER NOT NULL   -- in li
+);
 CREATE INDEX IF NOT EXISTS day_costs_by_file ON day_costs(switch, filed);
+CREATE INDEX IF NOT EXISTS day_costs_by_day ON day_costs(day);
+CREATE INDEX IF NOT EXISTS day_costs_by_number ON day_costs(switch, caller, account, day);
+-- day_costs summed by month (month YYYY-MM of `day`), always what a GROUP
+-- BY over day_costs gives: a year is read from twelve months' rows. The
+-- department is of a day, so a number whose directory lines are dated is
+-- read from day_costs.
+CREATE TABLE IF NOT EXISTS month_costs (
+    month      TEXT NOT NULL,
+    digest     TEXT NOT NULL,
+    switch     TEXT NOT NULL,
+    caller     TEXT NOT NULL,
+    account    TEXT NOT NULL,
+    category   TEXT NOT NULL,
+    version    TEXT NOT NULL,
+    incoming   INTEGER NOT NULL,
+    calls      INTEGER NOT NULL,
+    seconds    INTEGER NOT NULL,
+    cost       INTEGER NOT NULL,
+    PRIMARY KEY (month, digest, switch, caller, account, category, version, incoming)
+) WITHOUT ROWID;
 -- The calls that could not be rated, one by one (calls.id).
 CREATE TABLE IF NOT EXISTS unrated_calls (
     call       INTEGER PRIMARY KEY,
@@ -152,6 +172,25 @@ CREATE TABLE IF NOT EXISTS unrated_calls (
 );
 CREATE INDEX IF NOT EXISTS unrated_calls_by_file ON unrated_calls(switch, filed);
 )sql";
+
+// A switch's day's costs taken out of month_costs (?1 switch, ?2 file day),
+// before its day_costs go; and put into them once they are written.
+inline constexpr const char* monthCostsLess = R"sql(
+INSERT INTO month_costs(month, digest, switch, caller, account, category, version, incoming, calls, seconds, cost)
+SELECT substr(day, 1, 7), digest, switch, caller, account, category, version, incoming, -sum(calls), -sum(seconds),
+       -sum(cost) FROM day_costs WHERE switch = ?1 AND filed = ?2 GROUP BY 1, 2, 3, 4, 5, 6, 7, 8
+ON CONFLICT DO UPDATE SET calls = calls + excluded.calls, seconds = seconds + excluded.seconds,
+                          cost = cost + excluded.cost)sql";
+inline constexpr const char* monthCostsEmptied = R"sql(
+DELETE FROM month_costs WHERE calls = 0 AND switch = ?1
+ AND month >= (SELECT substr(min(day), 1, 7) FROM day_costs WHERE switch = ?1 AND filed = ?2)
+ AND month <= (SELECT substr(max(day), 1, 7) FROM day_costs WHERE switch = ?1 AND filed = ?2))sql";
+inline constexpr const char* monthCostsMore = R"sql(
+INSERT INTO month_costs(month, digest, switch, caller, account, category, version, incoming, calls, seconds, cost)
+SELECT substr(day, 1, 7), digest, switch, caller, account, category, version, incoming, sum(calls), sum(seconds),
+       sum(cost) FROM day_costs WHERE switch = ?1 AND filed = ?2 GROUP BY 1, 2, 3, 4, 5, 6, 7, 8
+ON CONFLICT DO UPDATE SET calls = calls + excluded.calls, seconds = seconds + excluded.seconds,
+                          cost = cost + excluded.cost)sql";
 
 // calls.flags
 inline constexpr int fromErrTree = 1;   // a copy of it was filed under err: a required field was missing

@@ -10,7 +10,9 @@
 #include <unordered_map>
 
 #include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/index/schema.h"
 #include "quelvar_report/rating/bill.h"
+#include "quelvar_report/reading/dates.h"
 
 namespace quelvar::report {
 namespace {
@@ -35,11 +37,6 @@ std::string figureConditions(const FigureFilter& filter, const std::string& day,
         where += " AND switch = ? COLLATE NOCASE";
         values.push_back(*filter.switchName);
     }
-    if (filter.extension) {
-        where += " AND (caller = ? OR account = ?)";
-        values.push_back(*filter.extension);
-        values.push_back(*filter.extension);
-    }
     return where;
 }
 
@@ -50,29 +47,46 @@ public:
     explicit People(const Directory& directory) : directory_(directory) {}
 
     void fill(RatedCall& call) {
-        const Person* person = nullptr;
-        if (!directory_.empty()) {
-            key_.assign(call.switchName).append(1, separator).append(call.account).append(1, separator).append(call.caller);
-            auto found = undated_.find(key_);
-            if (found == undated_.end()) {
-                bool dated = false;
-                const Person* looked = directory_.findCaller(call.switchName, call.account, call.caller, call.day, &dated);
-                found = undated_.emplace(key_, dated ? std::optional<const Person*>() : looked).first;
-            }
-            person = found->second ? *found->second
-                                   : directory_.findCaller(call.switchName, call.account, call.caller, call.day);
+        const std::optional<const Person*> undated = lookUp(call);
+        put(call, undated ? *undated : directory_.findCaller(call.switchName, call.account, call.caller, call.day));
+    }
+    // Fills in the person only when no day could give another: gives false
+    // for a number whose directory lines are dated.
+    bool fillUndated(RatedCall& call) {
+        const std::optional<const Person*> undated = lookUp(call);
+        if (undated) put(call, *undated);
+        return undated.has_value();
+    }
+
+private:
+    std::optional<const Person*> lookUp(const RatedCall& call) {
+        if (directory_.empty()) return nullptr;
+        key_.assign(call.switchName).append(1, separator).append(call.account).append(1, separator).append(call.caller);
+        auto found = undated_.find(key_);
+        if (found == undated_.end()) {
+            bool dated = false;
+            const Person* looked = directory_.findCaller(call.switchName, call.account, call.caller, call.day, &dated);
+            found = undated_.emplace(key_, dated ? std::optional<const Person*>() : looked).first;
         }
+        return found->second;
+    }
+    static void put(RatedCall& call, const Person* person) {
         call.known = person != nullptr;
         call.person = person ? person->name : call.caller.empty() ? call.account : call.caller;
         call.department = person ? person->department : std::string();
     }
 
-private:
     const Directory& directory_;
     std::string key_;
     // nullopt: dated, looked up per day.
     std::unordered_map<std::string, std::optional<const Person*>> undated_;
 };
+
+std::string dayMoved(const std::string& day, long by) {
+    long days = 0;
+    parseDate(day, days);
+    return dateText(days + by);
+}
 
 }  // namespace
 
@@ -115,20 +129,25 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
         while (stale.step()) days.emplace_back(stale.text(0), stale.text(1));
         if (stale.failed()) return failed(stale.status());
     }
+    Statement monthLess(database, monthCostsLess), monthEmptied(database, monthCostsEmptied);
+    Statement monthMore(database, monthCostsMore);
     Statement forgetCosts(database, "DELETE FROM day_costs WHERE switch = ?1 AND filed = ?2");
     Statement forgetUnrated(database, "DELETE FROM unrated_calls WHERE switch = ?1 AND filed = ?2");
     // Incoming calls are only counted: their figures as the index has them.
     Statement incoming(database,
                        "INSERT INTO day_costs(day, digest, switch, filed, caller, account, category, version, incoming,"
-                       " calls, seconds, cost) SELECT day, ?3, switch, filed, caller, account, category, '', 1, calls,"
-                       " seconds, 0 FROM day_numbers WHERE switch = ?1 AND filed = ?2 AND incoming = 1");
+                       " calls, seconds, cost) SELECT day, ?3, switch, filed, '', '', '', '', 1, sum(calls),"
+                       " sum(seconds), 0 FROM day_numbers WHERE switch = ?1 AND filed = ?2 AND incoming = 1"
+                       " GROUP BY day");
     Statement insertCost(database,
                          "INSERT INTO day_costs(day, digest, switch, filed, caller, account, category, version,"
                          " incoming, calls, seconds, cost) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, ?9, ?10, ?11)");
     Statement insertUnrated(database,
                             "INSERT OR REPLACE INTO unrated_calls(call, digest, switch, filed) VALUES(?1, ?2, ?3, ?4)");
     Statement kept(database, "INSERT OR REPLACE INTO cost_files(switch, filed, digest) VALUES(?1, ?2, ?3)");
-    for (const Statement* statement : {&forgetCosts, &forgetUnrated, &incoming, &insertCost, &insertUnrated, &kept})
+    const std::vector<Statement*> statements = {&monthLess,      &monthEmptied, &forgetCosts, &forgetUnrated, &incoming,
+                                                &insertCost,     &insertUnrated, &monthMore,  &kept};
+    for (const Statement* statement : statements)
         if (!statement->ready()) return failed(statement->status());
     const Directory nobody;
     struct Key {
@@ -140,6 +159,8 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
     };
     std::map<Key, Totals> figures;
     for (const auto& [switchName, filed] : days) {
+        monthLess.bind(1, switchName).bind(2, filed).run();
+        monthEmptied.bind(1, switchName).bind(2, filed).run();
         forgetCosts.bind(1, switchName).bind(2, filed).run();
         forgetUnrated.bind(1, switchName).bind(2, filed).run();
         incoming.bind(1, switchName).bind(2, filed).bind(3, digest).run();
@@ -165,9 +186,9 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
         }
         for (const long long id : unrated)
             insertUnrated.bind(1, id).bind(2, digest).bind(3, switchName).bind(4, filed).run();
+        monthMore.bind(1, switchName).bind(2, filed).run();
         kept.bind(1, switchName).bind(2, filed).bind(3, digest).run();
-        for (const Statement* statement :
-             {&forgetCosts, &forgetUnrated, &incoming, &insertCost, &insertUnrated, &kept})
+        for (const Statement* statement : statements)
             if (statement->failed()) return failed(statement->status());
         if (daysRated) ++*daysRated;
     }
@@ -213,18 +234,42 @@ Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariff
         if (Status rated = rate(where, values); !rated.ok()) return rated;
     }
 
-    // The kept figures.
+    // The kept figures: whole months from month_costs, the days of a month
+    // in part, and the numbers whose department depends on the day, from
+    // day_costs.
+    std::string monthsFrom, monthsTo;  // the whole months, YYYY-MM-DD
     {
+        long first = 0, last = 0;
+        if (!parseDate(filter.from, first) || !parseDate(filter.to, last))
+            return Status::error(Status::Code::failed, "", "", "bad period " + filter.from + " to " + filter.to);
+        long start = first;
+        while (dateText(start).substr(8) != "01") ++start;
+        long end = last;
+        while (dateText(end + 1).substr(8) != "01") --end;
+        if (start < end) {
+            monthsFrom = dateText(start);
+            monthsTo = dateText(end);
+        }
+    }
+    People people(directory);
+    RatedCall call;
+    call.rated = true;
+    const auto daysOf = [&](const std::string& from, const std::string& to, const std::string* switchName,
+                            const std::string* caller, const std::string* account) {
+        FigureFilter part = filter;
+        part.from = from;
+        part.to = to;
         std::vector<std::string> values;
-        const std::string where = figureConditions(filter, "day", values);
+        std::string where = figureConditions(part, "day", values) + " AND digest = ?";
         values.push_back(digest);
+        if (switchName) {
+            where += " AND switch = ? AND caller = ? AND account = ? AND incoming = 0";
+            values.insert(values.end(), {*switchName, *caller, *account});
+        }
         Statement figures(database,
                           "SELECT day, switch, caller, account, category, version, incoming, calls, seconds, cost"
-                          " FROM day_costs WHERE " + where + " AND digest = ?");
+                          " FROM day_costs WHERE " + where);
         figures.bind(values);
-        People people(directory);
-        RatedCall call;
-        call.rated = true;
         while (figures.step()) {
             if (figures.integer(6) != 0) {
                 incomingCalls += figures.integer(7);
@@ -243,7 +288,52 @@ Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariff
             call.group = billGroupOf(call, by);
             many(call, totals);
         }
+        return figures.status();
+    };
+    if (monthsFrom.empty()) {
+        if (Status read = daysOf(filter.from, filter.to, nullptr, nullptr, nullptr); !read.ok()) return read;
+    } else {
+        if (filter.from < monthsFrom)
+            if (Status read = daysOf(filter.from, dayMoved(monthsFrom, -1), nullptr, nullptr, nullptr); !read.ok())
+                return read;
+        if (monthsTo < filter.to)
+            if (Status read = daysOf(dayMoved(monthsTo, 1), filter.to, nullptr, nullptr, nullptr); !read.ok())
+                return read;
+        FigureFilter months = filter;
+        months.from = monthsFrom.substr(0, 7);
+        months.to = monthsTo.substr(0, 7);
+        std::vector<std::string> values;
+        const std::string where = figureConditions(months, "month", values) + " AND digest = ?";
+        values.push_back(digest);
+        Statement figures(database,
+                          "SELECT month, switch, caller, account, category, version, incoming, calls, seconds, cost"
+                          " FROM month_costs WHERE " + where);
+        figures.bind(values);
+        std::set<std::tuple<std::string, std::string, std::string>> dated;
+        while (figures.step()) {
+            if (figures.integer(6) != 0) {
+                incomingCalls += figures.integer(7);
+                continue;
+            }
+            call.day.assign(figures.view(0)).append("-01");
+            call.switchName.assign(figures.view(1));
+            call.caller.assign(figures.view(2));
+            call.account.assign(figures.view(3));
+            if (!people.fillUndated(call)) {
+                dated.emplace(call.switchName, call.caller, call.account);
+                continue;
+            }
+            call.category.assign(figures.view(4));
+            call.tariffVersion.assign(figures.view(5));
+            const Totals totals{figures.integer(7), figures.integer(8), figures.integer(9), 0};
+            call.seconds = totals.seconds;
+            call.cost = totals.cost;
+            call.group = billGroupOf(call, by);
+            many(call, totals);
+        }
         if (figures.failed()) return figures.status();
+        for (const auto& [switchName, caller, account] : dated)
+            if (Status read = daysOf(monthsFrom, monthsTo, &switchName, &caller, &account); !read.ok()) return read;
     }
 
     // The calls that could not be rated, one by one, as a bill lists them.
@@ -281,7 +371,7 @@ Status monthlyFigures(sqlite3* database, const std::string& from, const std::str
         row.resize(out.months.size());
         row[static_cast<std::size_t>(month - out.months.begin())].add(totals);
     };
-    const Status passed = billedFigures(database, FigureFilter{from, to, std::nullopt, std::nullopt}, tariffs, digest,
+    const Status passed = billedFigures(database, FigureFilter{from, to, std::nullopt}, tariffs, digest,
                                         directory, groupBy, add, [&](const RatedCall& call) {
                                             add(call, Totals{1, call.seconds, call.cost, call.rated ? 0 : 1});
                                         });

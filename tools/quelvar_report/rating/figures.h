@@ -35,11 +35,11 @@ Status readTariffsDigest(const std::string& path, std::string& digest);
 Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated = nullptr);
 
 // The calls a question over figures is about: a period and the filters the
-// figures can answer.
+// figures can answer (incoming calls are kept as a count per switch and
+// day, so an extension's bill is rated from its calls).
 struct FigureFilter {
     std::string from, to;  // YYYY-MM-DD, both days count
     std::optional<std::string> switchName;  // as its folder is named (compared without case)
-    std::optional<std::string> extension;   // the caller or the account
 };
 
 // The calls the site pays for in a period, as a bill takes them (incoming
