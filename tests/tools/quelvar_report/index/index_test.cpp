@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "tools/quelvar_report/fixture_lines.h"
@@ -306,6 +307,93 @@ TEST_F(Index, ALegFiledInTheNextDaysFileJoinsTheCallItContinues) {
     index();
     EXPECT_EQ(rows(calls), expected);
     EXPECT_EQ(rows("SELECT count(*) FROM legs"), std::vector<std::string>{"3"});
+}
+
+}  // namespace
+
+namespace {
+
+// The daily figures against what a GROUP BY over `calls` gives, table by table.
+struct FigureCheck {
+    const char* name;
+    std::string figures, calls;
+};
+
+std::vector<FigureCheck> figureChecks() {
+    const std::string day = "substr(COALESCE(start, day), 1, 10)";
+    const std::string calls = " FROM calls WHERE (flags & 6) = 0";
+    return {
+        {"day_numbers",
+         "SELECT day, switch, filed, caller, account, category, incoming, calls, seconds, longest FROM day_numbers"
+         " ORDER BY 1, 2, 3, 4, 5, 6, 7",
+         "SELECT " + day + ", switch, day, caller, account, category, type IN ('IN', 'FI'), count(*), sum(seconds),"
+         " max(seconds)" + calls + " GROUP BY 1, 2, 3, 4, 5, 6, 7 ORDER BY 1, 2, 3, 4, 5, 6, 7"},
+        {"day_lines",
+         "SELECT day, switch, filed, trunk, route, category, incoming, calls, seconds, longest FROM day_lines"
+         " ORDER BY 1, 2, 3, 4, 5, 6, 7",
+         "SELECT " + day + ", switch, day, trunk, route, category, type IN ('IN', 'FI'), count(*), sum(seconds),"
+         " max(seconds)" + calls + " GROUP BY 1, 2, 3, 4, 5, 6, 7 ORDER BY 1, 2, 3, 4, 5, 6, 7"},
+        {"day_files", "SELECT switch, filed, first_day, last_day, calls FROM day_files ORDER BY 1, 2",
+         "SELECT switch, day, min(" + day + "), max(" + day + "), count(*)" + calls + " GROUP BY 1, 2 ORDER BY 1, 2"},
+    };
+}
+
+TEST_F(Index, DailyFiguresAreWhatTheCallsGiveAfterEveryKindOfIndexing) {
+    const auto call = [](const std::wstring& rid, const std::wstring& start, const std::wstring& seconds,
+                         const std::wstring& trunk, const std::wstring& type = L"OU") {
+        Leg made = leg(rid, start, start, seconds, trunk);
+        made.type = type;
+        return made;
+    };
+    const std::string day16 = sw + "/new/CDR_2024_03_16.txt";
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+    };
+    const std::vector<Step> steps = {
+        {"the first index",
+         [&] {
+             encryptedCall("", {call(L"101-1", L"240315090000", L"60", L"3")}, L"1");
+             encryptedCall("", {call(L"102-1", L"240315100000", L"200", L"4", L"IN")}, L"1");
+             // Filed twice: counted once.
+             for (int twice = 0; twice < 2; ++twice)
+                 encryptedCall("", {call(L"103-1", L"240315110000", L"30", L"3")}, L"1");
+             // Two legs over midnight, the second in the next day's file.
+             encryptedCall("", {call(L"104-1", L"240315235900", L"60", L"3")}, L"2");
+             append(sw + "/old/CDR_2024_03_16.txt", legHeader(sw),
+                    {encryptedLegLine(call(L"104-2", L"240316000000", L"45", L"5"))});
+             encryptedCall("", {call(L"105-1", L"240316080000", L"10", L"5")}, L"1", "2024_03_16");
+             append("00-AA/new/CDR_2024_03_15.txt", textHeader("00:AA"),
+                    {plainMergedLine(call(L"106-1", L"240315120000", L"15", L"1"))});
+         }},
+        {"a file that grew",
+         [&] { encryptedCall("", {call(L"107-1", L"240315150000", L"90", L"4")}, L"1"); }},
+        {"a later copy only",
+         [&] {
+             append(sw + "/new/CDR_2024_03_16.csv", "", {encryptedCsvLine(call(L"108-1", L"240316090000", L"5", L"2"),
+                                                                          L"呼出", L"IP中继")});
+         }},
+        {"a day read anew",
+         [&] {
+             writeBytes(root_.path() / (sw + "/new/CDR_2024_03_15.txt"),
+                        textHeader(sw) + encryptedMergedLine(call(L"101-1", L"240315090000", L"61", L"3"), L"1") +
+                            "\r\n");
+         }},
+        {"a file gone", [&] { fs::remove(root_.path() / day16); }},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        index();
+        for (const FigureCheck& check : figureChecks()) {
+            const std::vector<std::string> expected = rows(check.calls);
+            EXPECT_FALSE(expected.empty()) << step.what;
+            EXPECT_EQ(rows(check.figures), expected) << check.name << " after " << step.what;
+        }
+    }
+    // Made anew from the calls, they are the same.
+    const std::vector<std::string> before = rows(figureChecks()[0].figures);
+    ASSERT_TRUE(quelvar::report::rebuildFigures(database_).ok());
+    EXPECT_EQ(rows(figureChecks()[0].figures), before);
 }
 
 }  // namespace
