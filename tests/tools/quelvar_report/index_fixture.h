@@ -17,11 +17,11 @@
 struct Row {
     Row(std::string switchName_, std::string callId_, std::string account_, std::string caller_, std::string callee_,
         std::string category_, std::string start_, long long seconds_, int legs_ = 1, int flags_ = 0,
-        std::string day_ = "", std::string route_ = "IP", std::string type_ = "OU")
+        std::string day_ = "", std::string route_ = "IP", std::string type_ = "OU", std::string trunk_ = "3")
         : switchName(std::move(switchName_)), callId(std::move(callId_)), account(std::move(account_)),
           caller(std::move(caller_)), callee(std::move(callee_)), category(std::move(category_)),
           start(std::move(start_)), seconds(seconds_), legs(legs_), flags(flags_), day(std::move(day_)),
-          route(std::move(route_)), type(std::move(type_)) {}
+          route(std::move(route_)), type(std::move(type_)), trunk(std::move(trunk_)) {}
     std::string switchName;
     std::string callId;
     std::string account;
@@ -35,6 +35,7 @@ struct Row {
     std::string day;  // the file's day; empty: the start's
     std::string route;
     std::string type;
+    std::string trunk;
 };
 
 struct Answer {
@@ -56,7 +57,7 @@ protected:
         ASSERT_EQ(sqlite3_prepare_v2(db_,
                                      "INSERT INTO calls (switch, call_key, call_id, account, caller, callee, legs, start, "
                                      "seconds, category, type, route, trunk, day, file, line, flags, text) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, '3', ?, 'CDR', ?, ?, ?)",
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'CDR', ?, ?, ?)",
                                      -1, &statement, nullptr),
                   SQLITE_OK);
         int line = 0;
@@ -79,11 +80,12 @@ protected:
             text(10, row.category);
             text(11, row.type);
             text(12, row.route);
-            text(13, day);
-            sqlite3_bind_int(statement, 14, ++line);
-            sqlite3_bind_int(statement, 15, row.flags);
-            if (row.flags & quelvar::report::unparsable) text(16, "damaged line");
-            else sqlite3_bind_null(statement, 16);
+            text(13, row.trunk);
+            text(14, day);
+            sqlite3_bind_int(statement, 15, ++line);
+            sqlite3_bind_int(statement, 16, row.flags);
+            if (row.flags & quelvar::report::unparsable) text(17, "damaged line");
+            else sqlite3_bind_null(statement, 17);
             ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE) << sqlite3_errmsg(db_);
             sqlite3_reset(statement);
             sqlite3_clear_bindings(statement);

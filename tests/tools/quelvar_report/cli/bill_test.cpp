@@ -79,6 +79,8 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
          {{"财务部", "0.220"}, {"销售部", "1.605"}, {"技术部", "1.602"}, {"(no department)", "0.300"}, {"8003", "0.000"},
           {"8102", "0.000"}}},
         {"switch", {{switchA, "2.125"}, {switchB, "1.602"}}},
+        {"trunk", {{"3", "3.727"}}},
+        {"route", {{"IP", "3.727"}}},
     };
     for (const auto& [by, costs] : expected) {
         const Json answer = bill(by);

@@ -147,6 +147,33 @@ TEST_F(CallsAndSummary, SummaryGroupsByEachKey) {
     }
 }
 
+TEST_F(CallsAndSummary, SummaryByTrunkAndRouteWithAndWithoutTheDailyFigures) {
+    insert({{switchB, "93", "8102", "8102", "075512345678", "市话", "2026-12-07T10:00:00", 30, 1, 0, "", "PS", "OU", "7"},
+            {switchB, "94", "8101", "8101", "13912345678", "国内长途", "2026-12-07T11:00:00", 50, 1, 0, "", "IP",
+             "OU", "7"}});
+    struct Case {
+        std::string by;
+        std::vector<std::string> filters;  // --number needs single calls, the others not
+        std::vector<std::pair<std::string, long long>> groups;
+    };
+    const std::vector<Case> cases = {
+        {"trunk", {}, {{"3", 395}, {"7", 80}}},
+        {"trunk", {"--number", "0"}, {{"3", 280}, {"7", 30}}},
+        {"route", {}, {{"?", 40}, {"IP", 405}, {"PS", 30}}},
+        {"route", {"--switch", switchB}, {{"IP", 125}, {"PS", 30}}},
+        {"route", {"--switch", switchB, "--number", "1"}, {{"IP", 50}}},
+        {"trunk", {"--category", "市话", "--ext", "8102"}, {{"7", 30}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"--from", "2026-12-01", "--to", "2026-12-31", "--by", c.by};
+        arguments.insert(arguments.end(), c.filters.begin(), c.filters.end());
+        const Json answer = json("summary", arguments);
+        std::vector<std::pair<std::string, long long>> found;
+        for (const Json& group : answer["groups"].items) found.emplace_back(group["group"].string, group["seconds"].integer());
+        EXPECT_EQ(found, c.groups) << "--by " << c.by << " " << testing::PrintToString(c.filters);
+    }
+}
+
 TEST_F(CallsAndSummary, TopDestinationsByCallsThenSeconds) {
     const Json answer = json("summary", {"--from", "2026-11-01", "--to", "2026-12-31", "--by", "switch"});
     std::vector<std::tuple<std::string, long long, long long>> found;
