@@ -68,7 +68,7 @@ struct Generator {
 
     void openIndex(const std::string& path) {
         if (sqlite3_open(path.c_str(), &database) != SQLITE_OK ||
-            sqlite3_exec(database, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_exec(database, "PRAGMA synchronous=OFF; PRAGMA cache_size=-262144; BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
             sqlite3_prepare_v2(database,
                                "INSERT INTO calls (switch, call_key, call_id, account, caller, callee, legs, start, end,"
                                " seconds, category, type, route, trunk, day, file, line, copies, filed_count,"
@@ -128,6 +128,12 @@ struct Generator {
     void writeDay(const fs::path& root, long day, long calls) {
         std::vector<std::string> files(switches);
         std::vector<long> lines(switches, 2);
+        struct Row {
+            Leg leg;
+            std::time_t start;
+            int seconds;
+        };
+        std::vector<std::vector<Row>> rows(switches);
         const std::time_t midnight = static_cast<std::time_t>(day) * 86400;
         std::tm local{};
         const std::time_t noon = midnight + 43200;
@@ -181,12 +187,20 @@ struct Generator {
             leg.trunk = std::to_wstring(1 + pick(30));
             const std::string mac = "00-1A-2B-3C-4D-5" + std::to_string(switchNumber);
             if (database)
-                insertRow(mac, leg, start, seconds, date, (root / mac / "new" / name).string(),
-                          ++lines[static_cast<std::size_t>(switchNumber)]);
+                rows[static_cast<std::size_t>(switchNumber)].push_back(Row{leg, start, seconds});
             else
                 files[static_cast<std::size_t>(switchNumber)] += encryptedMergedLine(leg, L"1") + "\r\n";
         }
-        if (database) return;
+        if (database) {
+            // As `index` writes them: a switch's day after another.
+            for (int number = 0; number < switches; ++number) {
+                const std::string mac = "00-1A-2B-3C-4D-5" + std::to_string(number);
+                for (const Row& row : rows[static_cast<std::size_t>(number)])
+                    insertRow(mac, row.leg, row.start, row.seconds, date, (root / mac / "new" / name).string(),
+                              ++lines[static_cast<std::size_t>(number)]);
+            }
+            return;
+        }
         for (int number = 0; number < switches; ++number) {
             const std::string mac = "00-1A-2B-3C-4D-5" + std::to_string(number);
             const fs::path folder = root / mac / "new";

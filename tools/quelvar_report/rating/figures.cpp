@@ -124,7 +124,8 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
     {
         Statement stale(database,
                         "SELECT f.switch, f.filed FROM day_files f LEFT JOIN cost_files c"
-                        " ON c.switch = f.switch AND c.filed = f.filed AND c.digest = ?1 WHERE c.digest IS NULL");
+                        " ON c.switch = f.switch AND c.filed = f.filed AND c.digest = ?1 WHERE c.digest IS NULL"
+                        " ORDER BY f.filed, f.switch");
         stale.bind(1, digest);
         while (stale.step()) days.emplace_back(stale.text(0), stale.text(1));
         if (stale.failed()) return failed(stale.status());
