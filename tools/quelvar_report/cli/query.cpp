@@ -757,10 +757,11 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         return result;
     }
 
-    // A bill that lists no single call is summed from the daily figures
-    // where no filter needs single calls.
+    // A bill that lists no single call (not the page) is summed from the
+    // daily figures where no filter needs single calls.
     static const std::set<std::string> byFigures = {"ext", "person", "department", "switch"};
-    const bool figures = byFigures.contains(options.by) && !options.number && !options.category && !options.extension;
+    const bool figures = options.format != Format::html && byFigures.contains(options.by) && !options.number &&
+                         !options.category && !options.extension;
     Status rated =
         figures ? billedFigures(database, FigureFilter{*options.from, *options.to, options.switchName},
                                 tariffs, tariffsDigest, directory, options.by,

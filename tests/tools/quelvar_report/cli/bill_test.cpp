@@ -4,6 +4,7 @@
 #include <map>
 
 #include "quelvar_report/rating/directory.h"
+#include "quelvar_report/rating/figures.h"
 #include "tools/quelvar_report/index_fixture.h"
 
 namespace {
@@ -117,6 +118,23 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
         ASSERT_EQ(answer["unrated"].items.size(), 1u);
         EXPECT_EQ(answer["unrated"].items[0]["why"].string, "no start time");
     }
+}
+
+TEST_F(Bill, ThePageListsSingleCallsNotOnlyTheirSums) {
+    // With the costs kept, as `index --tariffs` keeps them.
+    quelvar::report::Tariffs tariffs;
+    std::string digest;
+    ASSERT_TRUE(quelvar::report::Tariffs::read(folder / "tariffs.csv", tariffs).ok());
+    ASSERT_TRUE(quelvar::report::readTariffsDigest(folder / "tariffs.csv", digest).ok());
+    sqlite3* index = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &index), SQLITE_OK);
+    const quelvar::Status kept = quelvar::report::keepCosts(index, tariffs, digest);
+    sqlite3_close(index);
+    ASSERT_TRUE(kept.ok()) << kept.text();
+    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--format", "html"});
+    ASSERT_EQ(answer.status, 0) << answer.error;
+    // The international call, in the page's list of them.
+    EXPECT_NE(answer.out.find("0014155550100"), std::string::npos);
 }
 
 TEST_F(Bill, SummaryGroupsByTheDirectorysPeopleToo) {
