@@ -353,14 +353,19 @@ Status monthlyFigures(sqlite3* database, const std::string& from, const std::str
                       const Tariffs& tariffs, const std::string& digest, const Directory& directory,
                       MonthlyFigures& out) {
     out = MonthlyFigures{};
-    if (from.size() < 7 || to.size() < 7 || from > to) return {};
-    for (int year = std::stoi(from.substr(0, 4)), month = std::stoi(from.substr(5, 2));;) {
+    long first = 0, last = 0;
+    if (!parseDate(from, first) || !parseDate(to, last) || first > last)
+        return Status::error(Status::Code::failed, "", "", "bad period " + from + " to " + to);
+    int year = 0, calendarMonth = 0;
+    parseNumber(std::string_view(from).substr(0, 4), year);
+    parseNumber(std::string_view(from).substr(5, 2), calendarMonth);
+    for (;;) {
         char text[16];
-        std::snprintf(text, sizeof text, "%04d-%02d", year, month);
+        std::snprintf(text, sizeof text, "%04d-%02d", year, calendarMonth);
         out.months.emplace_back(text);
         if (out.months.back() >= to.substr(0, 7) || out.months.size() > 1200) break;
-        if (++month > 12) {
-            month = 1;
+        if (++calendarMonth > 12) {
+            calendarMonth = 1;
             ++year;
         }
     }

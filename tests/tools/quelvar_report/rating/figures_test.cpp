@@ -197,6 +197,11 @@ TEST_F(Figures, MonthlyFiguresAreMonthsByDepartment) {
         ASSERT_EQ(trend.total.size(), 3u);
         EXPECT_EQ(text(trend.total[1]), "3 calls 220 s 660 li 0 unrated");
     }
+    MonthlyFigures none;
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"2026-13-01", "2026-12-31"}, {"2026-03-01", "2026-01-31"}, {"", ""}, {"x", "2026-01-31"}})
+        EXPECT_FALSE(monthlyFigures(database_, from, to, "department", tariffs, "one", directory, none).ok())
+            << from << " to " << to;
 }
 
 }  // namespace
