@@ -143,6 +143,13 @@ TEST(ReportHistory, TrunksRoutesAndKeptCostsThroughTheRealCollector) {
     EXPECT_EQ(bill["incoming_calls"].integer(), 1);
     EXPECT_EQ(groups(json("bill --by ext" + dearBill), "cost"),
               (std::vector<std::string>{"8001 0.600", "8002 0.600"}));
+
+    // Tariffs named that cannot be read stop the index with the file's name.
+    const CommandOutcome wrong = runCommand(report + " index --root '" + folder.path().string() + "' --db '" +
+                                                database + "' --tariffs '" + (outside / "none.csv") + "'",
+                                            std::chrono::seconds(30));
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.output.find("none.csv"), std::string::npos) << wrong.output;
 }
 
 #else

@@ -23,18 +23,20 @@ constexpr const char* usage =
     "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
     "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report summary --from DATE --to DATE\n"
-    "                              [--by switch|ext|account|category|day|hour|destination|person|department]\n"
+    "                              [--by switch|ext|account|category|day|hour|destination|person|department|\n"
+    "                                    trunk|route]\n"
     "                              [the filters of calls] [--directory FILE] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report bill --from DATE --to DATE | --month YYYY-MM|last\n"
-    "                           [--by ext|person|department|switch] [the filters of calls]\n"
+    "                           [--by ext|person|department|switch|trunk|route] [the filters of calls]\n"
     "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
     "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
     "                              [--db FILE] [--format table|json]\n"
     "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
     "{month}, {from} and {to} in FILE stand for the period.\n"
-    "tariffs.csv and directory.csv are read from beside the program unless named.\n";
+    "tariffs.csv and directory.csv are read from beside the program unless named; index keeps the costs of the\n"
+    "days it reads for those tariffs.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "quelvar-report: %s\n", message.c_str());
