@@ -440,7 +440,7 @@ std::string chromium() {
 }
 
 // Beside this file: counts the pixels of a screenshot with python3-pil.
-const std::filesystem::path pngPixels = std::filesystem::path(__FILE__).parent_path() / "png_pixels.py";
+const std::filesystem::path pngPixels = std::filesystem::path(QUELVAR_REPORT_TEST_SCRIPTS) / "png_pixels.py";
 
 // Standard output alone; standard error goes to `log`.
 int runQuietly(const std::string& command, const std::filesystem::path& log, std::string& output) {
