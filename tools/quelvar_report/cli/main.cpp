@@ -9,30 +9,13 @@
 
 #include "platform/files.h"
 #include "quelvar_report/index/index.h"
+#include "quelvar_report/cli/help.h"
 #include "quelvar_report/cli/query.h"
 #include "quelvar_report/index/schema.h"
 
 namespace {
 
 using quelvar::Status;
-
-constexpr const char* usage =
-    "usage: quelvar-report index [--root DIR]... [--db FILE]\n"
-    "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
-    "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report summary --from DATE --to DATE\n"
-    "                              [--by switch|ext|account|category|day|hour|destination|person|department]\n"
-    "                              [the filters of calls] [--directory FILE] [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report bill --from DATE --to DATE | --month YYYY-MM|last\n"
-    "                           [--by ext|person|department|switch] [the filters of calls]\n"
-    "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
-    "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
-    "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
-    "                              [--db FILE] [--format table|json]\n"
-    "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
-    "{month}, {from} and {to} in FILE stand for the period.\n"
-    "tariffs.csv and directory.csv are read from beside the program unless named.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "quelvar-report: %s\n", message.c_str());
@@ -48,10 +31,23 @@ std::string folderOf(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(usage, stderr);
+        std::fputs(quelvar::report::usageLines().c_str(), stderr);
         return 2;
     }
     const std::string command = argv[1];
+    const auto isHelp = [](std::string_view argument) { return argument == "--help" || argument == "-h"; };
+    if (isHelp(command) || command == "help") {
+        if (argc == 2) return std::fputs(quelvar::report::overallHelp().c_str(), stdout) < 0 ? 2 : 0;
+        const auto text = quelvar::report::commandHelp(argv[2]);
+        if (!text || argc > 3) return fail(text ? "help takes one command" : "unknown command: " + std::string(argv[2]));
+        return std::fputs(text->c_str(), stdout) < 0 ? 2 : 0;
+    }
+    for (int index = 2; index < argc; ++index) {
+        if (!isHelp(argv[index])) continue;
+        const auto text = quelvar::report::commandHelp(command);
+        if (!text) return fail("unknown command: " + command + " (quelvar-report --help lists them)");
+        return std::fputs(text->c_str(), stdout) < 0 ? 2 : 0;
+    }
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
     if (quelvar::report::isQueryCommand(command)) {
         std::string error;
@@ -71,7 +67,7 @@ int main(int argc, char** argv) {
         else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
         else return fail("unknown argument: " + std::string(argument));
     }
-    if (command != "index") return fail("unknown command: " + command);
+    if (command != "index") return fail("unknown command: " + command + " (quelvar-report --help lists them)");
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
     sqlite3* database = nullptr;

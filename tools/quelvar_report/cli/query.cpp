@@ -160,7 +160,7 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
                 options.directory = *given;
                 options.directoryGiven = true;
             }
-        } else if (options.command == Command::bill && name == "--month") {
+        } else if (filters && name == "--month") {
             take(options.month);
         } else if (name == "--output") {
             take(options.output);
@@ -180,7 +180,7 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
     if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
     if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
     if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
-        return std::string(options.command == Command::bill ? "bill needs --from and --to, or --month" : "summary needs --from and --to");
+        return std::string(options.command == Command::bill ? "bill" : "summary") + " needs --from and --to, or --month";
     if (options.command == Command::explain && options.format == Format::csv) return "explain writes a table or json";
     if (options.command == Command::explain && options.callId.empty())
         return "explain needs the id of a call, as `quelvar-report calls` shows it";
@@ -753,7 +753,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     options.directory = programFolder + "/directory.csv";
     options.now = now;
     if (!isQueryCommand(command)) {
-        error = "unknown command: " + command;
+        error = "unknown command: " + command + " (quelvar-report --help lists them)";
         return 2;
     }
     if (const std::string wrong = parseOptions(arguments, options); !wrong.empty()) {

@@ -23,7 +23,9 @@ TEST_F(Arguments, BadArgumentsAreRefusedWithOneLine) {
         {"calls", {"--from", "2026-12-05", "--to", "2026-12-04"}, "is after --to"},
         {"calls", {"--format", "xml"}, "unknown --format xml"},
         {"calls", {"--by", "switch"}, "unknown option --by"},
-        {"summary", {"--from", "2026-12-01"}, "summary needs --from and --to"},
+        {"summary", {"--from", "2026-12-01"}, "summary needs --from and --to, or --month"},
+        {"summary", {"--month", "2026-13"}, "bad --month 2026-13"},
+        {"calls", {"--month", "2026-11", "--from", "2026-11-02"}, "name the period twice"},
         {"summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "week"}, "unknown --by week"},
         {"status", {"--days", "0"}, "--days"},
         {"status", {"--days", "seven"}, "--days"},
@@ -40,6 +42,11 @@ TEST_F(Arguments, BadArgumentsAreRefusedWithOneLine) {
     }
     // A leap day is a date.
     EXPECT_EQ(run("calls", {"--from", "2028-02-29"}).status, 0);
+    // Every command over a period takes a month.
+    for (const std::string command : {"calls", "summary", "bill", "explain"}) {
+        const Answer answer = run(command, {"--month", "2026-11"});
+        EXPECT_EQ(answer.error.find("--month"), std::string::npos) << command << ": " << answer.error;
+    }
 }
 
 TEST_F(Arguments, AMissingIndexIsNeverMadeByAQuery) {
