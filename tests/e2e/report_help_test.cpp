@@ -26,12 +26,12 @@ TEST(ReportHelp, EveryCommandIsListedAndExplained) {
         EXPECT_NE(overall.output.find("\n  " + command + " "), std::string::npos) << command << ":\n" << overall.output;
         const CommandOutcome one = report("help " + command, false);
         EXPECT_EQ(one.status, 0) << command;
-        EXPECT_TRUE(one.output.starts_with("usage: quelvar-report " + command)) << one.output;
+        EXPECT_NE(one.output.find("Usage: quelvar-report " + command + " [OPTIONS]"), std::string::npos) << one.output;
         EXPECT_EQ(report(command + " --help", false).output, one.output) << command;
         // Every command that takes a period takes it the same two ways.
         if (command != "index" && command != "status") {
-            EXPECT_NE(one.output.find("--month YYYY-MM|last"), std::string::npos) << one.output;
-            EXPECT_NE(one.output.find("--from DATE --to DATE"), std::string::npos) << one.output;
+            for (const std::string option : {"--month YYYY-MM|last", "--from DATE", "--to DATE", "--switch MAC"})
+                EXPECT_NE(one.output.find(option), std::string::npos) << one.output;
         }
     }
     for (const std::string wrong : {"help nothing", "nothing", "nothing --db x.db"}) {

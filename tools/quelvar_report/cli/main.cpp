@@ -9,7 +9,7 @@
 
 #include "platform/files.h"
 #include "quelvar_report/index/index.h"
-#include "quelvar_report/cli/help.h"
+#include "quelvar_report/cli/options.h"
 #include "quelvar_report/cli/query.h"
 #include "quelvar_report/index/schema.h"
 
@@ -58,16 +58,15 @@ int main(int argc, char** argv) {
         if (status != 0) return fail(error);
         return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
     }
-    std::string databasePath = programFolder + "/quelvar.db";
-    std::vector<std::string> roots;
-    for (int index = 2; index < argc; ++index) {
-        const std::string_view argument = argv[index];
-        const bool hasValue = index + 1 < argc;
-        if (argument == "--db" && hasValue) databasePath = argv[++index];
-        else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
-        else return fail("unknown argument: " + std::string(argument));
-    }
-    if (command != "index") return fail("unknown command: " + command + " (quelvar-report --help lists them)");
+    quelvar::report::Options options;
+    options.database = programFolder + "/quelvar.db";
+    if (const std::string wrong =
+            quelvar::report::parseOptions(command, std::vector<std::string>(argv + 2, argv + argc), options);
+        !wrong.empty())
+        return fail(wrong);
+    if (options.command != quelvar::report::Command::index) return fail("unknown command: " + command);
+    std::vector<std::string>& roots = options.roots;
+    const std::string& databasePath = options.database;
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
     sqlite3* database = nullptr;

@@ -20,6 +20,7 @@
 #include "quelvar_report/rating/bill.h"
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/cli/explain.h"
+#include "quelvar_report/cli/options.h"
 #include "quelvar_report/output/html_report.h"
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/index/index_reader.h"
@@ -30,165 +31,6 @@
 
 namespace quelvar::report {
 namespace {
-
-// ---- Arguments.
-
-enum class Command { calls, summary, status, bill, explain };
-
-struct Options {
-    Command command = Command::calls;
-    std::string database;
-    std::vector<std::string> roots;
-    Format format = Format::table;
-    std::optional<std::string> from, to, switchName, extension, number, category;
-    std::string by = "category";
-    int days = 7;
-    // bill and explain
-    std::string tariffs, directory;
-    bool directoryGiven = false;
-    std::string callId;
-    std::optional<std::string> output;
-    std::optional<std::string> month;  // YYYY-MM or "last"
-    std::time_t now = 0;
-};
-
-// --month: a calendar month, or "last" for the one before today's.
-std::string monthPeriod(Options& options) {
-    if (!options.month) return {};
-    if (options.from || options.to) return "--month and --from/--to name the period twice";
-    int year = 0, month = 0;
-    if (*options.month == "last") {
-        std::tm local{};
-        localtime_r(&options.now, &local);
-        year = local.tm_year + 1900;
-        month = local.tm_mon;  // 0 is last December
-        if (month == 0) {
-            month = 12;
-            --year;
-        }
-    } else if (options.month->size() != 7 || (*options.month)[4] != '-' ||
-               !parseNumber(options.month->substr(0, 4), year) || !parseNumber(options.month->substr(5, 2), month) ||
-               month < 1 || month > 12) {
-        return "bad --month " + *options.month + " (YYYY-MM, or last)";
-    }
-    const long first = daysFromCivil(year, month, 1);
-    const long next = month == 12 ? daysFromCivil(year + 1, 1, 1) : daysFromCivil(year, month + 1, 1);
-    options.from = dateText(first);
-    options.to = dateText(next - 1);
-    return {};
-}
-
-// {from}, {to} and {month} in --output, so that a schedule can name its files.
-std::string outputPath(const Options& options) {
-    std::string path = *options.output;
-    const auto replace = [&](const std::string& name, const std::string& value) {
-        for (std::size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + value.size()))
-            path.replace(at, name.size(), value);
-    };
-    replace("{from}", options.from.value_or(""));
-    replace("{to}", options.to.value_or(""));
-    replace("{month}", options.from ? options.from->substr(0, 7) : std::string());
-    return path;
-}
-
-const std::vector<std::string> groupings = {"switch",  "ext",         "account", "category", "day",
-                                            "hour",    "destination", "person",  "department"};
-
-// A switch as given (00:1A:2B:3C:4D:5E) or as its folder is named.
-std::string switchFolder(std::string mac) {
-    for (char& c : mac)
-        if (c == ':' || c == '/' || c == '\\') c = '-';
-    return mac;
-}
-
-// An empty text when the arguments are good, else what is wrong with them.
-std::string parseOptions(const std::vector<std::string>& arguments, Options& options) {
-    const bool filters = options.command != Command::status;
-    const bool rating = options.command == Command::bill || options.command == Command::explain;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& name = arguments[i];
-        if (options.command == Command::explain && !name.starts_with("--") && options.callId.empty()) {
-            options.callId = name;
-            continue;
-        }
-        const auto value = [&]() -> const std::string* {
-            // An option in the place of the value means the value was left out.
-            if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return nullptr;
-            return &arguments[++i];
-        };
-        const std::string* given = nullptr;
-        const auto take = [&](std::optional<std::string>& into) {
-            given = value();
-            if (given) into = *given;
-        };
-        if (name == "--db") {
-            if ((given = value())) options.database = *given;
-        } else if (name == "--format") {
-            if ((given = value())) {
-                if (*given == "table") options.format = Format::table;
-                else if (*given == "csv") options.format = Format::csv;
-                else if (*given == "json") options.format = Format::json;
-                else if (options.command == Command::bill && *given == "html") options.format = Format::html;
-                else if (options.command == Command::bill && *given == "xlsx") options.format = Format::xlsx;
-                else
-                    return "unknown --format " + *given +
-                           (options.command == Command::bill ? " (table, csv, json, html or xlsx)" : " (table, csv or json)");
-            }
-        } else if (filters && name == "--from") take(options.from);
-        else if (filters && name == "--to") take(options.to);
-        else if (filters && name == "--switch") take(options.switchName);
-        else if (filters && name == "--ext") take(options.extension);
-        else if (filters && name == "--number") take(options.number);
-        else if (filters && name == "--category") take(options.category);
-        else if (options.command == Command::summary && name == "--by") {
-            if ((given = value())) {
-                if (std::find(groupings.begin(), groupings.end(), *given) == groupings.end())
-                    return "unknown --by " + *given +
-                           " (switch, ext, account, category, day, hour, destination, person or department)";
-                options.by = *given;
-            }
-        } else if (options.command == Command::bill && name == "--by") {
-            if ((given = value())) {
-                if (std::find(billGroupings.begin(), billGroupings.end(), *given) == billGroupings.end())
-                    return "unknown --by " + *given + " (ext, person, department or switch)";
-                options.by = *given;
-            }
-        } else if (rating && name == "--tariffs") {
-            if ((given = value())) options.tariffs = *given;
-        } else if ((rating || options.command == Command::summary) && name == "--directory") {
-            if ((given = value())) {
-                options.directory = *given;
-                options.directoryGiven = true;
-            }
-        } else if (filters && name == "--month") {
-            take(options.month);
-        } else if (name == "--output") {
-            take(options.output);
-        } else if (options.command == Command::status && name == "--days") {
-            if ((given = value()) && (!parseNumber(*given, options.days) || options.days < 1 || options.days > 3660))
-                return "--days takes a number of days from 1 to 3660, not " + *given;
-        } else if (options.command == Command::status && name == "--root") {
-            if ((given = value())) options.roots.push_back(*given);
-        } else {
-            return "unknown option " + name;
-        }
-        if (!given) return name + " needs a value";
-    }
-    if (const std::string wrong = monthPeriod(options); !wrong.empty()) return wrong;
-    long from = 0, to = 0;
-    if (options.from && !parseDate(*options.from, from)) return "bad date " + *options.from + " (YYYY-MM-DD)";
-    if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
-    if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
-    if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
-        return std::string(options.command == Command::bill ? "bill" : "summary") + " needs --from and --to, or --month";
-    if (options.command == Command::explain && options.format == Format::csv) return "explain writes a table or json";
-    if (options.command == Command::explain && options.callId.empty())
-        return "explain needs the id of a call, as `quelvar-report calls` shows it";
-    if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
-    if (options.output) options.output = outputPath(options);
-    if (options.switchName) options.switchName = switchFolder(*options.switchName);
-    return {};
-}
 
 // ---- The calls a query is about.
 
@@ -742,12 +584,6 @@ bool isQueryCommand(const std::string& command) {
 int runQuery(const std::string& command, const std::vector<std::string>& arguments,
              const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
     Options options;
-    options.command = command == "summary"   ? Command::summary
-                      : command == "status"  ? Command::status
-                      : command == "bill"    ? Command::bill
-                      : command == "explain" ? Command::explain
-                                             : Command::calls;
-    if (options.command == Command::bill) options.by = "ext";
     options.database = programFolder + "/quelvar.db";
     options.tariffs = programFolder + "/tariffs.csv";
     options.directory = programFolder + "/directory.csv";
@@ -756,7 +592,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
         error = "unknown command: " + command + " (quelvar-report --help lists them)";
         return 2;
     }
-    if (const std::string wrong = parseOptions(arguments, options); !wrong.empty()) {
+    if (const std::string wrong = parseOptions(command, arguments, options); !wrong.empty()) {
         error = wrong;
         return 2;
     }

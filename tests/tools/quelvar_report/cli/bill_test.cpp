@@ -193,7 +193,7 @@ TEST_F(Bill, MissingOrWrongFilesAreOneClearLine) {
         {{"--tariffs", folder / "none.csv"}, "no tariffs at " + (folder / "none.csv")},
         {{"--directory", folder / "none.csv"}, "read " + (folder / "none.csv")},
         {{"--directory", folder / "bad.csv"}, "read " + (folder / "bad.csv") + ": line 2: no name for 8001"},
-        {{"--by", "floor"}, "unknown --by floor (ext, person, department or switch)"},
+        {{"--by", "floor"}, "--by: floor is none of ext, person, department, switch"},
         {{"--format", "xlsx"}, "--format xlsx needs --output FILE"},
     };
     for (const Case& c : cases) {
