@@ -66,9 +66,10 @@ int main(int argc, char** argv) {
     // Unseeded runs differ in their RIDs too, so that the collector takes
     // none of their calls for a repeat of an earlier run's.
     const auto clock = static_cast<std::uint32_t>(Clock::now().time_since_epoch().count());
-    CallGenerator generator(
-        options.plain, options.seed ? static_cast<std::uint32_t>(*options.seed) : clock,
-        options.seed ? static_cast<long>(*options.seed % 100000) : static_cast<long>(std::time(nullptr) % 100000));
+    // From 1: no RID starts with a zero.
+    const auto runId = [](unsigned long long from) { return static_cast<long>(1 + from % 99999); };
+    CallGenerator generator(options.plain, options.seed ? static_cast<std::uint32_t>(*options.seed) : clock,
+                            runId(options.seed ? *options.seed : static_cast<unsigned long long>(std::time(nullptr))));
     if (options.generateMonth) generator.startInMonth(options.generateYear, options.generateMonth);
     std::ofstream saved;
     if (!options.save.empty()) {
