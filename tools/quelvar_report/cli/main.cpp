@@ -17,7 +17,7 @@ namespace {
 using quelvar::Status;
 
 constexpr const char* usage =
-    "usage: quelvar-report index [--root DIR]... [--db FILE]\n"
+    "usage: quelvar-report index [--root DIR]... [--db FILE] [--rebuild]\n"
     "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
     "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report summary --from DATE --to DATE\n"
@@ -30,6 +30,7 @@ constexpr const char* usage =
     "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
     "                              [--db FILE] [--format table|json]\n"
+    "index --rebuild makes a damaged index anew from the files, replacing it only once complete.\n"
     "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
     "{month}, {from} and {to} in FILE stand for the period.\n"
     "tariffs.csv and directory.csv are read from beside the program unless named.\n";
@@ -64,16 +65,26 @@ int main(int argc, char** argv) {
     }
     std::string databasePath = programFolder + "/quelvar.db";
     std::vector<std::string> roots;
+    bool rebuild = false;
     for (int index = 2; index < argc; ++index) {
         const std::string_view argument = argv[index];
         const bool hasValue = index + 1 < argc;
         if (argument == "--db" && hasValue) databasePath = argv[++index];
+        else if (argument == "--rebuild") rebuild = true;
         else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
         else return fail("unknown argument: " + std::string(argument));
     }
     if (command != "index") return fail("unknown command: " + command);
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
+    quelvar::report::IndexReport report;
+    if (rebuild) {
+        const Status rebuilt = quelvar::report::rebuildIndex(databasePath, roots, report);
+        if (!rebuilt.ok()) return fail(rebuilt.text());
+        std::printf("made anew: %ld files, %ld calls, %ld lines that could not be read\n", report.filesRead,
+                    report.callsAdded, report.unparsableLines);
+        return 0;
+    }
     sqlite3* database = nullptr;
     // One thread uses the connection: no locking on every call.
     if (sqlite3_open_v2(databasePath.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -82,7 +93,6 @@ int main(int argc, char** argv) {
         sqlite3_close(database);
         return fail("cannot open " + databasePath + ": " + why);
     }
-    quelvar::report::IndexReport report;
     const Status updated = quelvar::report::updateIndex(database, roots, report);
     sqlite3_close(database);
     if (!updated.ok()) return fail(updated.text());
