@@ -286,10 +286,10 @@ TEST_F(ReportHostile, AnotherProgramsDatabaseIsLeftAsItWas) {
         for (const std::string command : {"index", "index --rebuild"}) {
             const CommandOutcome refused = report(command + " --db '" + (folder / name).string() + "'");
             EXPECT_EQ(refused.status, 2) << name << " " << command << ": " << refused.output;
-            // SQLite itself cannot open the text file as a database at all.
-            if (name != "notes.txt" || command != "index") {
-                EXPECT_NE(refused.output.find("not a Quelvar index"), std::string::npos) << name << ": " << refused.output;
-            }
+            // SQLite itself cannot read the text file as a database.
+            const std::string said = name == "notes.txt" ? command == "index" ? "not a database" : "not an SQLite database"
+                                                         : "not a Quelvar index";
+            EXPECT_NE(refused.output.find(said), std::string::npos) << name << " " << command << ": " << refused.output;
             EXPECT_EQ(bytesOf(folder / name), before) << name << " " << command;
         }
         EXPECT_FALSE(fs::exists(folder / (name + "-journal"))) << name;

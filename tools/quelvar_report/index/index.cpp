@@ -1226,7 +1226,10 @@ Status replaceable(const std::string& path) {
         return Status::error(Status::Code::unsupported, "rebuild", path,
                              "not a Quelvar index (" + why + "): left as it is; name another file with --db");
     };
-    if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) return refused("not an SQLite database");
+    if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0)
+        return Status::error(Status::Code::unsupported, "rebuild", path,
+                             "not an SQLite database at all: left as it is (if it is the index, remove it and run "
+                             "`quelvar-report index`)");
     const long long application = got < 72 ? 0
                                            : (static_cast<long long>(header[68]) << 24 | header[69] << 16 |
                                               header[70] << 8 | header[71]);
@@ -1243,7 +1246,13 @@ Status replaceable(const std::string& path) {
 
 }  // namespace
 
-Status rebuildIndex(const std::string& path, const std::vector<std::string>& roots, IndexReport& report) {
+Status rebuildIndex(const std::string& named, const std::vector<std::string>& roots, IndexReport& report) {
+    // The file itself, where the name is a link to it; the new one keeps its mode.
+    char* resolved = realpath(named.c_str(), nullptr);
+    const std::string path = resolved ? resolved : named;
+    std::free(resolved);
+    struct stat old {};
+    const bool existed = stat(path.c_str(), &old) == 0;
     if (Status checked = replaceable(path); !checked.ok()) return checked;
     // A new file of a name of its own: nothing planted there is written through.
     std::string fresh;
@@ -1254,6 +1263,7 @@ Status rebuildIndex(const std::string& path, const std::vector<std::string>& roo
         std::snprintf(suffix, sizeof suffix, ".rebuild.%d.%u", static_cast<int>(getpid()), attempt);
         const int handle = ::open((path + suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (handle >= 0) {
+            if (existed) static_cast<void>(fchmod(handle, old.st_mode & 07777));
             close(handle);
             fresh = path + suffix;
         } else if (errno != EEXIST) {
