@@ -2,6 +2,7 @@
 
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/index/schema.h"
 
 namespace quelvar::report {
 namespace {
@@ -23,7 +24,7 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                    const std::vector<std::string>& values, const Tariffs& tariffs, const Directory& directory,
                    const std::string& tariffsPath, Format format, std::string& out) {
     Statement query(database, std::string("SELECT id, switch, call_id, account, caller, callee, category, start, substr(") +
-                                  when + ", 1, 10), seconds, legs FROM calls " + where + " AND (call_id = ? OR call_key = ?) ORDER BY " +
+                                  when + ", 1, 10), seconds, legs, flags FROM calls " + where + " AND (call_id = ? OR call_key = ?) ORDER BY " +
                                   when + ", switch");
     std::vector<std::string> bound = values;
     bound.push_back(callId);
@@ -36,7 +37,8 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                           callee = query.text(5), category = query.text(6), start = query.text(7), day = query.text(8);
         const long long seconds = query.integer(9);
         const Person* person = directory.findCaller(switchName, account, caller, day);
-        const Rating rating = tariffs.rate(CallToRate{start, seconds, category, callee});
+        const Rating rating =
+            tariffs.rate(CallToRate{start, seconds, category, callee, (query.integer(11) & impossibleTime) != 0});
 
         struct Leg {
             std::string start;

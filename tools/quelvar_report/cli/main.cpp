@@ -67,8 +67,17 @@ int main(int argc, char** argv) {
     if (options.command != quelvar::report::Command::index) return fail("unknown command: " + command);
     std::vector<std::string>& roots = options.roots;
     const std::string& databasePath = options.database;
+    const bool rebuild = options.rebuild;
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
+    quelvar::report::IndexReport report;
+    if (rebuild) {
+        const Status rebuilt = quelvar::report::rebuildIndex(databasePath, roots, report);
+        if (!rebuilt.ok()) return fail(rebuilt.text());
+        std::printf("made anew: %ld files, %ld calls, %ld lines that could not be read\n", report.filesRead,
+                    report.callsAdded, report.unparsableLines);
+        return 0;
+    }
     sqlite3* database = nullptr;
     // One thread uses the connection: no locking on every call.
     if (sqlite3_open_v2(databasePath.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -77,7 +86,6 @@ int main(int argc, char** argv) {
         sqlite3_close(database);
         return fail("cannot open " + databasePath + ": " + why);
     }
-    quelvar::report::IndexReport report;
     const Status updated = quelvar::report::updateIndex(database, roots, report);
     sqlite3_close(database);
     if (!updated.ok()) return fail(updated.text());

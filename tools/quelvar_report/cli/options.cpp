@@ -74,6 +74,9 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
                                     : "a collector's folder whose log/ to read too, as often as needed")
                 ->type_name("DIR")
                 ->allow_extra_args(false);
+        if (kind == Command::index)
+            command->add_flag("--rebuild", options.rebuild,
+                              "make the index anew from the files (a damaged one); it is replaced only once whole");
         if (kind == Command::status)
             command->add_option("--days", options.days, "the last N days (default 7)")
                 ->type_name("N")
@@ -133,7 +136,8 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
                 return value.starts_with("--") ? "a value is missing before " + value : std::string();
             },
             "");
-        for (CLI::Option* option : command->get_options()) option->check(noOption);
+        for (CLI::Option* option : command->get_options())
+            if (option->get_expected_max() > 0) option->check(noOption);
     }
     return app;
 }

@@ -16,6 +16,7 @@ struct Options {
     Command command = Command::calls;
     std::string database;  // the index
     std::vector<std::string> roots;
+    bool rebuild = false;  // index: make it anew
     Format format = Format::table;
     // The period, both days counted, and the filters of the calls.
     std::optional<std::string> from, to, switchName, extension, number, category;

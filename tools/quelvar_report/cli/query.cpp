@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 
 #include "platform/files.h"
@@ -247,8 +249,19 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
 
 struct DayCounts {
     long long records = 0, errRecords = 0, unparsable = 0, repeats = 0;
+    long long impossibleTimes = 0, longerThanADay = 0;  // records left unrated for it
     std::vector<int> gaps;
 };
+
+// A record that no bill charges for what it says (its start no real time,
+// longer than a day), or a file named for no real day: to be looked at.
+struct Suspect {
+    std::string switchName, day, callId, file;
+    long long line = 0;
+    std::string what;
+};
+
+constexpr std::size_t suspectsListed = 50;
 
 struct SwitchStatus {
     std::map<std::string, DayCounts> days;
@@ -310,12 +323,41 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     {
         Statement query(database,
                         "SELECT switch, day, sum((flags & 2) = 0), sum((flags & 3) = 1), sum((flags & 2) != 0), "
-                        "sum((flags & 6) = 4) FROM calls WHERE day >= ? AND day <= ? GROUP BY switch, day");
+                        "sum((flags & 6) = 4), sum((flags & 6) = 0 AND (flags & " + std::to_string(impossibleTime) +
+                            ") != 0), sum((flags & 6) = 0 AND seconds > " + std::to_string(longestRatedSeconds) +
+                            ") FROM calls WHERE day >= ? AND day <= ? GROUP BY switch, day");
         query.bind({first, last});
         while (query.step())
             switches[query.text(0)].days[query.text(1)] =
-                DayCounts{query.integer(2), query.integer(3), query.integer(4), query.integer(5), {}};
+                DayCounts{query.integer(2), query.integer(3), query.integer(4), query.integer(5),
+                          query.integer(6), query.integer(7), {}};
         if (!query.status().ok()) return query.status();
+    }
+    std::vector<Suspect> suspects;
+    long long suspectCount = 0;
+    {
+        Statement query(database,
+                        "SELECT switch, day, call_id, file, line, (flags & " + std::to_string(impossibleTime) +
+                            ") != 0 FROM calls WHERE day >= ? AND day <= ? AND (flags & 6) = 0 AND ((flags & " +
+                            std::to_string(impossibleTime) + ") != 0 OR seconds > " +
+                            std::to_string(longestRatedSeconds) + ") ORDER BY day, switch, file, line");
+        query.bind({first, last});
+        while (query.step())
+            if (++suspectCount <= static_cast<long long>(suspectsListed))
+                suspects.push_back(Suspect{query.text(0), query.text(1), query.text(2), query.text(3),
+                                           query.integer(4),
+                                           query.integer(5) ? std::string(impossibleStartTime)
+                                                            : std::string(longerThanADay)});
+        if (!query.status().ok()) return query.status();
+        // The files: their day is only in their name.
+        Statement files(database, "SELECT path, switch, day FROM files WHERE day IS NOT NULL ORDER BY path");
+        long days = 0;
+        while (files.step())
+            if (!parseDate(files.view(2), days)) {
+                ++suspectCount;
+                suspects.push_back(Suspect{files.text(1), files.text(2), "", files.text(0), 0, "named for no real day"});
+            }
+        if (!files.status().ok()) return files.status();
     }
     {
         Statement query(database,
@@ -406,7 +448,10 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                        ",\"records\":" + std::to_string(counts.records) +
                        ",\"err_records\":" + std::to_string(counts.errRecords) +
                        ",\"unparsable\":" + std::to_string(counts.unparsable) +
-                       ",\"repeats\":" + std::to_string(counts.repeats) + ",\"gaps\":" + hoursJson(counts.gaps) + "}";
+                       ",\"repeats\":" + std::to_string(counts.repeats) +
+                       ",\"impossible_times\":" + std::to_string(counts.impossibleTimes) +
+                       ",\"longer_than_a_day\":" + std::to_string(counts.longerThanADay) +
+                       ",\"gaps\":" + hoursJson(counts.gaps) + "}";
                 firstDay = false;
             }
             out += "],\n \"last_record\":" + jsonStringOrNull(entry.lastRecord ? &*entry.lastRecord : nullptr) +
@@ -414,7 +459,15 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                    ",\"future_records\":" + std::to_string(entry.future) +
                    ",\"past_records\":" + std::to_string(entry.past) + "}";
         }
-        out += "],\n\"log\":{\"folders\":[";
+        out += "],\n\"suspects\":{\"count\":" + std::to_string(suspectCount) + ",\"listed\":[";
+        for (std::size_t i = 0; i < suspects.size(); ++i) {
+            const Suspect& suspect = suspects[i];
+            out += std::string(i ? "," : "") + "\n{\"switch\":" + jsonString(suspect.switchName) +
+                   ",\"day\":" + jsonString(suspect.day) + ",\"call_id\":" + jsonString(suspect.callId) +
+                   ",\"file\":" + jsonString(suspect.file) + ",\"line\":" + std::to_string(suspect.line) +
+                   ",\"why\":" + jsonString(suspect.what) + "}";
+        }
+        out += "]},\n\"log\":{\"folders\":[";
         for (std::size_t i = 0; i < folders.size(); ++i) out += (i ? "," : "") + jsonString(folders[i]);
         out += "],\"days\":[";
         for (std::size_t i = 0; i < notWritten.size(); ++i)
@@ -441,6 +494,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                 {"err", Kind::number},
                 {"unparsable", Kind::number},
                 {"repeats", Kind::number},
+                {"bad times", Kind::number},
+                {"over a day", Kind::number},
                 {"hours without records"}},
                {}};
     Table perSwitch{"Switches",
@@ -455,7 +510,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
             if (date >= first && date <= last)
                 days.rows.push_back({switchName(name), date, std::to_string(counts.records),
                                      std::to_string(counts.errRecords), std::to_string(counts.unparsable),
-                                     std::to_string(counts.repeats), hoursText(counts.gaps)});
+                                     std::to_string(counts.repeats), std::to_string(counts.impossibleTimes),
+                                     std::to_string(counts.longerThanADay), hoursText(counts.gaps)});
         perSwitch.rows.push_back({switchName(name), entry.lastRecord.value_or(""), hoursText(entry.usualHours),
                                   std::to_string(entry.future), std::to_string(entry.past)});
     }
@@ -470,13 +526,28 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     for (const auto& [sender, counts] : total.senders)
         senders.rows.push_back({sender, std::to_string(counts.unknown), std::to_string(counts.tooLong),
                                 std::to_string(counts.refused)});
-    sink += render({days, perSwitch, log, senders}, options.format);
+    std::vector<Table> tables{days, perSwitch, log, senders};
+    if (!suspects.empty()) {
+        Table listed{"Records and files to look at: bills leave such records unrated" +
+                         (suspectCount > static_cast<long long>(suspects.size())
+                              ? " (the first " + std::to_string(suspects.size()) + " of " + std::to_string(suspectCount) + ")"
+                              : std::string()),
+                     {{"switch"}, {"date"}, {"call"}, {"file"}, {"line", Kind::number}, {"why"}},
+                     {}};
+        for (const Suspect& suspect : suspects)
+            listed.rows.push_back({switchName(suspect.switchName), suspect.day, suspect.callId, suspect.file,
+                                   suspect.line ? std::to_string(suspect.line) : std::string(), suspect.what});
+        tables.insert(tables.begin() + 2, std::move(listed));
+    }
+    sink += render(tables, options.format);
     return {};
 }
 
 // An answer written to a file appears whole or not at all: it is written
 // beside the file, flushed to the disk and renamed over it at the end; left
-// unfinished, it is removed.
+// unfinished, it is removed. The file beside is made anew, never opened
+// through a link or over a file that was there (another user may have put
+// one in its place to have it overwritten).
 class OutputFile {
 public:
     OutputFile() = default;
@@ -488,17 +559,24 @@ public:
     }
     // For an answer written here piece by piece.
     Status open(const std::string& path) {
-        reserve(path);
-        file_ = std::fopen(partial_.c_str(), "wb");
-        if (!file_) return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        const int handle = create(path);
+        if (handle < 0) return failure_;
+        file_ = fdopen(handle, "wb");
+        if (!file_) {
+            close(handle);
+            return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        }
         return {};
     }
-    // For a writer of its own (the workbook): the name it is to write.
+    // For a writer of its own (the workbook): the name it is to write, made
+    // empty here; '' with the reason in failure() when it cannot be.
     std::string reserve(const std::string& path) {
-        path_ = path;
-        partial_ = path + ".partial";
+        const int handle = create(path);
+        if (handle < 0) return {};
+        close(handle);
         return partial_;
     }
+    const Status& failure() const { return failure_; }
     bool write(std::string_view piece) { return file_ && std::fwrite(piece.data(), 1, piece.size(), file_) == piece.size(); }
     Status commit() {
         bool written = false;
@@ -508,7 +586,7 @@ public:
             std::fclose(file_);
             file_ = nullptr;
             errno = failure;
-        } else if (const int handle = ::open(partial_.c_str(), O_RDONLY | O_CLOEXEC); handle >= 0) {
+        } else if (const int handle = ::open(partial_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); handle >= 0) {
             written = fsync(handle) == 0;
             const int failure = errno;
             close(handle);
@@ -521,9 +599,45 @@ public:
     }
 
 private:
+    // FILE.partial, or when a file or link is in its way (one left by a run
+    // that was killed, or planted) FILE.partial.<random>: always a new file.
+    int create(const std::string& path) {
+        path_ = path;
+        std::random_device random;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::string name = path + ".partial";
+            if (attempt > 0) {
+                char suffix[16];
+                std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+                name += suffix;
+            }
+            const int handle = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (handle >= 0) {
+                partial_ = name;
+                return handle;
+            }
+            if (errno != EEXIST) {
+                failure_ = Status::error(Status::Code::failed, "write", name, std::strerror(errno));
+                return -1;
+            }
+        }
+        failure_ = Status::error(Status::Code::exists, "write", path, "no new name beside it for the file being written");
+        return -1;
+    }
+
     std::string path_, partial_;
     std::FILE* file_ = nullptr;
+    Status failure_;
 };
+
+// The answer must not take the place of the index it is read from.
+Status outputBesideIndex(const std::string& output, const std::string& database) {
+    struct stat out {}, index {};
+    if (stat(output.c_str(), &out) == 0 && stat(database.c_str(), &index) == 0 && out.st_dev == index.st_dev &&
+        out.st_ino == index.st_ino)
+        return Status::error(Status::Code::exists, "write", output, "that is the index: name another file");
+    return {};
+}
 
 // ---- bill
 
@@ -547,7 +661,8 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         pass.inOrder = true;
         OutputFile file;
         XlsxReport workbook;
-        Status result = workbook.open(file.reserve(*options.output));
+        const std::string partial = file.reserve(*options.output);
+        Status result = partial.empty() ? file.failure() : workbook.open(partial);
         if (result.ok())
             result = rateCalls(
                 database, pass, tariffs, directory,
@@ -617,6 +732,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     OutputFile file;
     const Writer toFile = [&](std::string_view piece) { return file.write(piece); };
     Sink out(options.output ? toFile : write);
+    if (result.ok() && options.output) result = outputBesideIndex(*options.output, options.database);
     if (result.ok()) result = openIndex(options.database, database);
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {

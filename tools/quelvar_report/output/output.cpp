@@ -64,6 +64,13 @@ bool allDigits(std::string_view value) {
     return true;
 }
 
+// -12, 3.5: what a number column writes unquoted.
+bool plainNumber(std::string_view value) {
+    if (value.starts_with('-')) value.remove_prefix(1);
+    const std::size_t point = value.find('.');
+    return allDigits(value.substr(0, point)) && (point == std::string_view::npos || allDigits(value.substr(point + 1)));
+}
+
 }  // namespace
 
 std::string printable(std::string_view text) {
@@ -142,12 +149,16 @@ std::string renderTables(const std::vector<Table>& tables) {
 }
 
 std::string csvField(std::string_view value, Kind kind) {
-    const std::string text = validUtf8(value);
-    if (kind == Kind::number && !text.empty()) return text;
-    // Excel turns digits into a number: leading zeros go and more than 11
-    // digits show as 1.39E+12. The formula ="..." is text to Excel.
-    if (kind == Kind::phone && allDigits(text) && (text[0] == '0' || text.size() > 11))
+    std::string text = validUtf8(value);
+    if (kind == Kind::number && plainNumber(text)) return text;
+    // Excel turns digits into a number: leading zeros go, more than 11 digits
+    // show as 1.39E+12 and a + goes. The formula ="..." is text to Excel.
+    const bool plus = text.size() > 1 && text[0] == '+' && allDigits(std::string_view(text).substr(1));
+    if (kind == Kind::phone && (plus || (allDigits(text) && (text[0] == '0' || text.size() > 11))))
         return "\"=\"\"" + text + "\"\"\"";
+    // What a spreadsheet would take for a formula (values come from the
+    // network: =HYPERLINK(...), +1+cmd|...) is kept text by a leading '.
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (const char c : text) {

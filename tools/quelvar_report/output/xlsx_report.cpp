@@ -1,5 +1,7 @@
 #include "quelvar_report/output/xlsx_report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -132,13 +134,14 @@ Status XlsxReport::open(const std::string& path) {
     failure_ = {};
     calls_ = 0;
     // libxlsxwriter makes the file only when it closes the workbook: a file
-    // that cannot be made is better known before a million calls.
-    std::FILE* probe = std::fopen(path.c_str(), "wb");
-    if (probe == nullptr) {
+    // that cannot be made is better known before a million calls. A link in
+    // its place is not followed.
+    const int probe = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (probe < 0) {
         const int error = errno;
         return Status::error(codeOfErrno(error), "create", path, std::strerror(error));
     }
-    std::fclose(probe);
+    ::close(probe);
 
     // The rows wait in temporary files until the workbook is closed; beside
     // the workbook rather than in /tmp, which may be memory.

@@ -4,6 +4,7 @@
 
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/index/schema.h"
 
 namespace quelvar::report {
 namespace {
@@ -31,7 +32,7 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
                  const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut) {
     Statement query(database,
                     std::string("SELECT switch, call_id, account, caller, callee, category, COALESCE(start, ''), substr(") +
-                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI') FROM calls " + pass.where +
+                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI'), flags FROM calls " + pass.where +
                         (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
     query.bind(pass.values);
     if (incomingLeftOut) *incomingLeftOut = 0;
@@ -87,7 +88,9 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.known = looked->known;
         call.person = looked->known ? looked->name : call.caller.empty() ? call.account : call.caller;
         call.department = looked->department;
-        Rating rating = tariffs.rate(CallToRate{call.start, call.seconds, call.category, call.callee}, false);
+        Rating rating = tariffs.rate(
+            CallToRate{call.start, call.seconds, call.category, call.callee, (query.integer(11) & impossibleTime) != 0},
+            false);
         call.rated = rating.rated;
         call.cost = rating.cost;
         call.tariffVersion = rating.rated ? rating.version : std::string();

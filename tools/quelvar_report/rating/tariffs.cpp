@@ -224,8 +224,16 @@ Rating Tariffs::rate(const CallToRate& call, bool withSteps) const {
         for (const Version& version : versions_)
             if (version.validFrom <= day) rating.version = version.validFrom;
     }
+    if (call.impossibleStart) {
+        rating.why = impossibleStartTime;
+        return rating;
+    }
     if (call.seconds <= 0) {
         rating.rated = true;  // nothing to charge, whatever the tariff
+        return rating;
+    }
+    if (call.seconds > longestRatedSeconds) {
+        rating.why = longerThanADay;
         return rating;
     }
     if (!timed) {
