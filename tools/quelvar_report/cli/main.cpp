@@ -25,7 +25,7 @@ constexpr const char* usage =
     "                              [the filters of calls] [--directory FILE] [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
     "       quelvar-report bill --from DATE --to DATE | --month YYYY-MM|last\n"
-    "                           [--by ext|person|department|switch] [--sort cost|calls|name] [the filters of calls]\n"
+    "                           [--by ext|person|department|switch] [the filters of calls]\n"
     "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
     "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
