@@ -71,6 +71,13 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
     std::string key, type, route;
     RatedCall call;
     while (query.step()) {
+        call.caller.assign(query.view(3));
+        call.callee.assign(query.view(4));
+        call.filedCategory.assign(query.view(5));
+        type.assign(query.view(11));
+        route.assign(query.view(12));
+        CallCategories::Decision decided = categories.decide(route, type, call.caller, call.callee, call.filedCategory);
+        if (!pass.category.empty() && decided.category != pass.category) continue;
         call.incoming = query.integer(10) != 0;
         if (incomingLeftOut && call.incoming) {
             ++*incomingLeftOut;
@@ -79,13 +86,6 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         call.switchName.assign(query.view(0));
         call.callId.assign(query.view(1));
         call.account.assign(query.view(2));
-        call.caller.assign(query.view(3));
-        call.callee.assign(query.view(4));
-        call.filedCategory.assign(query.view(5));
-        type.assign(query.view(11));
-        route.assign(query.view(12));
-        CallCategories::Decision decided = categories.decide(route, type, call.caller, call.callee, call.filedCategory);
-        if (!pass.category.empty() && decided.category != pass.category) continue;
         call.category = std::move(decided.category);
         call.categoryFromNumber = decided.fromNumber;
         call.start.assign(query.view(6));
