@@ -263,7 +263,7 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
         }
         const long long cost = referenceCost(rules, call.start, call.callee, call.seconds);
         const int number = std::stoi(call.caller);
-        const std::string department = number < 8500 ? (number % 2 ? "Odd" : "Even") : call.caller;
+        const std::string department = number < 8500 ? (number % 2 ? "Odd" : "Even") : "未登记";
         for (auto* group : {&byExt[call.caller], &byDepartment[department]}) {
             group->first += cost;
             ++group->second;

@@ -88,7 +88,9 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
             text(command, "--switch", options.switchName, "MAC", "one switch, its MAC with : or -");
             text(command, "--ext", options.extension, "NUMBER", "one calling extension or account, exactly");
             text(command, "--number", options.number, "PREFIX", "the numbers called that start with PREFIX");
-            text(command, "--category", options.category, "NAME", "one category as filed (市话, 国内长途, ...)");
+            text(command, "--category", options.category, "NAME",
+                 kind == Command::calls ? "one category as filed (市话, 国内长途, ...)"
+                                        : "one category as billed (a forwarded call's from its own number)");
         }
         if (kind == Command::summary)
             command->add_option("--by", options.by, "switch, ext, account, category (default), day, hour, "
@@ -99,6 +101,10 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
             command->add_option("--by", options.by, "ext (default), person, department or switch")
                 ->type_name("GROUP")
                 ->check(oneOf(billGroupings));
+        if (kind == Command::bill)
+            command->add_option("--sort", options.sort, "cost (default), calls or name: the groups' order; 未登记 last")
+                ->type_name("ORDER")
+                ->check(oneOf(billSortings));
         if (kind == Command::bill || kind == Command::explain)
             command->add_option("--tariffs", options.tariffs, "the tariffs (default: tariffs.csv beside the program)")
                 ->type_name("FILE");

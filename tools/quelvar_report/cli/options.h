@@ -22,6 +22,7 @@ struct Options {
     std::optional<std::string> from, to, switchName, extension, number, category;
     std::optional<std::string> month;  // YYYY-MM or "last"
     std::string by;
+    std::string sort = "cost";  // bill: how its groups are ordered
     int days = 7;
     // bill and explain
     std::string tariffs, directory;

@@ -41,7 +41,9 @@ struct Filter {
     std::vector<std::string> values;
 };
 
-Filter callFilter(const Options& options) {
+// `ratedCategory`: --category is the category a call is billed in, which
+// the rating pass decides; it is left to the pass.
+Filter callFilter(const Options& options, bool ratedCategory = false) {
     Filter filter{std::string("WHERE ") + notCalls, {}};
     const auto add = [&](const std::string& condition, std::vector<std::string> values) {
         filter.where += " AND " + condition;
@@ -52,7 +54,7 @@ Filter callFilter(const Options& options) {
     if (options.switchName) add("switch = ? COLLATE NOCASE", {*options.switchName});
     if (options.extension) add("(caller = ? OR account = ?)", {*options.extension, *options.extension});
     if (options.number) add("substr(callee, 1, length(?)) = ?", {*options.number, *options.number});
-    if (options.category) add("category = ?", {*options.category});
+    if (options.category && !ratedCategory) add("category = ?", {*options.category});
     return filter;
 }
 
@@ -60,6 +62,12 @@ Filter callFilter(const Options& options) {
 // the empty name.
 std::string switchShown(const std::string& name, Format format) {
     return name.empty() && format == Format::table ? std::string("(workbook)") : name;
+}
+
+std::string jsonStrings(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) out += (out.size() > 1 ? "," : "") + jsonString(text);
+    return out + "]";
 }
 
 std::string render(const std::vector<Table>& tables, Format format) {
@@ -142,11 +150,20 @@ struct Group {
     long long calls = 0;
     long long seconds = 0;
     long long longest = 0;
+    std::string department;               // by person
+    std::vector<std::string> extensions;  // by person, and the 未登记 group
+    bool unlisted = false;
+    void add(long long callSeconds) {
+        ++calls;
+        seconds += callSeconds;
+        longest = std::max(longest, callSeconds);
+    }
 };
 
 std::string groupExpression(const std::string& by) {
     if (by == "switch") return "switch";
-    if (by == "ext") return "caller";
+    // An incoming call is the called extension's.
+    if (by == "ext") return "CASE WHEN type IN ('IN', 'FI') THEN callee ELSE caller END";
     if (by == "account") return "account";
     if (by == "day") return std::string("substr(") + when + ", 1, 10)";
     if (by == "hour") return "COALESCE(substr(start, 12, 2), '')";
@@ -154,45 +171,99 @@ std::string groupExpression(const std::string& by) {
     return "category";
 }
 
-Status summary(sqlite3* database, const Options& options, const Directory& directory, Sink& out) {
-    const Filter filter = callFilter(options);
+// A call's group in a summary that goes through the rating pass.
+std::string summaryGroupOf(const RatedCall& call, const std::string& by) {
+    if (by == "switch") return call.switchName;
+    if (by == "ext") return call.number;
+    if (by == "account") return call.account;
+    if (by == "day") return call.day;
+    if (by == "hour") return call.start.size() >= 13 ? call.start.substr(11, 2) : std::string();
+    if (by == "destination") return call.callee;
+    if (by == "person" || by == "department") return call.group;
+    return call.category;
+}
+
+Status summary(sqlite3* database, const Options& options, const Directory& directory,
+               const CallCategories& categories, Sink& out) {
+    // People come from the directory, and where the file carries the call
+    // before a call's category from its number, which SQL knows neither of:
+    // those calls go through the pass that bills use, unrated.
+    const bool rated = options.by == "person" || options.by == "department" || options.by == "category" ||
+                       options.category.has_value();
+    const Filter filter = callFilter(options, rated);
     std::vector<Group> groups;
-    Group total{"(total)"};
-    if (options.by == "person" || options.by == "department") {
-        // People come from the directory, which SQL does not know: the calls
-        // go through the pass that bills use, unrated.
+    Group total;
+    total.name = "(total)";
+    std::vector<Group> destinations;
+    if (rated) {
         std::map<std::string, Group> byName;
-        const Status passed = rateCalls(database, RatingPass{filter.where, filter.values, false, options.by}, Tariffs(),
-                                        directory, [&](const RatedCall& call) {
-                                            Group& group = byName[call.group];
-                                            group.name = call.group;
-                                            ++group.calls;
-                                            group.seconds += call.seconds;
-                                            group.longest = std::max(group.longest, call.seconds);
-                                        });
+        std::map<std::string, std::set<std::string>> numbers;
+        std::map<std::string, std::string> people;
+        std::map<std::string, Group> byDestination;
+        const RatingPass pass{filter.where, filter.values, false, options.by == "person" ? "person" : "department",
+                              &categories, options.category.value_or("")};
+        const Status passed = rateCalls(database, pass, Tariffs(), directory, [&](const RatedCall& call) {
+            const std::string key = summaryGroupOf(call, options.by);
+            Group& group = byName[key];
+            if (group.calls == 0) {
+                group.name = options.by == "person" ? call.person : key;
+                group.department = call.known ? call.department : std::string(unlistedDepartment);
+                group.unlisted = !call.known && (options.by == "person" || options.by == "department");
+                people[key] = call.personKey;
+            }
+            group.add(call.seconds);
+            if ((options.by == "person" || group.unlisted) && !call.number.empty()) numbers[key].insert(call.number);
+            Group& destination = byDestination[call.callee];
+            destination.name = call.callee;
+            destination.add(call.seconds);
+        });
         if (!passed.ok()) return passed;
-        for (auto& [name, group] : byName) groups.push_back(std::move(group));
+        std::vector<BillGroup> named;
+        std::vector<std::string> who;
+        for (auto& [key, group] : byName) {
+            group.extensions.assign(numbers[key].begin(), numbers[key].end());
+            named.push_back(BillGroup{group.name, group.department, "", group.extensions, group.unlisted, {}, {}});
+            who.push_back(people[key]);
+        }
+        if (options.by == "person") nameNamesakes(named, who);
+        std::size_t i = 0;
+        for (auto& [key, group] : byName) {
+            group.name = named[i++].name;
+            groups.push_back(std::move(group));
+        }
+        const auto byCalls = [](const Group& a, const Group& b) {
+            if (a.calls != b.calls) return a.calls > b.calls;
+            if (a.seconds != b.seconds) return a.seconds > b.seconds;
+            return a.name < b.name;
+        };
+        if (options.by == "destination") std::sort(groups.begin(), groups.end(), byCalls);
+        else
+            std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+                if (a.unlisted != b.unlisted) return b.unlisted;
+                return a.name != b.name ? a.name < b.name : a.department < b.department;
+            });
+        for (auto& [number, destination] : byDestination) destinations.push_back(std::move(destination));
+        std::sort(destinations.begin(), destinations.end(), byCalls);
+        if (destinations.size() > 20) destinations.resize(20);
     } else {
         const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
         Statement query(database, "SELECT " + groupExpression(options.by) +
                                       " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
                                       " GROUP BY grouped ORDER BY " + order);
         query.bind(filter.values);
-        while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3)});
+        while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3), {}, {}, false});
         if (!query.status().ok()) return query.status();
+        Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                    " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
+        top.bind(filter.values);
+        while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3), {}, {}, false});
+        if (!top.status().ok()) return top.status();
     }
     for (const Group& group : groups) {
         total.calls += group.calls;
         total.seconds += group.seconds;
         total.longest = std::max(total.longest, group.longest);
     }
-
-    Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
-                                " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
-    top.bind(filter.values);
-    std::vector<Group> destinations;
-    while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3)});
-    if (!top.status().ok()) return top.status();
 
     const auto average = [](const Group& group) {
         return decimal(group.calls ? static_cast<double>(group.seconds) / static_cast<double>(group.calls) : 0);
@@ -202,9 +273,13 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
               ",\"by\":" + jsonString(options.by) + ",\"groups\":[";
         for (std::size_t i = 0; i < groups.size(); ++i)
             out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(groups[i].name) +
+                   (options.by == "person" ? ",\"department\":" + jsonString(groups[i].department) : std::string()) +
                    ",\"calls\":" + std::to_string(groups[i].calls) + ",\"seconds\":" + std::to_string(groups[i].seconds) +
                    ",\"average_seconds\":" + average(groups[i]) +
-                   ",\"longest_seconds\":" + std::to_string(groups[i].longest) + "}";
+                   ",\"longest_seconds\":" + std::to_string(groups[i].longest) +
+                   (options.by == "person" || groups[i].unlisted ? ",\"extensions\":" + jsonStrings(groups[i].extensions)
+                                                                 : std::string()) +
+                   "}";
         out += "],\n\"total\":{\"calls\":" + std::to_string(total.calls) + ",\"seconds\":" +
                std::to_string(total.seconds) + ",\"average_seconds\":" + average(total) +
                ",\"longest_seconds\":" + std::to_string(total.longest) + "},\n\"top_destinations\":[";
@@ -216,6 +291,7 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
         return {};
     }
     const bool phones = options.by == "ext" || options.by == "account" || options.by == "destination";
+    const bool person = options.by == "person";
     Table table{"Calls from " + *options.from + " to " + *options.to + " by " + options.by,
                 {{options.by, phones ? Kind::phone : Kind::text},
                  {"calls", Kind::number},
@@ -224,10 +300,18 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
                  {"average seconds", Kind::number},
                  {"longest seconds", Kind::number}},
                 {}};
+    if (person) table.columns.insert(table.columns.begin() + 1, Column{"department"});
     groups.push_back(total);
-    for (const Group& group : groups)
+    for (const Group& group : groups) {
         table.rows.push_back({options.by == "switch" ? switchShown(group.name, options.format) : group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
                               std::to_string(group.seconds), average(group), std::to_string(group.longest)});
+        if (person) table.rows.back().insert(table.rows.back().begin() + 1, &group == &groups.back() ? "" : group.department);
+    }
+    std::string unlisted;
+    for (const Group& group : groups)
+        if (group.unlisted && !person)
+            for (const std::string& number : group.extensions) unlisted += (unlisted.empty() ? "" : ", ") + number;
+    if (!unlisted.empty()) table.title += "; " + std::string(unlistedDepartment) + ": " + unlisted;
     Table topTable{"Top destinations",
                    {{"number", Kind::phone}, {"calls", Kind::number}, {"seconds", Kind::number}},
                    {}};
@@ -642,13 +726,13 @@ Status outputBesideIndex(const std::string& output, const std::string& database)
 // ---- bill
 
 Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
-            std::time_t now, Sink& out) {
-    const Filter filter = callFilter(options);
-    RatingPass pass{filter.where, filter.values, false, options.by};
+            const CallCategories& categories, std::time_t now, Sink& out) {
+    const Filter filter = callFilter(options, true);
+    RatingPass pass{filter.where, filter.values, false, options.by, &categories, options.category.value_or("")};
     // The site pays for the calls it makes and forwards, not for those it
     // receives: those are only counted.
     long long incomingCalls = 0;
-    ReportBuilder builder(*options.from, *options.to, options.by);
+    ReportBuilder builder(*options.from, *options.to, options.by, options.sort);
     std::tm local{};
     localtime_r(&now, &local);
     char generated[64];
@@ -714,6 +798,8 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     Status result;
     Tariffs tariffs;
     Directory directory;
+    // Calls are classified as the collector beside the tool classifies them.
+    const CallCategories categories = CallCategories::ofProgramFolder(programFolder);
     if (options.command == Command::bill || options.command == Command::explain) {
         if (!platform::pathExists(options.tariffs))
             result = Status::error(Status::Code::notFound, "", "",
@@ -737,12 +823,13 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
-        else if (options.command == Command::summary) result = summary(database, options, directory, out);
-        else if (options.command == Command::bill) result = bill(database, options, tariffs, directory, now, out);
+        else if (options.command == Command::summary) result = summary(database, options, directory, categories, out);
+        else if (options.command == Command::bill)
+            result = bill(database, options, tariffs, directory, categories, now, out);
         else if (options.command == Command::explain) {
             const Filter filter = callFilter(options);
             std::string text;
-            result = explainCall(database, options.callId, filter.where, filter.values, tariffs, directory,
+            result = explainCall(database, options.callId, filter.where, filter.values, tariffs, directory, categories,
                                  options.tariffs, options.format, text);
             out += text;
         } else result = status(database, options, programFolder, now, out);

@@ -29,8 +29,13 @@ std::string renderBill(const Bill& bill, const std::map<std::string, long long>&
         out += "],\"groups\":[";
         for (std::size_t i = 0; i < bill.groups.size(); ++i) {
             const BillGroup& group = bill.groups[i];
+            std::string extensions;
+            for (const std::string& number : group.extensions) extensions += (extensions.empty() ? "" : ",") + jsonString(number);
             out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(group.name) +
-                   (bill.by == "person" ? ",\"department\":" + jsonString(group.department) : std::string()) + "," +
+                   (bill.by == "person" ? ",\"department\":" + jsonString(group.department) +
+                                              ",\"id\":" + (group.id.empty() ? std::string("null") : jsonString(group.id))
+                                        : std::string()) +
+                   (bill.by == "person" || group.unlisted ? ",\"extensions\":[" + extensions + "]" : std::string()) + "," +
                    totals(group.total) + ",\"by_category\":" + categories(group.byCategory) + "}";
         }
         out += "],\n\"total\":{" + totals(bill.total) + ",\"by_category\":" + categories(bill.byCategory) +
@@ -80,6 +85,12 @@ std::string renderBill(const Bill& bill, const std::map<std::string, long long>&
                                   list += (list.empty() ? "valid from " : ", ") + version;
                               return list.empty() ? std::string("none") : list;
                           }()});
+    for (const BillGroup& group : bill.groups)
+        if (group.unlisted && bill.by != "person") {
+            std::string numbers;
+            for (const std::string& number : group.extensions) numbers += (numbers.empty() ? "" : ", ") + number;
+            notes.rows.push_back({group.name + ": extensions not in the directory: " + numbers});
+        }
     if (bill.incoming)
         notes.rows.push_back({std::to_string(bill.incoming) + (bill.incoming == 1 ? " incoming call is" : " incoming calls are") +
                               " not billed."});

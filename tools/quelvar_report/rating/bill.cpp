@@ -12,27 +12,50 @@ namespace {
 std::string groupOf(const RatedCall& call, const std::string& by) {
     if (by == "switch") return call.switchName.empty() ? std::string("(workbook)") : call.switchName;
     if (by == "department") return departmentShown(call);
-    const std::string& number = by == "person" ? call.person : call.caller.empty() ? call.account : call.caller;
-    return number.empty() ? std::string("(none)") : number;
+    // A person is a row per department they made calls for.
+    if (by == "person") return call.personKey + '\x1f' + departmentShown(call);
+    return call.number.empty() ? std::string("(none)") : call.number;
 }
 
 struct Looked {
     bool known = false;
-    std::string name, department;
+    const Person* person = nullptr;
 };
 
 }  // namespace
 
 std::string departmentShown(const RatedCall& call) {
-    if (!call.known) return call.person.empty() ? std::string("(none)") : call.person;
+    if (!call.known) return std::string(unlistedDepartment);
     return call.department.empty() ? std::string("(no department)") : call.department;
+}
+
+void sortGroups(std::vector<BillGroup>& groups, const std::string& sort) {
+    std::stable_sort(groups.begin(), groups.end(), [&](const BillGroup& a, const BillGroup& b) {
+        if (a.unlisted != b.unlisted) return b.unlisted;
+        if (sort == "cost" && a.total.cost != b.total.cost) return a.total.cost > b.total.cost;
+        if (sort == "calls" && a.total.calls != b.total.calls) return a.total.calls > b.total.calls;
+        if (a.name != b.name) return a.name < b.name;
+        return a.department < b.department;
+    });
+}
+
+void nameNamesakes(std::vector<BillGroup>& groups, const std::vector<std::string>& people) {
+    std::map<std::string, std::set<std::string>> peopleByName;
+    for (std::size_t i = 0; i < groups.size(); ++i)
+        if (!groups[i].unlisted) peopleByName[groups[i].name].insert(people[i]);
+    for (BillGroup& group : groups) {
+        if (group.unlisted || peopleByName[group.name].size() < 2 || group.extensions.empty()) continue;
+        std::string numbers;
+        for (const std::string& number : group.extensions) numbers += (numbers.empty() ? "" : ", ") + number;
+        group.name += " (" + numbers + ")";
+    }
 }
 
 Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tariffs, const Directory& directory,
                  const std::function<void(const RatedCall&)>& each, long long* incomingLeftOut) {
     Statement query(database,
                     std::string("SELECT switch, call_id, account, caller, callee, category, COALESCE(start, ''), substr(") +
-                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI'), flags FROM calls " + pass.where +
+                        when + ", 1, 10), seconds, legs, type IN ('IN', 'FI'), flags, type, route FROM calls " + pass.where +
                         (pass.inOrder ? std::string(" ORDER BY ") + when + ", switch, call_id" : std::string()));
     query.bind(pass.values);
     if (incomingLeftOut) *incomingLeftOut = 0;
@@ -44,23 +67,37 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
     };
     std::unordered_map<std::string, Cached> people;
     std::unordered_map<std::string, Looked> peopleByDay;
-    std::string key;
+    const CallCategories plain;
+    const CallCategories& categories = pass.categories ? *pass.categories : plain;
+    std::string key, type, route;
     RatedCall call;
     while (query.step()) {
-        if (incomingLeftOut && query.integer(10) != 0) {
+        call.caller.assign(query.view(3));
+        call.callee.assign(query.view(4));
+        call.filedCategory.assign(query.view(5));
+        type.assign(query.view(12));
+        route.assign(query.view(13));
+        CallCategories::Decision decided = categories.decide(route, type, call.caller, call.callee, call.filedCategory);
+        if (!pass.category.empty() && decided.category != pass.category) continue;
+        call.incoming = query.integer(10) != 0;
+        if (incomingLeftOut && call.incoming) {
             ++*incomingLeftOut;
             continue;
         }
         call.switchName.assign(query.view(0));
         call.callId.assign(query.view(1));
         call.account.assign(query.view(2));
-        call.caller.assign(query.view(3));
-        call.callee.assign(query.view(4));
-        call.category.assign(query.view(5));
+        call.category = std::move(decided.category);
+        call.categoryFromNumber = decided.fromNumber;
         call.start.assign(query.view(6));
         call.day.assign(query.view(7));
         call.seconds = query.integer(8);
         call.legs = static_cast<int>(query.integer(9));
+        // An incoming call is the called extension's, never the outside caller's.
+        static const std::string none;
+        const std::string& account = call.incoming ? none : call.account;
+        const std::string& extension = call.incoming ? call.callee : call.caller;
+        call.number = extension.empty() ? account : extension;
         const Looked* looked = nullptr;
         static const Looked nobody;
         if (directory.empty()) {
@@ -68,12 +105,11 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
         } else {
             const auto lookUp = [&] {
                 Cached made;
-                const Person* person =
-                    directory.findCaller(call.switchName, call.account, call.caller, call.day, &made.dated);
-                if (person) made.looked = Looked{true, person->name, person->department};
+                const Person* person = directory.findCaller(call.switchName, account, extension, call.day, &made.dated);
+                if (person) made.looked = Looked{true, person};
                 return made;
             };
-            key.assign(call.switchName).append(1, '\x1f').append(call.account).append(1, '\x1f').append(call.caller);
+            key.assign(call.switchName).append(1, '\x1f').append(account).append(1, '\x1f').append(extension);
             auto found = people.find(key);
             if (found == people.end()) found = people.emplace(key, lookUp()).first;
             if (!found->second.dated) {
@@ -86,8 +122,10 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
             }
         }
         call.known = looked->known;
-        call.person = looked->known ? looked->name : call.caller.empty() ? call.account : call.caller;
-        call.department = looked->department;
+        call.person = looked->known ? looked->person->name : call.number;
+        call.department = looked->known ? looked->person->department : std::string();
+        call.personKey = looked->known ? looked->person->key : call.number;
+        call.personId = looked->known ? looked->person->id : std::string();
         Rating rating = tariffs.rate(
             CallToRate{call.start, call.seconds, call.category, call.callee, (query.integer(11) & impossibleTime) != 0},
             false);
@@ -101,7 +139,7 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
     return query.status();
 }
 
-ReportBuilder::ReportBuilder(std::string from, std::string to, std::string by) {
+ReportBuilder::ReportBuilder(std::string from, std::string to, std::string by, std::string sort) : sort_(std::move(sort)) {
     report_.bill.from = std::move(from);
     report_.bill.to = std::move(to);
     report_.bill.by = std::move(by);
@@ -124,15 +162,18 @@ void ReportBuilder::keep(std::vector<Kept>& list, long long key1, long long key2
 void ReportBuilder::add(const RatedCall& call) {
     Bill& bill = report_.bill;
     BillGroup& group = groups_[call.group];
-    if (group.name.empty()) group.name = call.group;
-    // Someone who moved shows with the department of their last call.
-    if (bill.by == "person" && call.known) {
-        std::string& since = departmentDays_[call.group];
-        if (call.day >= since) {
-            since = call.day;
-            group.department = call.department;
+    if (group.name.empty()) {
+        const bool byPerson = bill.by == "person";
+        group.name = byPerson ? call.person : call.group;
+        if (byPerson) {
+            group.department = call.known ? call.department : std::string(unlistedDepartment);
+            group.id = call.personId;
+            groupPeople_[call.group] = call.personKey;
         }
+        group.unlisted = !call.known && (byPerson || bill.by == "department");
     }
+    if ((bill.by == "person" || (bill.by == "department" && group.unlisted)) && !call.number.empty())
+        groupNumbers_[call.group].insert(call.number);
     group.total.add(call.seconds, call.cost, call.rated);
     group.byCategory[call.category].add(call.seconds, call.cost, call.rated);
     bill.total.add(call.seconds, call.cost, call.rated);
@@ -143,13 +184,11 @@ void ReportBuilder::add(const RatedCall& call) {
     departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
     days_[call.day].add(call.seconds, call.cost, call.rated);
     if (!call.callee.empty()) destinations_.add(call.callee, call.seconds, call.cost, call.rated);
-    const std::string& who = call.known ? call.person : call.caller.empty() ? call.account : call.caller;
-    if (!who.empty()) {
-        Ranked& caller = callers_[who];
-        if (caller.name.empty()) {
-            caller.name = who;
-            caller.detail = call.known ? call.department : std::string();
-        }
+    // Namesakes are two callers.
+    if (!call.personKey.empty()) {
+        Ranked& caller = callers_[call.personKey];
+        if (caller.name.empty()) caller.name = call.person;
+        caller.detail = call.known ? call.department : std::string();
         caller.totals.add(call.seconds, call.cost, call.rated);
     }
 
@@ -177,8 +216,16 @@ Report ReportBuilder::finish(const std::string& generated) {
     Report report = std::move(report_);
     Bill& bill = report.bill;
     report.generated = generated;
-    for (auto& [name, group] : groups_) bill.groups.push_back(std::move(group));
-    std::sort(bill.groups.begin(), bill.groups.end(), [](const BillGroup& a, const BillGroup& b) { return a.name < b.name; });
+    std::vector<std::string> people;
+    for (auto& [key, group] : groups_) {
+        const auto numbers = groupNumbers_.find(key);
+        if (numbers != groupNumbers_.end()) group.extensions.assign(numbers->second.begin(), numbers->second.end());
+        const auto person = groupPeople_.find(key);
+        people.push_back(person == groupPeople_.end() ? std::string() : person->second);
+        bill.groups.push_back(std::move(group));
+    }
+    if (bill.by == "person") nameNamesakes(bill.groups, people);
+    sortGroups(bill.groups, sort_);
     for (const auto& [version, count] : versions_) bill.tariffVersions.push_back(version);
     for (const std::string_view category : knownCategories)
         if (bill.byCategory.contains(std::string(category))) bill.categories.emplace_back(category);
@@ -192,8 +239,11 @@ Report ReportBuilder::finish(const std::string& generated) {
         for (const auto& [category, totals] : byCategory) cost += totals.cost;
         return cost;
     };
-    std::stable_sort(report.departments.begin(), report.departments.end(),
-                     [&](const auto& a, const auto& b) { return costOf(a.second) > costOf(b.second); });
+    std::stable_sort(report.departments.begin(), report.departments.end(), [&](const auto& a, const auto& b) {
+        const bool aUnlisted = a.first == unlistedDepartment, bUnlisted = b.first == unlistedDepartment;
+        if (aUnlisted != bUnlisted) return bUnlisted;
+        return costOf(a.second) > costOf(b.second);
+    });
 
     long first = 0, last = 0;
     if (parseDate(bill.from, first) && parseDate(bill.to, last))

@@ -7,11 +7,13 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/status.h"
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/directory.h"
 #include "quelvar_report/rating/number_tally.h"
 #include "quelvar_report/rating/report_data.h"
@@ -20,12 +22,19 @@
 namespace quelvar::report {
 
 inline const std::vector<std::string> billGroupings = {"ext", "person", "department", "switch"};
+// How a bill's groups are ordered (the unlisted always last): the costliest
+// first, the most calls first, or by name.
+inline const std::vector<std::string> billSortings = {"cost", "calls", "name"};
 
 struct RatingPass {
     std::string where;                // WHERE ... over calls, with ? for `values`
     std::vector<std::string> values;
     bool inOrder = false;             // hand the calls on in time order (costs a sort)
     std::string by = "ext";           // what a call's group is
+    // How calls the file carries the previous teletype for are classified;
+    // nullptr: with no area code and no special numbers.
+    const CallCategories* categories = nullptr;
+    std::string category;             // only calls billed in this category; '' for all
 };
 
 // Rates every call the pass selects and hands each to `each`. With
@@ -37,7 +46,8 @@ Status rateCalls(sqlite3* database, const RatingPass& pass, const Tariffs& tarif
 // Gathers a bill and a report from rated calls.
 class ReportBuilder {
 public:
-    ReportBuilder(std::string from, std::string to, std::string by);
+    // `sort`: one of billSortings.
+    ReportBuilder(std::string from, std::string to, std::string by, std::string sort = "cost");
     void add(const RatedCall& call);
     // `generated`: when the report is made, YYYY-MM-DD HH:MM.
     Report finish(const std::string& generated);
@@ -53,8 +63,12 @@ private:
     static void keep(std::vector<Kept>& list, long long key1, long long key2, const RatedCall& call);
 
     Report report_;
+    std::string sort_;
     std::unordered_map<std::string, BillGroup> groups_;
-    std::unordered_map<std::string, std::string> departmentDays_;  // by person: the day a group's department is of
+    // By person, and for the 未登记 group: the extensions of a group, and
+    // by person who it is.
+    std::unordered_map<std::string, std::set<std::string>> groupNumbers_;
+    std::unordered_map<std::string, std::string> groupPeople_;
     std::map<std::string, std::map<std::string, Totals>> departments_;
     std::map<std::string, Totals> days_;
     NumberTally destinations_;
@@ -64,9 +78,17 @@ private:
     std::vector<Kept> long_, afterHours_, international_;
 };
 
-// The department a call is counted for in reports: its person's, "(no
-// department)" for someone listed without one, and the number itself for a
+// The department a call is counted for in reports: its person's on its
+// day, "(no department)" for someone listed without one, and 未登记 for a
 // number the directory does not know.
 std::string departmentShown(const RatedCall& call);
+
+// Groups in the order a bill shows them: by `sort` (one of billSortings),
+// then by name and department; the unlisted last.
+void sortGroups(std::vector<BillGroup>& groups, const std::string& sort);
+
+// By person: a name two people of `groups` share gets their extensions
+// after it, so that each row says who it is. `people[i]` is who groups[i] is.
+void nameNamesakes(std::vector<BillGroup>& groups, const std::vector<std::string>& people);
 
 }  // namespace quelvar::report

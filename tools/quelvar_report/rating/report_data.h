@@ -59,14 +59,20 @@ struct RatedCall {
     std::string account;
     std::string caller;
     std::string callee;
-    std::string category;    // as filed
+    std::string category;    // the one billed: as filed, or from the number where the file carries the call before
+    std::string filedCategory;    // the teletype as filed
+    bool categoryFromNumber = false;  // `category` is the number's, not the filed one
+    bool incoming = false;   // IN or FI: the site's party is the called number
     std::string start;       // YYYY-MM-DDTHH:MM:SS local, '' when the record had no time
     std::string day;         // YYYY-MM-DD it counts for: its start's, else its file's
     long long seconds = 0;
     int legs = 1;
+    std::string number;      // the site's extension (or account) the call is put down to
     std::string person;      // from the directory; the number itself when unknown
-    std::string department;  // from the directory; '' when unknown
+    std::string department;  // from the directory, for the call's day; '' when unknown
     bool known = false;      // found in the directory
+    std::string personKey;   // who: the same for every line of one person; the number itself when unknown
+    std::string personId;    // the directory's id, when it gives one
     bool rated = false;      // a tariff rule covered it
     Li cost = 0;
     std::string tariffVersion;  // valid_from of the tariff version used, when rated
@@ -74,9 +80,21 @@ struct RatedCall {
     std::string group;          // the group it is billed to
 };
 
+// Extensions the directory does not list: one department group, last; by
+// person each is a row of its own with this department.
+inline constexpr std::string_view unlistedDepartment = "未登记";
+
 struct BillGroup {
-    std::string name;        // an extension, a person, a department or a switch
-    std::string department;  // by person: the person's department ('' when unknown)
+    // An extension, a person, a department or a switch. A person whose name
+    // another person of the bill shares has their extensions after it:
+    // "张伟 (8101)".
+    std::string name;
+    std::string department;  // by person: the department of the calls ('' when listed without one, 未登记 when unlisted)
+    std::string id;          // by person: the directory's id, when given
+    // By person: the extensions the calls were made from; the 未登记 group:
+    // the unlisted extensions in it. In order.
+    std::vector<std::string> extensions;
+    bool unlisted = false;   // the 未登记 group, or by person an unlisted extension
     Totals total;
     std::map<std::string, Totals> byCategory;
 };
@@ -85,7 +103,7 @@ struct Bill {
     std::string from, to;  // YYYY-MM-DD, both days count
     std::string by;        // ext, person, department or switch
     std::vector<std::string> tariffVersions;  // valid_from of each version used, oldest first
-    std::vector<BillGroup> groups;            // in the order of their names
+    std::vector<BillGroup> groups;            // the costliest first (or as --sort says), the unlisted last
     Totals total;                             // the sum of the groups', exactly
     std::map<std::string, Totals> byCategory;
     std::vector<std::string> categories;  // the categories met, in the order bills show them
@@ -116,7 +134,8 @@ inline constexpr std::size_t topLimit = 20;
 struct Report {
     Bill bill;
     std::string generated;  // YYYY-MM-DD HH:MM the report was made
-    // Cost per department and category, the most costly department first.
+    // Cost per department and category, the most costly department first,
+    // 未登记 last.
     std::vector<std::pair<std::string, std::map<std::string, Totals>>> departments;
     // Every day of the period in order, days without calls included.
     std::vector<std::pair<std::string, Totals>> days;

@@ -73,11 +73,12 @@ protected:
 TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
     const std::map<std::string, std::map<std::string, std::string>> expected = {
         {"ext", {{"8001", "2.662"}, {"8002", "0.765"}, {"8003", "0.300"}, {"8102", "0.000"}}},
-        {"person", {{"张伟", "1.060"}, {"李娜", "1.602"}, {"王芳", "0.765"}, {"Smith, J.", "0.300"}, {"8003", "0.000"},
-                    {"8102", "0.000"}}},
+        // 张伟 moved on the 4th: a row for each department, each with the calls of its days.
+        {"person",
+         {{"张伟 财务部", "0.220"}, {"张伟 销售部", "0.840"}, {"李娜 技术部", "1.602"}, {"王芳 销售部", "0.765"},
+          {"Smith, J. ", "0.300"}, {"8003 未登记", "0.000"}, {"8102 未登记", "0.000"}}},
         {"department",
-         {{"财务部", "0.220"}, {"销售部", "1.605"}, {"技术部", "1.602"}, {"(no department)", "0.300"}, {"8003", "0.000"},
-          {"8102", "0.000"}}},
+         {{"财务部", "0.220"}, {"销售部", "1.605"}, {"技术部", "1.602"}, {"(no department)", "0.300"}, {"未登记", "0.000"}}},
         {"switch", {{switchA, "2.125"}, {switchB, "1.602"}}},
     };
     for (const auto& [by, costs] : expected) {
@@ -85,7 +86,8 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
         std::map<std::string, std::string> found;
         long long calls = 0, seconds = 0;
         for (const Json& group : answer["groups"].items) {
-            found[group["group"].string] = group["cost"].string;
+            found[group["group"].string + (by == "person" ? " " + group["department"].string : std::string())] =
+                group["cost"].string;
             calls += static_cast<long long>(group["calls"].number);
             seconds += static_cast<long long>(group["seconds"].number);
             // Each group's categories add up to the group.
@@ -95,12 +97,28 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
             EXPECT_EQ(categoryCalls, static_cast<long long>(group["calls"].number)) << by;
         }
         EXPECT_EQ(found, costs) << by;
+        // The costliest first, the unlisted last.
+        const auto& groups = answer["groups"].items;
+        const auto unlisted = [&](const Json& group) {
+            return group["group"].string == "未登记" || (by == "person" && group["department"].string == "未登记");
+        };
+        for (std::size_t i = 1; i < groups.size(); ++i) {
+            EXPECT_FALSE(unlisted(groups[i - 1]) && !unlisted(groups[i])) << by << " " << i;
+            if (unlisted(groups[i - 1]) == unlisted(groups[i])) {
+                EXPECT_GE(std::stod(groups[i - 1]["cost"].string), std::stod(groups[i]["cost"].string)) << by << " " << i;
+            }
+        }
+        if (by == "ext") {
+            EXPECT_EQ(groups.front()["group"].string, "8001");
+        }
+        if (by == "department") {
+            EXPECT_EQ(groups.front()["group"].string, "销售部");
+            EXPECT_EQ(groups.back()["group"].string, "未登记");
+            EXPECT_EQ(groups.back()["extensions"].items.size(), 2u);
+        }
         if (by == "person") {
-            // 张伟 moved on the 4th: shown with the department of his last call.
-            for (const Json& group : answer["groups"].items)
-                if (group["group"].string == "张伟") {
-                    EXPECT_EQ(group["department"].string, "销售部");
-                }
+            EXPECT_EQ(groups.front()["group"].string, "李娜");
+            EXPECT_EQ(groups.back()["department"].string, "未登记");
         }
         EXPECT_EQ(answer["total"]["cost"].string, "3.727") << by;
         EXPECT_EQ(calls, 8) << by;  // no repeat, nothing from November
@@ -123,10 +141,13 @@ TEST_F(Bill, SummaryGroupsByTheDirectorysPeopleToo) {
     std::map<std::string, long long> calls;
     for (const Json& group : answer["groups"].items) calls[group["group"].string] = group["calls"].integer();
     EXPECT_EQ(calls, (std::map<std::string, long long>{
-                         {"财务部", 1}, {"销售部", 4}, {"技术部", 1}, {"8102", 1}, {"(no department)", 1}, {"8003", 1}}));
+                         {"财务部", 1}, {"销售部", 4}, {"技术部", 1}, {"(no department)", 1}, {"未登记", 2}}));
     EXPECT_EQ(answer["total"]["calls"].integer(), 9);
+    EXPECT_EQ(answer["groups"].items.back()["group"].string, "未登记");
     const Json people = json("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "person"});
-    EXPECT_EQ(people["groups"][0]["group"].string, "8003");
+    EXPECT_EQ(people["groups"][0]["group"].string, "Smith, J.");
+    EXPECT_EQ(people["groups"].items.back()["group"].string, "8102");
+    EXPECT_EQ(people["groups"].items.back()["department"].string, "未登记");
 }
 
 TEST_F(Bill, TheTableShowsFenAndSaysSumsAreExact) {
