@@ -28,8 +28,10 @@ constexpr const char* usage =
     "                           [--by ext|person|department|switch] [the filters of calls]\n"
     "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
     "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
+    "                           [--unrated] [--per-department (xlsx)]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
     "                              [--db FILE] [--format table|json]\n"
+    "calls, summary, status, bill: [--lang zh|en] (headings; Chinese unless en) [--encoding utf-8|gb18030 (csv)]\n"
     "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
     "{month}, {from} and {to} in FILE stand for the period.\n"
     "tariffs.csv and directory.csv are read from beside the program unless named.\n";
@@ -55,11 +57,13 @@ int main(int argc, char** argv) {
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
     if (quelvar::report::isQueryCommand(command)) {
         std::string error;
+        std::vector<std::string> notes;
         const int status = quelvar::report::runQuery(
             command, std::vector<std::string>(argv + 2, argv + argc), programFolder, std::time(nullptr),
             [](std::string_view piece) { return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size(); },
-            error);
+            error, &notes);
         if (status != 0) return fail(error);
+        for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
         return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
     }
     std::string databasePath = programFolder + "/quelvar.db";

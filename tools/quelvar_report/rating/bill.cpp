@@ -135,7 +135,12 @@ void ReportBuilder::add(const RatedCall& call) {
     bill.total.add(call.seconds, call.cost, call.rated);
     bill.byCategory[call.category].add(call.seconds, call.cost, call.rated);
     if (call.rated && !call.tariffVersion.empty()) ++versions_[call.tariffVersion];
-    if (!call.rated) ++unratedReasons_[call.unratedWhy];
+    if (!call.rated) {
+        ++unratedReasons_[call.unratedWhy];
+        UnratedCalls& unrated = unrated_[call.unratedWhy];
+        ++unrated.calls;
+        unrated.keys.push_back(call.callId);
+    }
 
     departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
     days_[call.day].add(call.seconds, call.cost, call.rated);
@@ -174,6 +179,7 @@ Report ReportBuilder::finish(const std::string& generated) {
     Report report = std::move(report_);
     Bill& bill = report.bill;
     report.generated = generated;
+    report.unrated = std::move(unrated_);
     for (auto& [name, group] : groups_) bill.groups.push_back(std::move(group));
     std::sort(bill.groups.begin(), bill.groups.end(), [](const BillGroup& a, const BillGroup& b) { return a.name < b.name; });
     for (const auto& [version, count] : versions_) bill.tariffVersions.push_back(version);
