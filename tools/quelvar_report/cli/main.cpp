@@ -31,7 +31,7 @@ constexpr const char* usage =
     "                           [--unrated] [--per-department (xlsx)]\n"
     "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
     "                              [--db FILE] [--format table|json]\n"
-    "calls, summary, status, bill: [--lang zh|en] (headings; Chinese unless en) [--encoding utf-8|gb18030 (csv)]\n"
+    "calls, summary, bill: [--lang zh|en] (headings, Chinese unless en); --format csv: [--encoding utf-8|gb18030]\n"
     "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
     "{month}, {from} and {to} in FILE stand for the period.\n"
     "tariffs.csv and directory.csv are read from beside the program unless named.\n";

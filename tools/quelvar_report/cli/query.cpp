@@ -750,7 +750,7 @@ Status unratedCalls(sqlite3* database, const Options& options, const Tariffs& ta
     const Filter filter = callFilter(options);
     const std::vector<Column> columns = unratedColumns(options.lang);
     Table table{said(options.lang, "未计费的通话", "Calls not rated"), columns, {}};
-    long long count = 0;
+    long long count = 0, incoming = 0;
     if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(columns);
     if (options.format == Format::json) out += "{\"unrated_calls\":[";
     const Status rated = rateCalls(
@@ -773,7 +773,7 @@ Status unratedCalls(sqlite3* database, const Options& options, const Tariffs& ta
             }
             ++count;
         },
-        nullptr);
+        &incoming);  // not billed, so not unrated either
     if (!rated.ok()) return rated;
     if (options.format == Format::json) out += "]}\n";
     if (options.format == Format::table)
