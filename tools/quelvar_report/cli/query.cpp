@@ -170,15 +170,21 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
             take(options.output);
         } else if (name == "--lang") {
             if ((given = value())) {
-                if (*given == "zh") options.lang = Lang::zh;
-                else if (*given == "en") options.lang = Lang::en;
-                else return "unknown --lang " + *given + " (zh or en)";
+                if (*given == "zh")
+                    options.lang = Lang::zh;
+                else if (*given == "en")
+                    options.lang = Lang::en;
+                else
+                    return "unknown --lang " + *given + " (zh or en)";
             }
         } else if (name == "--encoding") {
             if ((given = value())) {
-                if (*given == "gb18030" || *given == "GB18030") options.gb18030 = true;
-                else if (*given == "utf-8" || *given == "UTF-8") options.gb18030 = false;
-                else return "unknown --encoding " + *given + " (utf-8 or gb18030)";
+                if (*given == "gb18030" || *given == "GB18030")
+                    options.gb18030 = true;
+                else if (*given == "utf-8" || *given == "UTF-8")
+                    options.gb18030 = false;
+                else
+                    return "unknown --encoding " + *given + " (utf-8 or gb18030)";
             }
         } else if (options.command == Command::bill && name == "--unrated") {
             options.unratedList = true;
@@ -328,7 +334,7 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
     if (options.format == Format::json) out += "]}\n";
     if (options.format == Format::table)
         out += renderTables({table}) + (lang == Lang::en ? std::to_string(table.rows.size()) + " calls\n"
-                                                          : "共 " + std::to_string(table.rows.size()) + " 次通话\n");
+                                                         : "共 " + std::to_string(table.rows.size()) + " 次通话\n");
     return {};
 }
 
@@ -778,7 +784,7 @@ Status unratedCalls(sqlite3* database, const Options& options, const Tariffs& ta
     if (options.format == Format::json) out += "]}\n";
     if (options.format == Format::table)
         out += renderTables({table}) + (options.lang == Lang::en ? std::to_string(count) + " calls not rated\n"
-                                                                  : "共 " + std::to_string(count) + " 次通话未计费\n");
+                                                                 : "共 " + std::to_string(count) + " 次通话未计费\n");
     return {};
 }
 
@@ -826,7 +832,8 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
     if (options.format == Format::html) out += renderHtml(report);
-    else out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
+    else
+        out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
     return {};
 }
 
@@ -837,9 +844,8 @@ bool isQueryCommand(const std::string& command) {
            command == "explain";
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error,
-             std::vector<std::string>* notes) {
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, const Writer& write, std::string& error, std::vector<std::string>* notes) {
     Options options;
     options.command = command == "summary"   ? Command::summary
                       : command == "status"  ? Command::status
@@ -909,15 +915,15 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     return 0;
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, std::string& out, std::string& error,
-             std::vector<std::string>* notes) {
-    const int status = runQuery(command, arguments, programFolder, now,
-                                [&](std::string_view piece) {
-                                    out.append(piece);
-                                    return true;
-                                },
-                                error, notes);
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, std::string& out, std::string& error, std::vector<std::string>* notes) {
+    const int status = runQuery(
+        command, arguments, programFolder, now,
+        [&](std::string_view piece) {
+            out.append(piece);
+            return true;
+        },
+        error, notes);
     if (status != 0) out.clear();
     return status;
 }

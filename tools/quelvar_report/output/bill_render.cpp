@@ -16,16 +16,23 @@ std::string groupHeading(const std::string& by, Lang lang) {
 }
 
 std::vector<Column> unratedColumns(Lang lang) {
-    return {{said(lang, "编号", "id"), Kind::phone},          {said(lang, "交换机", "switch")},
-            {said(lang, "开始时间", "start"), Kind::time},     {said(lang, "主叫", "caller"), Kind::phone},
-            {said(lang, "姓名", "person")},                    {said(lang, "部门", "department")},
-            {said(lang, "被叫", "callee"), Kind::phone},       {said(lang, "类别", "category")},
-            {said(lang, "时长(秒)", "seconds"), Kind::number}, {said(lang, "原因", "why")}};
+    return {{said(lang, "编号", "id"), Kind::phone},
+            {said(lang, "交换机", "switch")},
+            {said(lang, "开始时间", "start"), Kind::time},
+            {said(lang, "主叫", "caller"), Kind::phone},
+            {said(lang, "姓名", "person")},
+            {said(lang, "部门", "department")},
+            {said(lang, "被叫", "callee"), Kind::phone},
+            {said(lang, "类别", "category")},
+            {said(lang, "时长(秒)", "seconds"), Kind::number},
+            {said(lang, "原因", "why")}};
 }
 
 std::vector<std::string> unratedRow(const RatedCall& call) {
-    return {call.callId, call.switchName, call.start,    call.caller,  call.person, call.department,
-            call.callee, call.category,   std::to_string(call.seconds), call.unratedWhy};
+    return {call.callId,    call.switchName, call.start,
+            call.caller,    call.person,     call.department,
+            call.callee,    call.category,   std::to_string(call.seconds),
+            call.unratedWhy};
 }
 
 std::string renderBill(const Bill& bill, const std::map<std::string, UnratedCalls>& unrated, Format format, Lang lang,
@@ -117,16 +124,17 @@ std::string renderBill(const Bill& bill, const std::map<std::string, UnratedCall
     else
         notes.push_back("所用资费：" + (versions.empty() ? std::string("无") : versions + " 起施行的版本"));
     if (bill.incoming)
-        notes.push_back(lang == Lang::en ? std::to_string(bill.incoming) +
-                                               (bill.incoming == 1 ? " incoming call is" : " incoming calls are") +
-                                               " not billed."
-                                         : "来电 " + std::to_string(bill.incoming) + " 次，不计费。");
+        notes.push_back(lang == Lang::en
+                            ? std::to_string(bill.incoming) +
+                                  (bill.incoming == 1 ? " incoming call is" : " incoming calls are") + " not billed."
+                            : "来电 " + std::to_string(bill.incoming) + " 次，不计费。");
     if (!fen.exact)
-        notes.push_back(said(lang,
-                             "金额显示到分：按最大余数法取整，各组之和等于合计，组内各类之和等于该组小计；精确到厘的金额见 "
-                             "--format json。",
-                             "Costs to the fen, rounded by largest remainder so that the groups add up to the total and "
-                             "each group's categories to the group; exact amounts to the li in --format json."));
+        notes.push_back(
+            said(lang,
+                 "金额显示到分：按最大余数法取整，各组之和等于合计，组内各类之和等于该组小计；精确到厘的金额见 "
+                 "--format json。",
+                 "Costs to the fen, rounded by largest remainder so that the groups add up to the total and "
+                 "each group's categories to the group; exact amounts to the li in --format json."));
     for (const auto& [why, calls] : unrated)
         notes.push_back(lang == Lang::en ? std::to_string(calls.calls) + (calls.calls == 1 ? " call" : " calls") +
                                                " not rated (counted at 0): " + why + "; list them with --unrated"

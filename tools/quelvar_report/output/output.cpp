@@ -1,10 +1,10 @@
 #include "quelvar_report/output/output.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <iconv.h>
 
 #include "quelvar_report/reading/utf8.h"
 

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quelvar_report/reading/dates.h"
 #include "quelvar_report/output/bill_render.h"
 #include "quelvar_report/output/output.h"
 #include "quelvar_report/rating/bill.h"
+#include "quelvar_report/reading/dates.h"
 
 namespace quelvar::report {
 namespace {
@@ -84,15 +84,18 @@ struct ColumnLook {
 };
 
 constexpr ColumnLook callColumns[callColumnCount] = {
-    {"开始时间", "start", 19}, {"交换机", "switch", 6},   {"编号", "id", 6},          {"主叫", "caller", 6},
-    {"姓名", "person", 6},     {"部门", "department", 6}, {"被叫", "callee", 6},      {"类别", "category", 6},
-    {"段数", "legs", 5},       {"时长", "duration", 10},  {"费用(元)", "cost (yuan)", 10}, {"资费", "tariff", 12},
+    {"开始时间", "start", 19}, {"交换机", "switch", 6},         {"编号", "id", 6},
+    {"主叫", "caller", 6},     {"姓名", "person", 6},           {"部门", "department", 6},
+    {"被叫", "callee", 6},     {"类别", "category", 6},         {"段数", "legs", 5},
+    {"时长", "duration", 10},  {"费用(元)", "cost (yuan)", 10}, {"资费", "tariff", 12},
 };
 
 // Columns as wide as what they hold, in widths of a digit: a Chinese
 // character takes two, and a little room keeps one cell off the next.
 constexpr double widestColumn = 40;
-double widthFor(std::string_view text) { return std::min(static_cast<double>(displayWidth(text)) * 1.1 + 2, widestColumn); }
+double widthFor(std::string_view text) {
+    return std::min(static_cast<double>(displayWidth(text)) * 1.1 + 2, widestColumn);
+}
 
 // A sheet's name as Excel takes it: at most 31 characters, none of []:*?/\.
 std::string sheetName(const std::string& wanted, std::vector<std::string>& taken) {
@@ -102,8 +105,9 @@ std::string sheetName(const std::string& wanted, std::vector<std::string>& taken
         const auto lead = static_cast<unsigned char>(wanted[at]);
         const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
         const char c = wanted[at];
-        base += std::string_view("[]:*?/\\").find(c) != std::string_view::npos || lead < 0x20 ? std::string("_")
-                                                                                                : wanted.substr(at, length);
+        base += std::string_view("[]:*?/\\").find(c) != std::string_view::npos || lead < 0x20
+                    ? std::string("_")
+                    : wanted.substr(at, length);
         at += length;
         ++characters;
     }
@@ -261,9 +265,10 @@ void XlsxReport::endCallSheet() {
     if (callSheet_ == nullptr) return;
     // Widths are written when the workbook closes: they can follow the rows.
     for (lxw_col_t col = 0; col < callColumnCount; ++col) {
-        lxw_format* look = col == cStart ? formats_.moment : col == cDuration ? formats_.duration
-                           : col == cCost                  ? formats_.money
-                                                           : nullptr;
+        lxw_format* look = col == cStart      ? formats_.moment
+                           : col == cDuration ? formats_.duration
+                           : col == cCost     ? formats_.money
+                                              : nullptr;
         check(worksheet_set_column(callSheet_, col, col, callWidths_[col], look), "lay out the calls");
     }
     check(worksheet_autofilter(callSheet_, 0, 0, static_cast<lxw_row_t>(rowsOnSheet_), callColumnCount - 1),
@@ -327,9 +332,8 @@ void XlsxReport::addCall(const RatedCall& call) {
         for (std::size_t i = 0; i < columns.size() && error == LXW_NO_ERROR; ++i) {
             const auto col = static_cast<lxw_col_t>(i);
             long long when = 0;
-            const double serial = columns[i].kind == Kind::time && parseMoment(values[i], when)
-                                      ? unixEpochSerial + days(when)
-                                      : 0;
+            const double serial =
+                columns[i].kind == Kind::time && parseMoment(values[i], when) ? unixEpochSerial + days(when) : 0;
             if (columns[i].kind == Kind::number) {
                 error = worksheet_write_number(unrated_, at, col, static_cast<double>(call.seconds), nullptr);
             } else if (serial >= firstSerial) {
@@ -383,7 +387,8 @@ void XlsxReport::writeBill(const Report& report) {
     // The title: the period, how the calls are grouped, the tariffs used.
     std::string tariffs;
     for (const std::string& version : bill.tariffVersions) tariffs += (tariffs.empty() ? "" : ", ") + version;
-    const std::string groupTitle = en ? (bill.by == "ext" ? std::string("extension") : bill.by) : groupHeading(bill.by, lang_);
+    const std::string groupTitle =
+        en ? (bill.by == "ext" ? std::string("extension") : bill.by) : groupHeading(bill.by, lang_);
     if (en)
         text(0, 0,
              "Bill " + bill.from + " to " + bill.to + " by " + groupTitle + "; " +
@@ -561,7 +566,8 @@ void XlsxReport::writeDepartments(const Report& report) {
         const auto number = [&](lxw_row_t row, lxw_col_t col, double value, lxw_format* look) {
             if (error == LXW_NO_ERROR) error = worksheet_write_number(sheet, row, col, value, look);
         };
-        const auto formula = [&](lxw_row_t row, lxw_col_t col, const std::string& sum, double cached, lxw_format* look) {
+        const auto formula = [&](lxw_row_t row, lxw_col_t col, const std::string& sum, double cached,
+                                 lxw_format* look) {
             if (error == LXW_NO_ERROR) error = worksheet_write_formula_num(sheet, row, col, sum.c_str(), look, cached);
         };
         text(0, 0,
@@ -620,9 +626,9 @@ void XlsxReport::writeDepartments(const Report& report) {
                 categorySums[i] += partFen[i];
             }
             formula(row, totalCol,
-                    bill.categories.empty() ? "=0"
-                                            : "=SUM(" + cellName(row, firstCategoryCol) + ":" +
-                                                  cellName(row, totalCol - 1) + ")",
+                    bill.categories.empty()
+                        ? "=0"
+                        : "=SUM(" + cellName(row, firstCategoryCol) + ":" + cellName(row, totalCol - 1) + ")",
                     static_cast<double>(memberFen[m]) / 100, formats_.money);
             sum.add(member.total);
             ++row;
@@ -637,15 +643,17 @@ void XlsxReport::writeDepartments(const Report& report) {
         formula(row, 2, columnSum(2), static_cast<double>(sum.calls), formats_.total);
         formula(row, 3, columnSum(3), days(sum.seconds), formats_.totalDuration);
         for (std::size_t i = 0; i < bill.categories.size(); ++i)
-            formula(row, static_cast<lxw_col_t>(firstCategoryCol + i), columnSum(static_cast<lxw_col_t>(firstCategoryCol + i)),
-                    static_cast<double>(categorySums[i]) / 100, formats_.totalMoney);
+            formula(row, static_cast<lxw_col_t>(firstCategoryCol + i),
+                    columnSum(static_cast<lxw_col_t>(firstCategoryCol + i)), static_cast<double>(categorySums[i]) / 100,
+                    formats_.totalMoney);
         formula(row, totalCol, columnSum(totalCol), static_cast<double>(target) / 100, formats_.totalMoney);
         text(row + 3, 0,
              said(lang_, "部门负责人签字：________________        日期：____年____月____日",
                   "Head of department (signature): ________________        Date: ____________"),
              nullptr);
         check(error, "write the departments");
-        for (lxw_col_t c = 0; c < 4; ++c) check(worksheet_set_column(sheet, c, c, widths[c], nullptr), "lay out a department");
+        for (lxw_col_t c = 0; c < 4; ++c)
+            check(worksheet_set_column(sheet, c, c, widths[c], nullptr), "lay out a department");
         for (std::size_t i = 0; i < bill.categories.size(); ++i) {
             const auto c = static_cast<lxw_col_t>(firstCategoryCol + i);
             check(worksheet_set_column(sheet, c, c, std::max(11.0, widthFor(bill.categories[i])), nullptr),
@@ -664,15 +672,16 @@ Status XlsxReport::finish(const Report& report) {
     endCallSheet();
     if (unrated_ != nullptr) {
         for (std::size_t i = 0; i < unratedWidths_.size(); ++i)
-            check(worksheet_set_column(unrated_, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i), unratedWidths_[i],
-                                       nullptr),
+            check(worksheet_set_column(unrated_, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i),
+                                       unratedWidths_[i], nullptr),
                   "lay out the unrated calls");
         check(worksheet_autofilter(unrated_, 0, 0, static_cast<lxw_row_t>(unratedRows_),
                                    static_cast<lxw_col_t>(unratedWidths_.size() - 1)),
               "lay out the unrated calls");
         worksheet_freeze_panes(unrated_, 1, 0);
         printOnA4(unrated_, 0);
-        check(worksheet_ignore_errors(unrated_, LXW_IGNORE_NUMBER_STORED_AS_TEXT, "A1:J1048576"), "lay out the unrated calls");
+        check(worksheet_ignore_errors(unrated_, LXW_IGNORE_NUMBER_STORED_AS_TEXT, "A1:J1048576"),
+              "lay out the unrated calls");
     }
     writeBill(report);
     if (perDepartment_) writeDepartments(report);

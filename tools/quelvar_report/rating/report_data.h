@@ -106,7 +106,7 @@ struct BillFen {
     std::vector<long long> groups;                        // as bill.groups
     std::vector<std::vector<long long>> groupCategories;  // [group][i]: bill.categories[i], 0 where none
     std::vector<long long> categories;                    // as bill.categories
-    bool exact = true;  // every amount was a whole fen already: nothing was moved
+    bool exact = true;                                    // every amount was a whole fen already: nothing was moved
 };
 BillFen billFen(const Bill& bill);
 

@@ -157,8 +157,10 @@ Status Tariffs::fromRows(const std::string& path, const std::vector<CsvRow>& row
             return wrong("bad unit_price " + fields[6] + " (yuan with up to three decimals)");
         if (roundingColumn != 0 && roundingColumn < fields.size()) {
             const std::string& rounding = fields[roundingColumn];
-            if (rounding == "fen") rule->roundToFen = true;
-            else if (!rounding.empty()) return wrong("bad rounding " + rounding + " (fen, or empty for none)");
+            if (rounding == "fen")
+                rule->roundToFen = true;
+            else if (!rounding.empty())
+                return wrong("bad rounding " + rounding + " (fen, or empty for none)");
         }
         std::vector<bool> covered;
         std::string why;
