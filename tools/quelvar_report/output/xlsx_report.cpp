@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "quelvar_report/output/bill_render.h"
 #include "quelvar_report/output/output.h"
@@ -97,26 +98,40 @@ double widthFor(std::string_view text) {
     return std::min(static_cast<double>(displayWidth(text)) * 1.1 + 2, widestColumn);
 }
 
-// A sheet's name as Excel takes it: at most 31 characters, none of []:*?/\.
-std::string sheetName(const std::string& wanted, std::vector<std::string>& taken) {
-    std::string base;
-    std::size_t characters = 0;
-    for (std::size_t at = 0; at < wanted.size() && characters < 26;) {
+std::string asciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A sheet's name as Excel takes it: at most 31 characters (UTF-16 units),
+// none of []:*?/\, no quote at either end, and none taken already, whatever
+// its case (`taken` holds them in lower case).
+std::string sheetName(const std::string& raw, std::set<std::string>& taken) {
+    const std::string wanted = validUtf8(raw);
+    std::vector<std::pair<std::string, std::size_t>> characters;  // each with its units
+    for (std::size_t at = 0; at < wanted.size();) {
         const auto lead = static_cast<unsigned char>(wanted[at]);
         const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const char c = wanted[at];
-        base += std::string_view("[]:*?/\\").find(c) != std::string_view::npos || lead < 0x20
-                    ? std::string("_")
-                    : wanted.substr(at, length);
+        const bool refused = std::string_view("[]:*?/\\").find(wanted[at]) != std::string_view::npos || lead < 0x20 ||
+                             lead == 0x7F;
+        characters.emplace_back(refused ? std::string("_") : wanted.substr(at, length), length == 4 ? 2 : 1);
         at += length;
-        ++characters;
     }
-    if (base.empty() || base.front() == '\'') base.insert(0, "_");
-    std::string name = base;
-    for (int n = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++n)
-        name = base + " (" + std::to_string(n) + ")";
-    taken.push_back(name);
-    return name;
+    if (characters.empty() || characters.front().first == "'") characters.insert(characters.begin(), {"_", 1});
+    if (characters.back().first == "'") characters.back().first = "_";
+    for (int n = 1;; ++n) {
+        const std::string suffix = n == 1 ? std::string() : " (" + std::to_string(n) + ")";
+        std::string name;
+        std::size_t units = suffix.size();
+        for (const auto& [character, width] : characters) {
+            if (units + width > 31) break;
+            name += character;
+            units += width;
+        }
+        name += suffix;
+        if (taken.insert(asciiLower(name)).second) return name;
+    }
 }
 
 Status::Code codeOfErrno(int error) {
@@ -550,8 +565,8 @@ void XlsxReport::writeDepartments(const Report& report) {
     const Bill& bill = report.bill;
     const bool en = lang_ == Lang::en;
     const BillFen shownBill = billFen(bill);
-    std::vector<std::string> taken = {said(lang_, "账单", "Bill"), said(lang_, "未计费", "Unrated")};
-    for (lxw_worksheet* made : sheets_) taken.push_back(made->name);
+    std::set<std::string> taken;
+    for (lxw_worksheet* made : sheets_) taken.insert(asciiLower(made->name));
     for (const auto& [department, members] : members_) {
         lxw_worksheet* sheet = workbook_add_worksheet(workbook_, sheetName(department, taken).c_str());
         if (sheet == nullptr) {

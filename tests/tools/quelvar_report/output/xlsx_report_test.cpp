@@ -522,6 +522,31 @@ TEST_F(XlsxWorkbook, IsChineseUnlessToldAndListsTheUnratedCalls) {
     EXPECT_NE(workbook.text("财务部", "A9").find("部门负责人签字"), std::string::npos) << workbook.text("财务部", "A9");
 }
 
+TEST_F(XlsxWorkbook, ADepartmentsSheetHasANameExcelTakes) {
+    // Names Excel would refuse: the same but for case, too long, characters
+    // it keeps out, the name of a sheet there already.
+    const std::string longName = "Department of Very Long Names/Section A";
+    const std::vector<std::string> departments = {"Odd", "odd", longName, longName + " 2", "'quoted'", "Calls", ""};
+    std::vector<RatedCall> many;
+    for (std::size_t i = 0; i < departments.size(); ++i) {
+        RatedCall call = calls.front();
+        call.department = departments[i];
+        call.person = "P" + std::to_string(i);
+        call.known = true;
+        many.push_back(call);
+    }
+    XlsxReport workbook(quelvar::report::excelRowsPerSheet - 1);
+    workbook.setLook(quelvar::report::Lang::en, true);
+    ASSERT_TRUE(workbook.open(path).ok());
+    for (const RatedCall& call : many) workbook.addCall(call);
+    const Status finished = workbook.finish(report);
+    ASSERT_TRUE(finished.ok()) << finished.text();
+    READ_OR_SKIP(read);
+    EXPECT_EQ(read.sheets, (std::vector<std::string>{"Bill", "Unrated", "Calls", "_'quoted_", "(no department)",
+                                                     "Calls (2)", "Department of Very Long Names_S",
+                                                     "Department of Very Long Nam (2)", "Odd", "odd (2)"}));
+}
+
 TEST_F(XlsxWorkbook, PrintsOnA4PortraitOnePageWideWithItsHeadingOnEveryPage) {
     write();
     READ_OR_SKIP(workbook);
