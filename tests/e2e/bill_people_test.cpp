@@ -209,7 +209,7 @@ TEST_F(BillPeople, UnlistedExtensionsAreOneGroupLastAndIncomingCallsTheCalledExt
     EXPECT_EQ(byCalls["groups"][2]["group"].string, "未登记");
     const CommandOutcome table = report("bill --month 2026-11 --by department");
     ASSERT_EQ(table.status, 0) << table.output;
-    EXPECT_NE(table.output.find("未登记: extensions not in the directory: 8601, 8602"), std::string::npos) << table.output;
+    EXPECT_NE(table.output.find("未登记：名录中没有的分机 8601, 8602"), std::string::npos) << table.output;
     EXPECT_LT(table.output.find("外科"), table.output.find("未登记"));
     // By person: each unlisted extension a row of its own, last.
     const Json people = json("bill --month 2026-11 --by person");

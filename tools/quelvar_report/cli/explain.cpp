@@ -137,6 +137,9 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                             std::to_string(step.units) + " x " + yuanExact(step.price) + " = " + yuanExact(step.amount) +
                             "\n";
             }
+            if (rating.roundedBy)
+                text += "  " + yuanExact(rating.unrounded) + " rounded to the fen (rounding fen on " +
+                        ruleText(*rating.roundedBy) + ")\n";
             text += "Cost " + yuanExact(rating.cost) + " yuan (" + yuanCents(rating.cost) + " shown on bills)\n";
         }
         for (std::size_t at = 0; at < text.size();) {

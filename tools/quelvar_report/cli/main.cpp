@@ -51,11 +51,13 @@ int main(int argc, char** argv) {
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
     if (quelvar::report::isQueryCommand(command)) {
         std::string error;
+        std::vector<std::string> notes;
         const int status = quelvar::report::runQuery(
             command, std::vector<std::string>(argv + 2, argv + argc), programFolder, std::time(nullptr),
             [](std::string_view piece) { return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size(); },
-            error);
+            error, &notes);
         if (status != 0) return fail(error);
+        for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
         return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
     }
     quelvar::report::Options options;

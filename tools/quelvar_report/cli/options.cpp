@@ -51,7 +51,8 @@ CLI::Validator oneOf(std::vector<std::string> names) {
 
 // Every command with its options, bound to `options` (the format as given
 // to `format`).
-std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
+std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std::string& lang,
+                                      std::string& encoding) {
     auto app = std::make_unique<CLI::App>("quelvar-report: answers from the calls the collector filed.",
                                           "quelvar-report");
     app->set_help_flag();
@@ -118,6 +119,20 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format) {
                     },
                     "who is behind each number (default: directory.csv beside the program)")
                 ->type_name("FILE");
+        if (kind == Command::bill) {
+            command->add_flag("--unrated", options.unratedList,
+                              "the calls no tariff rule covered, one by one, with why (table, csv or json)");
+            command->add_flag("--per-department", options.perDepartment,
+                              "xlsx: a sheet per department, to hand on, with a line for its head's signature");
+        }
+        if (kind == Command::calls || kind == Command::summary || kind == Command::bill)
+            command->add_option("--lang", lang, "the headings: zh, Chinese (default), or en")
+                ->type_name("zh|en")
+                ->check(oneOf({"zh", "en"}));
+        if (kind != Command::index && kind != Command::explain)
+            command->add_option("--encoding", encoding, "csv: utf-8 (default, with a byte-order mark) or gb18030")
+                ->type_name("utf-8|gb18030")
+                ->check(oneOf({"utf-8", "gb18030"}));
         if (kind != Command::index) {
             const std::vector<std::string> formats =
                 kind == Command::bill      ? std::vector<std::string>{"table", "csv", "json", "html", "xlsx"}
@@ -215,8 +230,8 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
     if (found == commandInfo.end()) return "unknown command: " + name + " (quelvar-report --help lists them)";
     options.command = found->command;
     if (options.by.empty()) options.by = options.command == Command::bill ? "ext" : "category";
-    std::string format;
-    const std::unique_ptr<CLI::App> app = commandLine(options, format);
+    std::string format, lang, encoding;
+    const std::unique_ptr<CLI::App> app = commandLine(options, format, lang, encoding);
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     reversed.push_back(name);
@@ -235,6 +250,8 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
     else if (format == "json") options.format = Format::json;
     else if (format == "html") options.format = Format::html;
     else if (format == "xlsx") options.format = Format::xlsx;
+    if (lang == "en") options.lang = Lang::en;
+    options.gb18030 = encoding == "gb18030";
 
     if (const std::string wrong = monthPeriod(options); !wrong.empty()) return wrong;
     long from = 0, to = 0;
@@ -246,6 +263,11 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
     if (options.command == Command::explain && options.callId.empty())
         return "explain needs the id of a call, as `quelvar-report calls` shows it";
     if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
+    if (options.gb18030 && options.format != Format::csv) return "--encoding gb18030 is for --format csv";
+    if (options.unratedList && options.format != Format::table && options.format != Format::csv &&
+        options.format != Format::json)
+        return "bill --unrated writes a table, csv or json";
+    if (options.perDepartment && options.format != Format::xlsx) return "--per-department is for --format xlsx";
     if (options.output) options.output = outputPath(options);
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};
@@ -253,8 +275,8 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
 
 std::string overallHelp() {
     Options options;
-    std::string format;
-    const std::unique_ptr<CLI::App> app = commandLine(options, format);
+    std::string format, lang, encoding;
+    const std::unique_ptr<CLI::App> app = commandLine(options, format, lang, encoding);
     std::string text = "quelvar-report: answers from the calls the collector filed.\n\n"
                        "usage: quelvar-report COMMAND [OPTIONS]\n\nCommands:\n";
     for (const CommandInfo& info : commandInfo) {
@@ -271,8 +293,8 @@ std::string overallHelp() {
 
 std::optional<std::string> commandHelp(const std::string& name) {
     Options options;
-    std::string format;
-    const std::unique_ptr<CLI::App> app = commandLine(options, format);
+    std::string format, lang, encoding;
+    const std::unique_ptr<CLI::App> app = commandLine(options, format, lang, encoding);
     for (const CommandInfo& info : commandInfo) {
         if (name != info.name) continue;
         return app->get_subcommand(name)->help("quelvar-report");

@@ -30,6 +30,10 @@ struct Options {
     std::string callId;
     std::optional<std::string> output;
     std::time_t now = 0;  // the time the answer is for
+    Lang lang = Lang::zh;        // the headings' language
+    bool gb18030 = false;        // CSV in GB18030, without a byte-order mark
+    bool unratedList = false;    // bill --unrated: the unrated calls, one by one
+    bool perDepartment = false;  // bill --per-department: a workbook sheet per department
 };
 
 // The commands by name, in the order help lists them.

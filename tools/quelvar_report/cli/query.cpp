@@ -75,6 +75,7 @@ std::string render(const std::vector<Table>& tables, Format format) {
 }
 
 // The answer on its way out: a list of a million calls is not held whole.
+// Pieces are whole rows, so a flush never splits a character.
 class Sink {
 public:
     explicit Sink(const Writer& write) : write_(write) {}
@@ -84,15 +85,26 @@ public:
         return *this;
     }
     bool flush() {
+        if (!buffer_.empty() && ok_ && gb18030_) {
+            // GB18030 has no byte-order mark a GBK reader would take.
+            if (!started_ && buffer_.starts_with(byteOrderMark)) buffer_.erase(0, 3);
+            std::string converted;
+            ok_ = toGb18030(buffer_, converted);
+            buffer_ = std::move(converted);
+        }
+        started_ = true;
         if (!buffer_.empty() && ok_) ok_ = write_(buffer_);
         buffer_.clear();
         return ok_;
     }
+    void toGb18030Encoding() { gb18030_ = true; }
 
 private:
     const Writer& write_;
     std::string buffer_;
     bool ok_ = true;
+    bool gb18030_ = false;
+    bool started_ = false;
 };
 
 // ---- calls
@@ -103,17 +115,18 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
                     "SELECT switch, call_id, account, caller, callee, category, route, start, seconds, legs FROM calls " +
                         filter.where + " ORDER BY " + when + ", switch, call_id");
     query.bind(filter.values);
+    const Lang lang = options.lang;
     Table table{"",
-                {{"switch"},
-                 {"id", Kind::phone},
-                 {"account", Kind::phone},
-                 {"caller", Kind::phone},
-                 {"callee", Kind::phone},
-                 {"category"},
-                 {"route"},
-                 {"start", Kind::time},
-                 {"seconds", Kind::number},
-                 {"legs", Kind::number}},
+                {{said(lang, "交换机", "switch")},
+                 {said(lang, "编号", "id"), Kind::phone},
+                 {said(lang, "账号", "account"), Kind::phone},
+                 {said(lang, "主叫", "caller"), Kind::phone},
+                 {said(lang, "被叫", "callee"), Kind::phone},
+                 {said(lang, "类别", "category")},
+                 {said(lang, "路由", "route")},
+                 {said(lang, "开始时间", "start"), Kind::time},
+                 {said(lang, "时长(秒)", "seconds"), Kind::number},
+                 {said(lang, "段数", "legs"), Kind::number}},
                 {}};
     if (options.format == Format::json) out += "{\"calls\":[";
     if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(table.columns);
@@ -139,7 +152,8 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
     if (!query.status().ok()) return query.status();
     if (options.format == Format::json) out += "]}\n";
     if (options.format == Format::table)
-        out += renderTables({table}) + std::to_string(table.rows.size()) + " calls\n";
+        out += renderTables({table}) + (lang == Lang::en ? std::to_string(table.rows.size()) + " calls\n"
+                                                         : "共 " + std::to_string(table.rows.size()) + " 次通话\n");
     return {};
 }
 
@@ -159,6 +173,19 @@ struct Group {
         longest = std::max(longest, callSeconds);
     }
 };
+
+std::string summaryHeading(const std::string& by, Lang lang) {
+    if (by == "switch") return said(lang, "交换机", "switch");
+    if (by == "ext") return said(lang, "分机", "ext");
+    if (by == "account") return said(lang, "账号", "account");
+    if (by == "category") return said(lang, "类别", "category");
+    if (by == "day") return said(lang, "日期", "day");
+    if (by == "hour") return said(lang, "小时", "hour");
+    if (by == "destination") return said(lang, "被叫号码", "destination");
+    if (by == "person") return said(lang, "姓名", "person");
+    if (by == "department") return said(lang, "部门", "department");
+    return by;
+}
 
 std::string groupExpression(const std::string& by) {
     if (by == "switch") return "switch";
@@ -292,15 +319,19 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
     }
     const bool phones = options.by == "ext" || options.by == "account" || options.by == "destination";
     const bool person = options.by == "person";
-    Table table{"Calls from " + *options.from + " to " + *options.to + " by " + options.by,
-                {{options.by, phones ? Kind::phone : Kind::text},
-                 {"calls", Kind::number},
-                 {"minutes", Kind::number},
-                 {"seconds", Kind::number},
-                 {"average seconds", Kind::number},
-                 {"longest seconds", Kind::number}},
+    const Lang lang = options.lang;
+    const std::string byHeading = summaryHeading(options.by, lang);
+    Table table{lang == Lang::en ? "Calls from " + *options.from + " to " + *options.to + " by " + options.by
+                                 : "通话统计 " + *options.from + " 至 " + *options.to + "，按" + byHeading,
+                {{byHeading, phones ? Kind::phone : Kind::text},
+                 {said(lang, "通话次数", "calls"), Kind::number},
+                 {said(lang, "时长(分)", "minutes"), Kind::number},
+                 {said(lang, "时长(秒)", "seconds"), Kind::number},
+                 {said(lang, "平均时长(秒)", "average seconds"), Kind::number},
+                 {said(lang, "最长(秒)", "longest seconds"), Kind::number}},
                 {}};
-    if (person) table.columns.insert(table.columns.begin() + 1, Column{"department"});
+    total.name = said(lang, "合计", "(total)");
+    if (person) table.columns.insert(table.columns.begin() + 1, Column{said(lang, "部门", "department")});
     groups.push_back(total);
     for (const Group& group : groups) {
         table.rows.push_back({options.by == "switch" ? switchShown(group.name, options.format) : group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
@@ -312,8 +343,10 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
         if (group.unlisted && !person)
             for (const std::string& number : group.extensions) unlisted += (unlisted.empty() ? "" : ", ") + number;
     if (!unlisted.empty()) table.title += "; " + std::string(unlistedDepartment) + ": " + unlisted;
-    Table topTable{"Top destinations",
-                   {{"number", Kind::phone}, {"calls", Kind::number}, {"seconds", Kind::number}},
+    Table topTable{said(lang, "最常拨打的号码", "Top destinations"),
+                   {{said(lang, "号码", "number"), Kind::phone},
+                    {said(lang, "通话次数", "calls"), Kind::number},
+                    {said(lang, "时长(秒)", "seconds"), Kind::number}},
                    {}};
     for (const Group& destination : destinations)
         topTable.rows.push_back(
@@ -322,10 +355,8 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
         out += renderTables({table, topTable});
         return {};
     }
-    out += std::string(byteOrderMark) + csvTitles(table.columns);
-    for (const auto& row : table.rows) out += csvRow(table.columns, row);
-    out += "\r\n" + csvTitles(topTable.columns);
-    for (const auto& row : topTable.rows) out += csvRow(topTable.columns, row);
+    // One table a CSV file: the top numbers are `summary --by destination`.
+    out += renderCsv({table});
     return {};
 }
 
@@ -725,8 +756,50 @@ Status outputBesideIndex(const std::string& output, const std::string& database)
 
 // ---- bill
 
+// bill --unrated: the calls no tariff rule covered, one row each, in time
+// order; each id is one `explain` takes.
+Status unratedCalls(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
+                    const CallCategories& categories, Sink& out) {
+    const Filter filter = callFilter(options, true);
+    const std::vector<Column> columns = unratedColumns(options.lang);
+    Table table{said(options.lang, "未计费的通话", "Calls not rated"), columns, {}};
+    long long count = 0, incoming = 0;
+    if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(columns);
+    if (options.format == Format::json) out += "{\"unrated_calls\":[";
+    const Status rated = rateCalls(
+        database,
+        RatingPass{filter.where, filter.values, true, options.by, &categories, options.category.value_or("")}, tariffs,
+        directory,
+        [&](const RatedCall& call) {
+            if (call.rated) return;
+            if (options.format == Format::csv) {
+                out += csvRow(columns, unratedRow(call));
+            } else if (options.format == Format::json) {
+                out += std::string(count ? "," : "") + "\n{\"key\":" + jsonString(call.callId) +
+                       ",\"switch\":" + jsonString(call.switchName) + ",\"start\":" + jsonString(call.start) +
+                       ",\"caller\":" + jsonString(call.caller) + ",\"person\":" + jsonString(call.person) +
+                       ",\"department\":" + jsonString(call.department) + ",\"callee\":" + jsonString(call.callee) +
+                       ",\"category\":" + jsonString(call.category) + ",\"seconds\":" + std::to_string(call.seconds) +
+                       ",\"why\":" + jsonString(call.unratedWhy) + "}";
+            } else {
+                std::vector<std::string> row = unratedRow(call);
+                row[1] = switchShown(row[1], options.format);
+                table.rows.push_back(std::move(row));
+            }
+            ++count;
+        },
+        &incoming);  // not billed, so not unrated either
+    if (!rated.ok()) return rated;
+    if (options.format == Format::json) out += "]}\n";
+    if (options.format == Format::table)
+        out += renderTables({table}) + (options.lang == Lang::en ? std::to_string(count) + " calls not rated\n"
+                                                                 : "共 " + std::to_string(count) + " 次通话未计费\n");
+    return {};
+}
+
 Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
-            const CallCategories& categories, std::time_t now, Sink& out) {
+            const CallCategories& categories, std::time_t now, Sink& out, std::vector<std::string>& notes) {
+    if (options.unratedList) return unratedCalls(database, options, tariffs, directory, categories, out);
     const Filter filter = callFilter(options, true);
     RatingPass pass{filter.where, filter.values, false, options.by, &categories, options.category.value_or("")};
     // The site pays for the calls it makes and forwards, not for those it
@@ -745,6 +818,7 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         pass.inOrder = true;
         OutputFile file;
         XlsxReport workbook;
+        workbook.setLook(options.lang, options.perDepartment);
         const std::string partial = file.reserve(*options.output);
         Status result = partial.empty() ? file.failure() : workbook.open(partial);
         if (result.ok())
@@ -765,11 +839,11 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     Status rated = rateCalls(
         database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); }, &incomingCalls);
     if (!rated.ok()) return rated;
-    const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
     if (options.format == Format::html) out += renderHtml(report);
-    else out += renderBill(report.bill, reasons, options.format);
+    else
+        out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
     return {};
 }
 
@@ -780,8 +854,8 @@ bool isQueryCommand(const std::string& command) {
            command == "explain";
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, const Writer& write, std::string& error, std::vector<std::string>* notes) {
     Options options;
     options.database = programFolder + "/quelvar.db";
     options.tariffs = programFolder + "/tariffs.csv";
@@ -819,13 +893,15 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     const Writer toFile = [&](std::string_view piece) { return file.write(piece); };
     Sink out(options.output ? toFile : write);
     if (result.ok() && options.output) result = outputBesideIndex(*options.output, options.database);
+    if (options.gb18030) out.toGb18030Encoding();
+    std::vector<std::string> csvNotes;
     if (result.ok()) result = openIndex(options.database, database);
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
         else if (options.command == Command::summary) result = summary(database, options, directory, categories, out);
         else if (options.command == Command::bill)
-            result = bill(database, options, tariffs, directory, categories, now, out);
+            result = bill(database, options, tariffs, directory, categories, now, out, csvNotes);
         else if (options.command == Command::explain) {
             const Filter filter = callFilter(options);
             std::string text;
@@ -837,6 +913,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     sqlite3_close(database);
     if (result.ok() && !out.flush()) result = Status::error(Status::Code::failed, "", "", "the answer could not be written");
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.commit();
+    if (result.ok() && notes) *notes = std::move(csvNotes);
     if (!result.ok()) {
         error = result.text();
         if (!error.empty() && error.front() == ':') error = error.substr(2);
@@ -845,14 +922,15 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     return 0;
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, std::string& out, std::string& error) {
-    const int status = runQuery(command, arguments, programFolder, now,
-                                [&](std::string_view piece) {
-                                    out.append(piece);
-                                    return true;
-                                },
-                                error);
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, std::string& out, std::string& error, std::vector<std::string>* notes) {
+    const int status = runQuery(
+        command, arguments, programFolder, now,
+        [&](std::string_view piece) {
+            out.append(piece);
+            return true;
+        },
+        error, notes);
     if (status != 0) out.clear();
     return status;
 }

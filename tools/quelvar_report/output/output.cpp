@@ -1,5 +1,7 @@
 #include "quelvar_report/output/output.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -191,6 +193,23 @@ std::string renderCsv(const std::vector<Table>& tables) {
         for (const auto& row : table.rows) out += csvRow(table.columns, row);
     }
     return out;
+}
+
+bool toGb18030(std::string_view utf8, std::string& out) {
+    iconv_t converter = iconv_open("GB18030", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    const std::string valid = validUtf8(utf8);
+    std::string converted(valid.size() * 2 + 16, '\0');  // at most 4 bytes for 3 or 4 of UTF-8, 2 for 2
+    char* in = const_cast<char*>(valid.data());
+    std::size_t inLeft = valid.size();
+    char* to = converted.data();
+    std::size_t toLeft = converted.size();
+    const bool done = iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+    iconv_close(converter);
+    if (!done) return false;
+    converted.resize(converted.size() - toLeft);
+    out += converted;
+    return true;
 }
 
 std::string jsonString(std::string_view text) {

@@ -179,7 +179,12 @@ void ReportBuilder::add(const RatedCall& call) {
     bill.total.add(call.seconds, call.cost, call.rated);
     bill.byCategory[call.category].add(call.seconds, call.cost, call.rated);
     if (call.rated && !call.tariffVersion.empty()) ++versions_[call.tariffVersion];
-    if (!call.rated) ++unratedReasons_[call.unratedWhy];
+    if (!call.rated) {
+        ++unratedReasons_[call.unratedWhy];
+        UnratedCalls& unrated = unrated_[call.unratedWhy];
+        ++unrated.calls;
+        unrated.keys.push_back(call.callId);
+    }
 
     departments_[departmentShown(call)][call.category].add(call.seconds, call.cost, call.rated);
     days_[call.day].add(call.seconds, call.cost, call.rated);
@@ -216,6 +221,7 @@ Report ReportBuilder::finish(const std::string& generated) {
     Report report = std::move(report_);
     Bill& bill = report.bill;
     report.generated = generated;
+    report.unrated = std::move(unrated_);
     std::vector<std::string> people;
     for (auto& [key, group] : groups_) {
         const auto numbers = groupNumbers_.find(key);

@@ -75,6 +75,7 @@ private:
     std::unordered_map<std::string, Ranked> callers_;
     std::map<std::string, long long> versions_;
     std::map<std::string, long long> unratedReasons_;
+    std::map<std::string, UnratedCalls> unrated_;  // a short key a call: a month's thousands take little
     std::vector<Kept> long_, afterHours_, international_;
 };
 

@@ -23,6 +23,9 @@ std::string yuanExact(Li amount);
 // to the fen and the fen left over go one each to the parts that lost the
 // most, the earlier first on a tie (largest remainder). In fen.
 std::vector<long long> fenAddingUp(const std::vector<Li>& parts);
+// The same against a total shown already (a group's figure, say): the fen
+// the cuts leave over, or take away, go by the same remainders.
+std::vector<long long> fenAddingUp(const std::vector<Li>& parts, long long totalFen);
 long long fenRounded(Li amount);
 // Fen as yuan with two decimals ("12.35").
 std::string yuanFromFen(long long fen);
@@ -110,6 +113,28 @@ struct Bill {
     long long incoming = 0;  // incoming calls of the period: the site does not pay for them, so not billed
 };
 
+// A bill's amounts as every format shows them, in fen. The rule: the groups
+// add up to the total (fenAddingUp over the groups); within a group, its
+// categories add up to the group's figure (fenAddingUp against it); a
+// category's total is the sum of its figures in the groups, so that the
+// total's categories add up to the total too. Each figure is within a fen
+// of its exact amount, a category's total within a fen per group.
+struct BillFen {
+    long long total = 0;
+    std::vector<long long> groups;                        // as bill.groups
+    std::vector<std::vector<long long>> groupCategories;  // [group][i]: bill.categories[i], 0 where none
+    std::vector<long long> categories;                    // as bill.categories
+    bool exact = true;                                    // every amount was a whole fen already: nothing was moved
+};
+BillFen billFen(const Bill& bill);
+
+// Why calls were not rated, with the key of each (its id as `calls` shows it,
+// which `explain` takes), in the order they came.
+struct UnratedCalls {
+    long long calls = 0;
+    std::vector<std::string> keys;
+};
+
 // A name with its calls, e.g. a destination or a caller.
 struct Ranked {
     std::string name;
@@ -146,6 +171,7 @@ struct Report {
     CallList longCalls;                   // the longest first
     CallList afterHours;                  // the most costly first
     CallList international;               // the most costly first
+    std::map<std::string, UnratedCalls> unrated;  // by why
 };
 
 }  // namespace quelvar::report

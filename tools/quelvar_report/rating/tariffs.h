@@ -28,6 +28,12 @@
 // A call of 0 seconds costs nothing; one longer than a day is not rated.
 // Rating takes a step per band crossed, not per unit. Money is counted in 厘
 // (thousandths of a yuan), so sums are exact.
+//
+// rounding    an optional column after unit_price, for a carrier that
+//             charges each call to the fen: "fen" rounds the cost of each
+//             call whose first period that rule charges to the fen (half
+//             up) before it is summed; empty leaves it exact to the 厘. With
+//             every rule "fen", every figure of a bill is exact to the fen.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -52,6 +58,7 @@ struct TariffRule {
     Li firstPrice = 0;
     long long unitSeconds = 0;
     Li unitPrice = 0;
+    bool roundToFen = false;  // rounding fen: each call it opens costs whole fen
 };
 
 // Parses yuan with up to three decimals ("0.22", "1", "0.035") into 厘.
@@ -82,6 +89,8 @@ struct Rating {
     std::string match;          // the match whose rules applied
     Li cost = 0;
     std::vector<RatingStep> steps;
+    const TariffRule* roundedBy = nullptr;  // the rule that rounded the cost to the fen, if any
+    Li unrounded = 0;                       // the cost before that
 };
 
 // What rating needs of a call.

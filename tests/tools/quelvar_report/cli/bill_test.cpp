@@ -151,19 +151,98 @@ TEST_F(Bill, SummaryGroupsByTheDirectorysPeopleToo) {
 }
 
 TEST_F(Bill, TheTableShowsFenAndSaysSumsAreExact) {
-    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department"});
+    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--lang", "en"});
     ASSERT_EQ(answer.status, 0) << answer.error;
     EXPECT_NE(answer.out.find("Bill from 2026-12-01 to 2026-12-31 by department"), std::string::npos) << answer.out;
     EXPECT_NE(answer.out.find("Tariff versions used: valid from 2026-01-01, 2026-12-05"), std::string::npos);
-    EXPECT_NE(answer.out.find("every sum is of the exact amounts"), std::string::npos);
+    EXPECT_NE(answer.out.find("rounded by largest remainder so that the groups add up to the total"), std::string::npos)
+        << answer.out;
     EXPECT_NE(answer.out.find("1 call not rated (counted at 0): no start time"), std::string::npos);
     EXPECT_NE(answer.out.find("1 incoming call is not billed."), std::string::npos);
     // 3.727 shown to the fen.
     EXPECT_NE(answer.out.find("3.73"), std::string::npos);
+    const Answer csv = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv", "--lang", "en"});
+    ASSERT_EQ(csv.status, 0) << csv.error;
+    EXPECT_TRUE(csv.out.starts_with("\xEF\xBB\xBF" "ext,category,calls,unrated,minutes,seconds,cost\r\n")) << csv.out;
+    EXPECT_NE(csv.out.find("(total),(all),8,1,8.2,491,3.73\r\n"), std::string::npos) << csv.out;
+}
+
+TEST_F(Bill, IsChineseByDefaultAndItsCsvIsOneTableWithTheNotesApart) {
+    const Answer table = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31"});
+    ASSERT_EQ(table.status, 0) << table.error;
+    EXPECT_NE(table.out.find("话费账单 2026-12-01 至 2026-12-31，按分机"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("分机  类别      通话次数  未计费  时长(分)  时长(秒)  费用(元)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("1 次通话未计费（按 0 元计）：no start time"), std::string::npos) << table.out;
+    EXPECT_TRUE(table.notes.empty());
+
     const Answer csv = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.error;
-    EXPECT_TRUE(csv.out.starts_with("\xEF\xBB\xBF" "ext,category,calls,minutes,seconds,cost\r\n")) << csv.out;
-    EXPECT_NE(csv.out.find("(total),(all),8,8.2,491,3.73\r\n"), std::string::npos) << csv.out;
+    const std::string header = "\xEF\xBB\xBF" "分机,类别,通话次数,未计费,时长(分),时长(秒),费用(元)\r\n";
+    EXPECT_TRUE(csv.out.starts_with(header)) << csv.out;
+    // One table: no empty line, every row as many fields as the header.
+    EXPECT_EQ(csv.out.find("\r\n\r\n"), std::string::npos) << csv.out;
+    EXPECT_TRUE(csv.out.ends_with("合计,小计,8,1,8.2,491,3.73\r\n")) << csv.out;
+    ASSERT_EQ(csv.notes.size(), 4u);
+    EXPECT_EQ(csv.notes[0], "所用资费：2026-01-01，2026-12-05 起施行的版本");
+    EXPECT_NE(csv.notes[3].find("no start time"), std::string::npos);
+
+    // GB18030 for a spreadsheet that opens CSV as GBK: 分机 is B7D6 BBFA, no byte-order mark.
+    const Answer gbk = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv", "--encoding", "gb18030"});
+    ASSERT_EQ(gbk.status, 0) << gbk.error;
+    EXPECT_TRUE(gbk.out.starts_with("\xB7\xD6\xBB\xFA,")) << gbk.out.substr(0, 20);
+    EXPECT_TRUE(gbk.out.ends_with("\xBA\xCF\xBC\xC6,\xD0\xA1\xBC\xC6,8,1,8.2,491,3.73\r\n")) << gbk.out;  // 合计,小计
+    EXPECT_EQ(run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--encoding", "gb18030"}).status, 2);
+    EXPECT_EQ(run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--lang", "fr"}).status, 2);
+}
+
+TEST_F(Bill, UnratedCallsAreListedOneByOneWithTheKeysExplainTakes) {
+    const Json answer = bill("ext");
+    ASSERT_EQ(answer["unrated"].size(), 1u);
+    EXPECT_EQ(answer["unrated"][0]["why"].string, "no start time");
+    EXPECT_EQ(answer["unrated"][0]["calls"].integer(), 1);
+    ASSERT_EQ(answer["unrated"][0]["keys"].size(), 1u);
+    const std::string key = answer["unrated"][0]["keys"][0].string;
+    EXPECT_EQ(key, "93");
+    const Json explained = json("explain", {key});
+    ASSERT_EQ(explained["calls"].size(), 1u);
+    EXPECT_EQ(explained["calls"][0]["why"].string, "no start time");
+
+    const Answer list = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--unrated", "--format", "csv"});
+    ASSERT_EQ(list.status, 0) << list.error;
+    EXPECT_EQ(list.out, "\xEF\xBB\xBF" "编号,交换机,开始时间,主叫,姓名,部门,被叫,类别,时长(秒),原因\r\n"
+                        "93," + switchA + ",,8003,8003,,\"=\"\"075512345678\"\"\",市话,30,no start time\r\n");
+    const Answer shown = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--unrated", "--lang", "en"});
+    ASSERT_EQ(shown.status, 0) << shown.error;
+    EXPECT_NE(shown.out.find("1 calls not rated"), std::string::npos) << shown.out;
+}
+
+TEST_F(Bill, ACarrierThatChargesEachCallToTheFenIsFollowed) {
+    // One version only; the night call's 0.105 is charged as 0.11.
+    writeFile(folder / "fen.csv",
+              "valid_from,match,band,first_seconds,first_price,unit_seconds,unit_price,note,rounding\n"
+              "2026-01-01,内线,,0,,60,0,,fen\n"
+              "2026-01-01,市话,,180,0.22,60,0.11,,fen\n"
+              "2026-01-01,国内长途,,0,,6,0.07,,fen\n"
+              "2026-01-01,国内长途,23:00-07:00,0,,6,0.035,night,fen\n"
+              "2026-01-01,国际长途,,6,0.801,6,0.801,,fen\n");
+    const Json rounded = json("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--tariffs", folder / "fen.csv"});
+    std::map<std::string, std::string> costs;
+    for (const Json& group : rounded["groups"].items) costs[group["group"].string] = group["cost"].string;
+    // 8001: 0.22 + 0.84 + 1.602 as 1.60; 8002: 0.77 + 0.105 as 0.11.
+    EXPECT_EQ(costs["8001"], "2.660");
+    EXPECT_EQ(costs["8002"], "0.880");
+    EXPECT_EQ(costs["8003"], "0.330");
+    EXPECT_EQ(rounded["total"]["cost"].string, "3.870");
+    const Answer explained = run("explain", {"80", "--tariffs", folder / "fen.csv"});
+    EXPECT_NE(explained.out.find("0.105 rounded to the fen (rounding fen on line 5"), std::string::npos) << explained.out;
+    EXPECT_NE(explained.out.find("Cost 0.110 yuan"), std::string::npos) << explained.out;
+
+    writeFile(folder / "bad.csv",
+              "valid_from,match,band,first_seconds,first_price,unit_seconds,unit_price,rounding\n"
+              "2026-01-01,市话,,180,0.22,60,0.11,jiao\n");
+    const Answer bad = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--tariffs", folder / "bad.csv"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.error.find("line 2: bad rounding jiao"), std::string::npos) << bad.error;
 }
 
 TEST_F(Bill, ExplainShowsTheVersionRuleUnitsAndBand) {

@@ -2,6 +2,8 @@
 // tariff file's mistakes, each named with its line.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -294,4 +296,62 @@ TEST(ShownFigures, PartsAddUpToTheTotalShown) {
     }
     EXPECT_EQ(yuanFromFen(123456), "1234.56");
     EXPECT_EQ(yuanFromFen(-5), "-0.05");
+}
+
+TEST(ShownFigures, ABillsGroupsAndCategoriesAddUpBothWays) {
+    using quelvar::report::Bill;
+    using quelvar::report::BillGroup;
+    using quelvar::report::fenAddingUp;
+    using quelvar::report::fenRounded;
+    using quelvar::report::Li;
+    // Against a total shown already: the fen go by the remainders, and a
+    // total further off still comes out even.
+    EXPECT_EQ(fenAddingUp({101, 12345}, 1245), (std::vector<long long>{10, 1235}));
+    EXPECT_EQ(fenAddingUp({101, 12345}, 1244), (std::vector<long long>{10, 1234}));
+    EXPECT_EQ(fenAddingUp({5, 5}, 5), (std::vector<long long>{3, 2}));
+    EXPECT_EQ(fenAddingUp({5, 5}, -1), (std::vector<long long>{0, -1}));
+
+    // Bills of many groups with amounts of odd 厘, as a month at night rates makes them.
+    std::uint64_t seed = 1809;
+    const auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
+    const std::vector<std::string> categories = {"市话", "国内长途", "国际长途"};
+    for (int round = 0; round < 50; ++round) {
+        Bill bill;
+        bill.categories = categories;
+        const std::size_t groups = 1 + next() % 40;
+        for (std::size_t g = 0; g < groups; ++g) {
+            BillGroup& group = bill.groups.emplace_back();
+            group.name = "g" + std::to_string(g);
+            for (const std::string& category : categories) {
+                if (next() % 4 == 0) continue;
+                const Li cost = static_cast<Li>(next() % 100000);
+                group.byCategory[category].add(60, cost, true);
+                group.total.add(60, cost, true);
+                bill.byCategory[category].add(60, cost, true);
+                bill.total.add(60, cost, true);
+            }
+        }
+        const quelvar::report::BillFen shown = quelvar::report::billFen(bill);
+        EXPECT_EQ(shown.total, fenRounded(bill.total.cost));
+        long long groupSum = 0, categorySum = 0;
+        for (std::size_t g = 0; g < groups; ++g) {
+            groupSum += shown.groups[g];
+            EXPECT_LT(std::llabs(shown.groups[g] * 10 - bill.groups[g].total.cost), 10);
+            long long inGroup = 0;
+            for (std::size_t i = 0; i < categories.size(); ++i) {
+                inGroup += shown.groupCategories[g][i];
+                const auto found = bill.groups[g].byCategory.find(categories[i]);
+                const Li exact = found == bill.groups[g].byCategory.end() ? 0 : found->second.cost;
+                EXPECT_LT(std::llabs(shown.groupCategories[g][i] * 10 - exact), 10);
+            }
+            EXPECT_EQ(inGroup, shown.groups[g]);
+        }
+        for (std::size_t i = 0; i < categories.size(); ++i) {
+            categorySum += shown.categories[i];
+            EXPECT_LT(std::llabs(shown.categories[i] * 10 - bill.byCategory[categories[i]].cost),
+                      10 * static_cast<long long>(groups));
+        }
+        EXPECT_EQ(groupSum, shown.total);
+        EXPECT_EQ(categorySum, shown.total);
+    }
 }
