@@ -21,6 +21,7 @@
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/cli/explain.h"
 #include "quelvar_report/output/html_report.h"
+#include "quelvar_report/rating/trend.h"
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/reading/log_counts.h"
@@ -49,6 +50,7 @@ struct Options {
     std::string callId;
     std::optional<std::string> output;
     std::optional<std::string> month;  // YYYY-MM or "last"
+    bool appendix = false;             // bill --format html: the long lists too
     std::time_t now = 0;
 };
 
@@ -162,6 +164,9 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
             }
         } else if (options.command == Command::bill && name == "--month") {
             take(options.month);
+        } else if (options.command == Command::bill && name == "--appendix") {
+            options.appendix = true;
+            continue;
         } else if (name == "--output") {
             take(options.output);
         } else if (options.command == Command::status && name == "--days") {
@@ -185,6 +190,7 @@ std::string parseOptions(const std::vector<std::string>& arguments, Options& opt
     if (options.command == Command::explain && options.callId.empty())
         return "explain needs the id of a call, as `quelvar-report calls` shows it";
     if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
+    if (options.appendix && options.format != Format::html) return "--appendix is for --format html";
     if (options.output) options.output = outputPath(options);
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};
@@ -693,6 +699,7 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     // receives: those are only counted.
     long long incomingCalls = 0;
     ReportBuilder builder(*options.from, *options.to, options.by);
+    builder.directoryInUse(!directory.empty());
     std::tm local{};
     localtime_r(&now, &local);
     char generated[64];
@@ -727,7 +734,17 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
-    if (options.format == Format::html) out += renderHtml(report);
+    if (options.format == Format::html) {
+        // Twelve months to the period's last, over every call: a filtered
+        // bill has no months before to compare with.
+        if (!options.switchName && !options.extension && !options.number && !options.category) {
+            const std::string last = options.to->substr(0, 7);
+            const Status trend =
+                monthlyTrend(database, monthsBefore(last, 11), last, tariffs, directory, report.trend);
+            if (!trend.ok()) return trend;
+        }
+        out += renderHtml(report, HtmlOptions{options.appendix});
+    }
     else out += renderBill(report.bill, reasons, options.format);
     return {};
 }

@@ -21,13 +21,20 @@ void writeCallList(Page& page, const char* id, const char* title, const std::str
         page.out += "</section>\n";
         return;
     }
-    page.out +=
-        "<div class=\"scroll\">\n<table class=\"calls\">\n<colgroup><col class=\"time\"><col class=\"number\">"
-        "<col class=\"who\"><col class=\"callee\"><col class=\"category\"><col class=\"length\">"
-        "<col class=\"cost\"></colgroup>\n<thead><tr><th>开始时间</th><th>主叫</th><th>姓名 · 部门</th>"
-        "<th>被叫</th><th>类别</th><th class=\"num\">时长</th><th class=\"num\">费用（元）</th></tr></thead>\n"
-        "<tbody>\n";
-    for (const RatedCall& call : list.calls) {
+    writeCallTable(page, list.calls, list.calls.size(), false);
+    page.out += "</section>\n";
+}
+
+void writeCallTable(Page& page, const std::vector<RatedCall>& calls, std::size_t limit, bool compact) {
+    page.out += "<div class=\"scroll\">\n<table class=\"calls" + std::string(compact ? " compact" : "") +
+                "\">\n<colgroup><col class=\"time\"><col class=\"number\">"
+                "<col class=\"who\"><col class=\"callee\"><col class=\"category\"><col class=\"length\">"
+                "<col class=\"cost\"></colgroup>\n<thead><tr><th>开始时间</th><th>主叫</th><th>姓名 · 部门</th>"
+                "<th>被叫</th><th>类别</th><th class=\"num\">时长</th><th class=\"num\">费用（元）</th></tr></thead>\n"
+                "<tbody>\n";
+    std::size_t written = 0;
+    for (const RatedCall& call : calls) {
+        if (written++ >= limit) break;
         std::string start = call.start;
         if (start.size() > 10 && start[10] == 'T') start[10] = ' ';
         page.out += "<tr><td class=\"time\">" +
@@ -39,17 +46,18 @@ void writeCallList(Page& page, const char* id, const char* title, const std::str
                         "<span class=\"muted\">" + escaped(call.department) + "</span>";
         page.out += "</td><td>" + escaped(call.callee) + "</td><td>" + escaped(call.category) +
                     "</td><td class=\"num\">" + clock(call.seconds);
-        if (call.legs > 1) page.out += "<span class=\"sub\">" + std::to_string(call.legs) + " 段</span>";
+        if (call.legs > 1 && !compact) page.out += "<span class=\"sub\">" + std::to_string(call.legs) + " 段</span>";
         page.out += "</td><td class=\"num\">";
         if (call.rated) {
             page.out += page.money(call.cost);
         } else {
             page.out += "<span class=\"unrated\">未计费</span>";
-            if (!call.unratedWhy.empty()) page.out += "<span class=\"why\">" + escaped(call.unratedWhy) + "</span>";
+            if (!call.unratedWhy.empty() && !compact)
+                page.out += "<span class=\"why\">" + escaped(call.unratedWhy) + "</span>";
         }
         page.out += "</td></tr>\n";
     }
-    page.out += "</tbody>\n</table>\n</div>\n</section>\n";
+    page.out += "</tbody>\n</table>\n</div>\n";
 }
 
 }  // namespace quelvar::report::html

@@ -165,4 +165,69 @@ void writeDepartmentChart(Page& page) {
 
 // One department's row: its name, a bar per category that cost
 
+void writeDepartmentTable(Page& page) {
+    const auto& departments = page.report.departments;
+    const bool unrated = page.bill.total.unrated > 0;
+    page.out +=
+        "<section "
+        "id=\"department-table\" "
+        "class=\"flow\">\n<h2>各部门费用<small>按类别，费用最高的部门在前；金额单位：元</small></h2>\n";
+    if (departments.empty()) {
+        page.out += "<p class=\"none\">本期没有通话。</p>\n</section>\n";
+        return;
+    }
+    // Each column's amounts add up to the column's total as shown.
+    std::vector<std::vector<std::string>> columns;
+    std::vector<Li> sums(departments.size(), 0);
+    for (const std::string& category : page.categories) {
+        std::vector<Li> parts;
+        for (const auto& department : departments) {
+            const auto found = department.second.find(category);
+            parts.push_back(found == department.second.end() ? 0 : found->second.cost);
+        }
+        columns.push_back(page.addingUp(parts));
+    }
+    std::vector<Totals> rows(departments.size());
+    Totals total;
+    for (std::size_t i = 0; i < departments.size(); ++i) {
+        for (const auto& entry : departments[i].second) rows[i].add(entry.second);
+        total.add(rows[i]);
+        sums[i] = rows[i].cost;
+    }
+    const std::vector<std::string> sumShown = page.addingUp(sums);
+    std::vector<Li> categoryTotals;
+    for (const std::string& category : page.categories) {
+        Li sum = 0;
+        for (const auto& department : departments) {
+            const auto found = department.second.find(category);
+            if (found != department.second.end()) sum += found->second.cost;
+        }
+        categoryTotals.push_back(sum);
+    }
+    page.out +=
+        "<table class=\"compact\">\n<thead><tr><th>部门</th><th class=\"num\">通话</th><th class=\"num\">分钟</th>";
+    for (const std::string& category : page.categories) page.out += "<th class=\"num\">" + escaped(category) + "</th>";
+    page.out += "<th class=\"num\">合计 *</th>";
+    if (unrated) page.out += "<th class=\"num\">未计费</th>";
+    page.out += "</tr></thead>\n<tbody>\n";
+    for (std::size_t i = 0; i < departments.size(); ++i) {
+        const std::map<std::string, Totals>& byCategory = departments[i].second;
+        page.out += "<tr><th scope=\"row\">" + escaped(departmentName(departments[i].first)) +
+                    "</th><td class=\"num\">" + count(rows[i].calls) + "</td><td class=\"num\">" +
+                    minutes(rows[i].seconds) + "</td>";
+        for (std::size_t c = 0; c < page.categories.size(); ++c)
+            page.out += byCategory.contains(page.categories[c]) ? "<td class=\"num\">" + columns[c][i] + "</td>"
+                                                                : std::string("<td class=\"num muted\">–</td>");
+        page.out += "<td class=\"num\"><strong>" + sumShown[i] + "</strong></td>";
+        if (unrated) page.out += "<td class=\"num\">" + (rows[i].unrated ? count(rows[i].unrated) : "") + "</td>";
+        page.out += "</tr>\n";
+    }
+    page.out += "<tr class=\"total\"><th scope=\"row\">合计</th><td class=\"num\">" + count(total.calls) +
+                "</td><td class=\"num\">" + minutes(total.seconds) + "</td>";
+    for (const Li sum : categoryTotals) page.out += "<td class=\"num\">" + yuanCents(sum) + "</td>";
+    page.out += "<td class=\"num\"><strong id=\"departments-total\">" + yuanCents(total.cost) + "</strong></td>";
+    if (unrated) page.out += "<td class=\"num\">" + count(total.unrated) + "</td>";
+    page.out += "</tr>\n</tbody>\n</table>\n" + addingUpNote() + "</section>\n";
+}
+
 }  // namespace quelvar::report::html

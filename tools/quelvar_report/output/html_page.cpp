@@ -65,6 +65,15 @@ svg.chart{display:block;width:100%;height:auto}
 svg text{font-family:inherit}
 footer{margin-top:32px;padding-top:10px;border-top:1px solid #d9dee3;color:#52606d;font-size:12px}
 footer p{margin:2px 0}
+.footnote{margin:4px 0 0;color:#52606d;font-size:12px}
+.lead{margin:0 0 8px;font-size:13px}
+h3{font-size:14px;margin:14px 0 6px;break-after:avoid}
+h3 small{font-weight:normal;color:#52606d;font-size:12px;margin-left:8px}
+.flag{color:#b42318;font-weight:600}
+.appendix-title{break-before:page;margin-top:0;font-size:22px;border-bottom:3px solid #334e68}
+svg.spark{display:block;width:120px;height:16px}
+tr.unlisted th,tr.unlisted td{background:#fdf7ea}
+table.compact th,table.compact td{padding:3px 6px}
 @page{size:A4;margin:14mm 12mm 16mm;
  @bottom-right{content:counter(page) " / " counter(pages);font-size:8pt;color:#52606d}}
 @media print{
@@ -72,12 +81,29 @@ footer p{margin:2px 0}
  .sheet{max-width:none;margin:0;padding:0;box-shadow:none}
  .screen-only{display:none}
  .scroll{overflow:visible}
- section{margin-top:18px}
+ section{margin-top:12px}
  .cards{margin-top:14px}
  .card .value{font-size:17pt}
  table{font-size:8.5pt}
  th,td{padding:3px 5px}
  .pair{gap:16px;margin-top:18px}
+ h2{font-size:12.5pt;margin-bottom:6px}
+ h3{font-size:10pt;margin:8px 0 4px}
+ .masthead{padding-bottom:6px}
+ .kicker{font-size:8pt}
+ .card .label{font-size:8pt}
+ .card .exact{font-size:7.5pt}
+ .note{margin-top:6px;padding:4px 8px}
+ table.calls.compact td{overflow-wrap:normal;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
+ h1{font-size:20pt}
+ .period{font-size:11pt}
+ .facts{font-size:8.5pt;margin-top:6px}
+ .card{padding:6px 12px}
+ .note,.lead{font-size:8.5pt}
+ .footnote,.hint{font-size:8pt}
+ table.compact{font-size:8pt}
+ table.compact th,table.compact td{padding:2px 4px}
+ footer{margin-top:14px;font-size:8pt}
 }
 )";
 
@@ -238,6 +264,18 @@ std::string Page::money(Li amount) {
     return "<span title=\"精确值 " + yuanExact(amount) + " 元\">" + yuanCents(amount) + "</span>";
 }
 
+std::string addingUpNote() {
+    return "<p class=\"footnote adding-up\">* 各行金额按最大余数法舍入到分：先各自舍去到分，差的几分补给舍去最多的行，"
+           "所以各行之和等于合计；合计由精确金额（厘）相加后四舍五入。</p>\n";
+}
+
+std::vector<std::string> Page::addingUp(const std::vector<Li>& parts) {
+    addedUp = true;
+    std::vector<std::string> shown;
+    for (const long long fen : fenAddingUp(parts)) shown.push_back(yuanFromFen(fen));
+    return shown;
+}
+
 void writeHead(Page& page) {
     const std::string period = escaped(page.bill.from) + " 至 " + escaped(page.bill.to);
     page.out +=
@@ -270,7 +308,7 @@ void writeMasthead(Page& page) {
 
 void writeFooter(Page& page) {
     page.out += "<footer>\n";
-    if (page.inexact)
+    if (page.inexact && !page.addedUp)
         page.out +=
             "<p id=\"rounding\">金额四舍五入到分；合计由精确金额（厘）相加后再舍入，可能与各项舍入后之和相差几分。"
             "<span class=\"screen-only\">将鼠标停在金额上可见精确值。</span></p>\n";

@@ -20,12 +20,16 @@ struct Page {
     // An amount in yuan with two decimals; one that is not a whole fen
     // carries its exact value, and the footnote says how sums are made.
     std::string money(Li amount);
+    // Parts of a total shown to the fen so that they add up to the total
+    // shown (fenAddingUp); the footnote then says so.
+    std::vector<std::string> addingUp(const std::vector<Li>& parts);
 
     const Report& report;
     const Bill& bill;
     std::vector<std::string> categories;  // in the columns and bars
     std::string out;
     bool inexact = false;
+    bool addedUp = false;
 };
 
 // ---- Text.
@@ -76,6 +80,8 @@ bool light(const std::string& colour);
 
 std::string groupingName(const std::string& by);
 std::string departmentName(const std::string& name);
+// The line under a table whose amounts add up (Page::addingUp).
+std::string addingUpNote();
 
 // ---- The frame: html_page.cpp.
 
@@ -85,19 +91,30 @@ void writeFooter(Page& page);
 
 // ---- The sections, each in its own file.
 
-// html_totals.cpp
+// html_totals.cpp: the cards, and the first unrated calls.
 void writeTotals(Page& page);
+void writeUnrated(Page& page);
 // html_departments.cpp: the bill by its grouping, the departments' chart.
 void writeBillTable(Page& page);
 void writeDepartmentChart(Page& page);
+// Departments by category, each column adding up to its total.
+void writeDepartmentTable(Page& page);
+// html_trend.cpp: the months before against this one.
+void writeTrend(Page& page);
+// html_unusual.cpp: calls the office should look at; `all` lists every one
+// kept, else the first few of each kind.
+void writeUnusual(Page& page, bool all);
 // html_activity.cpp: calls per day, calls by weekday and hour.
 void writeDayChart(Page& page);
 void writeHeatMap(Page& page);
 // html_top.cpp: the most called numbers, the most costly callers.
 void writeRanked(Page& page, const char* id, const char* title, const char* order, const char* nameTitle,
-                 const char* detailTitle, const std::vector<Ranked>& rows);
+                 const char* detailTitle, const std::vector<Ranked>& rows, std::size_t limit = topLimit);
 // html_call_lists.cpp: a list of calls with how many there were.
 void writeCallList(Page& page, const char* id, const char* title, const std::string& which, const char* order,
                    const CallList& list);
+// The first `limit` of the calls as a table; `compact`: a line each,
+// without the legs and why a call was not rated.
+void writeCallTable(Page& page, const std::vector<RatedCall>& calls, std::size_t limit, bool compact);
 
 }  // namespace quelvar::report::html

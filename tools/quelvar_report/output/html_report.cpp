@@ -43,31 +43,39 @@ std::string categoryColour(std::size_t index) {
     return text;
 }
 
-std::string renderHtml(const Report& report) {
+// The page prints on a few A4 pages: the totals, the departments, the months
+// before, the costliest callers and the unusual calls; the long lists
+// follow in the appendix, when asked for.
+std::string renderHtml(const Report& report, const HtmlOptions& options) {
     html::Page page(report);
     page.out.reserve(64 * 1024);
     html::writeHead(page);
     page.out += "<body>\n<main class=\"sheet\">\n";
     html::writeMasthead(page);
     html::writeTotals(page);
-    html::writeBillTable(page);
-    html::writeDepartmentChart(page);
-    html::writeDayChart(page);
-    html::writeHeatMap(page);
-    page.out += "<div class=\"pair\">\n";
-    html::writeRanked(page, "top-destinations", "最常拨打的号码", "按通话次数", "号码", "",
-                      page.report.topDestinations);
-    html::writeRanked(page, "top-callers", "费用最高的主叫", "按费用", "主叫", "姓名", page.report.topCallers);
-    page.out += "</div>\n";
-    html::writeCallList(page, "long-calls", "长时间通话",
-                        "时长 " + std::to_string(longCallSeconds / 60) + " 分钟及以上", "时长最长",
-                        page.report.longCalls);
-    html::writeCallList(page, "after-hours", "非工作时间通话",
-                        "开始于 " + std::to_string(workdayStartHour) + ":00 之前、" + std::to_string(workdayEndHour) +
-                            ":00 及以后，或在周六、周日",
-                        "费用最高", page.report.afterHours);
-    html::writeCallList(page, "international", "国际长途", "类别为" + std::string(internationalCategory) + "的通话",
-                        "费用最高", page.report.international);
+    html::writeUnrated(page);
+    html::writeDepartmentTable(page);
+    html::writeTrend(page);
+    html::writeRanked(page, "top-callers", "费用最高的主叫", "按费用", "主叫", "部门", report.topCallers, 10);
+    html::writeUnusual(page, false);
+    if (options.appendix) {
+        page.out += "<h1 class=\"appendix-title\" id=\"appendix\">附录</h1>\n";
+        if (report.bill.by != "department") html::writeBillTable(page);
+        html::writeDepartmentChart(page);
+        html::writeDayChart(page);
+        html::writeHeatMap(page);
+        html::writeRanked(page, "top-destinations", "最常拨打的号码", "按通话次数", "号码", "", report.topDestinations);
+        html::writeUnusual(page, true);
+        html::writeCallList(page, "long-calls", "长时间通话",
+                            "时长 " + std::to_string(longCallSeconds / 60) + " 分钟及以上", "时长最长",
+                            report.longCalls);
+        html::writeCallList(page, "after-hours", "非工作时间通话",
+                            "开始于 " + std::to_string(workdayStartHour) + ":00 之前、" +
+                                std::to_string(workdayEndHour) + ":00 及以后，或在周六、周日",
+                            "费用最高", report.afterHours);
+        html::writeCallList(page, "international", "国际长途", "类别为" + std::string(internationalCategory) + "的通话",
+                            "费用最高", report.international);
+    }
     html::writeFooter(page);
     page.out += "</main>\n</body>\n</html>\n";
     return std::move(page.out);

@@ -38,4 +38,33 @@ void writeTotals(Page& page) {
     page.out += "</section>\n";
 }
 
+void writeUnrated(Page& page) {
+    const CallList& list = page.report.unratedCalls;
+    if (list.count <= 0) return;
+    const std::size_t shown = std::min(list.calls.size(), unratedShown);
+    page.out +=
+        "<section id=\"unrated\" class=\"flow\">\n<h2>未计费通话<small>没有适用的资费规则，费用按 0 "
+        "元计</small></h2>\n";
+    page.out +=
+        "<p class=\"hint count\">共 " + count(list.count) + " 通" +
+        (static_cast<long long>(shown) < list.count ? "，列出最早的 " + count(static_cast<long long>(shown)) + " 通"
+                                                    : std::string()) +
+        "；<code>quelvar-report explain 编号</code> 逐条说明。</p>\n";
+    page.out +=
+        "<table "
+        "class=\"compact\">\n<thead><tr><th>编号</th><th>交换机</th><th>开始时间</th><th>主叫</th><th>被叫</"
+        "th><th>类别</th>"
+        "<th>原因</th></tr></thead>\n<tbody>\n";
+    for (std::size_t i = 0; i < shown; ++i) {
+        const RatedCall& call = list.calls[i];
+        std::string start = call.start;
+        if (start.size() > 10 && start[10] == 'T') start[10] = ' ';
+        page.out += "<tr><td class=\"time\">" + escaped(call.callId) + "</td><td class=\"time\">" +
+                    escaped(call.switchName) + "</td><td class=\"time\">" + escaped(start.empty() ? call.day : start) +
+                    "</td><td>" + escaped(call.caller) + "</td><td>" + escaped(call.callee) + "</td><td>" +
+                    escaped(call.category) + "</td><td>" + escaped(call.unratedWhy) + "</td></tr>\n";
+    }
+    page.out += "</tbody>\n</table>\n</section>\n";
+}
+
 }  // namespace quelvar::report::html

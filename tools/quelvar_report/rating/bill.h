@@ -42,6 +42,10 @@ public:
     // `generated`: when the report is made, YYYY-MM-DD HH:MM.
     Report finish(const std::string& generated);
 
+    // Whether calls come with a directory: only then are extensions that it
+    // does not list unusual.
+    void directoryInUse(bool inUse) { report_.unusual.directoryUsed = inUse; }
+
     // Why calls were not rated, with how many each.
     const std::map<std::string, long long>& unratedReasons() const { return unratedReasons_; }
 
@@ -51,6 +55,10 @@ private:
         RatedCall call;
     };
     static void keep(std::vector<Kept>& list, long long key1, long long key2, const RatedCall& call);
+
+    // The unusual calls and the unrated ones, one by one.
+    void addUnusual(const RatedCall& call);
+    void finishUnusual(Report& report);
 
     Report report_;
     std::unordered_map<std::string, BillGroup> groups_;
@@ -62,6 +70,15 @@ private:
     std::map<std::string, long long> versions_;
     std::map<std::string, long long> unratedReasons_;
     std::vector<Kept> long_, afterHours_, international_;
+    std::vector<Kept> offHours_, veryLong_, unrated_;
+    std::unordered_map<std::string, UnlistedCaller> unlisted_;
+    struct ToNumber {
+        long long at = 0;  // seconds since 1970-01-01 of the calls' own clock
+        Li cost = 0;
+        std::string caller;
+        std::string start;
+    };
+    std::unordered_map<std::string, std::vector<ToNumber>> toNumbers_;
 };
 
 // The department a call is counted for in reports: its person's, "(no

@@ -48,4 +48,10 @@ std::vector<long long> fenAddingUp(const std::vector<Li>& parts) {
     return fen;
 }
 
+bool riskyNumber(std::string_view callee) {
+    for (const std::string_view prefix : riskyPrefixes)
+        if (callee.starts_with(prefix)) return true;
+    return false;
+}
+
 }  // namespace quelvar::report
