@@ -2,6 +2,8 @@
 // escaped, the totals and charts there; then the page as headless Chromium
 // shows it (the DOM, a screenshot whose pixels show the charts and the
 // Chinese, and a PDF of A4 pages).
+#include "quelvar_report/output/html_report.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,9 +17,8 @@
 #include <set>
 #include <tuple>
 
-#include "quelvar_report/reading/dates.h"
-#include "quelvar_report/output/html_report.h"
 #include "quelvar_report/output/output.h"
+#include "quelvar_report/reading/dates.h"
 #include "support/outside_readers.h"
 #include "support/temp_folder.h"
 
@@ -440,6 +441,72 @@ TEST(HtmlReport, RendersALargeReportQuickly) {
     EXPECT_EQ(occurrences(section(html, "top-destinations"), "<tr>"), quelvar::report::topLimit + 1);
     EXPECT_EQ(occurrences(section(html, "top-callers"), "<tr>"), 10u + 1);
     std::cout << "rendered " << html.size() << " bytes in " << took.count() << " ms\n";
+}
+
+// ---- The page of a month without its appendix.
+
+TEST(HtmlPage, HoldsItsSectionsAndPartsThatAddUpToTheirTotal) {
+    Report report = fixture();
+    // Three departments of 1.005 yuan each: each rounded by itself they
+    // would show 1.01 three times against a total of 3.02.
+    report.departments.clear();
+    for (const char* name : {"内科", "外科", "儿科"})
+        report.departments.push_back({name, {{"市话", {1, 60, 1005, 0}}}});
+    report.bill.byCategory = {{"市话", {3, 180, 3015, 0}}};
+    report.bill.total = {3, 180, 3015, 0};
+    report.unusual.directoryUsed = true;
+    report.unusual.offHours.count = 1;
+    report.unusual.offHours.calls = {call("8999", "8999", "", hostile, "国际长途", "2026-11-21T02:00:00", 600, 80000)};
+    report.unusual.unlisted = {{hostile, {12, 7200, 960000, 0}, "2026-11-21T02:00:00", "2026-11-21T02:44:00"}};
+    report.unusual.unlistedCalls = 12;
+    report.unusual.longCalls.count = 1;
+    report.unusual.longCalls.calls = {
+        call("8001", "张伟", "财务部", "95588", "特服电话", "2026-11-02T09:00:00", 25 * 3600, 0, false)};
+    report.unusual.bursts = {{"008821650012", 12, "2026-11-21T02:00:00", "2026-11-21T02:44:00", 960000, {hostile}, 12}};
+    report.unratedCalls.count = 6;
+    report.unratedCalls.calls = {call("8009", "8009", "", "95588", "特服电话", "2026-11-07T10:02:00", 60, 0, false)};
+    report.unratedCalls.calls[0].callId = "4711-1";
+
+    const std::string html = quelvar::report::renderHtml(report);
+    for (const char* id : {"totals", "unrated", "department-table", "top-callers", "unusual"})
+        EXPECT_NE(html.find("<section id=\"" + std::string(id) + "\""), std::string::npos) << id;
+    for (const char* id : {"bill", "days", "heat", "long-calls", "after-hours", "international", "top-destinations"})
+        EXPECT_EQ(html.find("<section id=\"" + std::string(id) + "\""), std::string::npos) << id;
+    EXPECT_EQ(html.find("<section id=\"trend\""), std::string::npos) << "no months given, no section";
+
+    const std::string departments = section(html, "department-table");
+    EXPECT_NE(departments.find("<strong>1.01</strong></td></tr>\n<tr><th scope=\"row\">外科</th>"), std::string::npos)
+        << departments;
+    const std::string lastRow = departments.substr(departments.find("<th scope=\"row\">儿科</th>"));
+    EXPECT_NE(lastRow.find("<td class=\"num\">1.00</td>"), std::string::npos) << lastRow;
+    EXPECT_NE(lastRow.find("<strong>1.00</strong>"), std::string::npos) << lastRow;
+    EXPECT_NE(departments.find("id=\"departments-total\">3.02<"), std::string::npos);
+    EXPECT_NE(departments.find("最大余数法"), std::string::npos);
+
+    // The unusual calls, every text escaped; a call over a day flagged.
+    const std::string unusual = section(html, "unusual");
+    EXPECT_EQ(unusual.find("<script"), std::string::npos);
+    EXPECT_EQ(occurrences(unusual, "&lt;script&gt;alert(1)&lt;/script&gt;"), 3u);
+    EXPECT_NE(unusual.find("2026-11-21 02:00:00"), std::string::npos);
+    EXPECT_NE(unusual.find("其中 1 通超过一天"), std::string::npos);
+    EXPECT_NE(unusual.find("12 通</td>"), std::string::npos);
+    // The unrated calls by the key explain takes, with how many there are.
+    const std::string unrated = section(html, "unrated");
+    EXPECT_NE(unrated.find("共 6 通"), std::string::npos);
+    EXPECT_NE(unrated.find(">4711-1<"), std::string::npos);
+    EXPECT_NE(unrated.find("没有适用于特服电话的规则"), std::string::npos);
+
+    // The months, when given: the last one against the one before.
+    report.trend.months = {"2026-10", "2026-11"};
+    report.trend.groups = {{"内科", {{2, 60, 1005, 0}, {4, 60, 2010, 0}}},
+                           {"外科", {{1, 60, 1005, 0}, {1, 60, 1005, 0}}}};
+    report.trend.total = {{3, 120, 2010, 0}, {5, 120, 3015, 0}};
+    const std::string trend = section(quelvar::report::renderHtml(report), "trend");
+    EXPECT_NE(trend.find("<svg id=\"chart-trend\""), std::string::npos);
+    EXPECT_NE(trend.find("+100.0%"), std::string::npos);
+    EXPECT_NE(trend.find("<strong>2.01</strong>"), std::string::npos);
+    EXPECT_NE(trend.find("<strong>1.01</strong>"), std::string::npos) << "2.010 and 1.005 shown adding up to 3.02";
+    expectSaneSvg(quelvar::report::renderHtml(report));
 }
 
 // ---- The page in a browser: Debian's chromium, headless.
