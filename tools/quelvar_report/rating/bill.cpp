@@ -279,9 +279,12 @@ void ReportBuilder::addUnusual(const RatedCall& call) {
         }
     }
     // Internal calls cost nothing: a burst of them is no one's bill.
-    if (timed && !call.callee.empty() && call.category != knownCategories[0])
-        toNumbers_[call.callee].push_back(
-            ToNumber{moment, call.cost, call.caller.empty() ? call.account : call.caller, call.start});
+    if (timed && !call.callee.empty() && call.category != knownCategories[0]) {
+        const std::string& caller = call.caller.empty() ? call.account : call.caller;
+        const auto [index, added] = callerIndex_.emplace(caller, callerNames_.size());
+        if (added) callerNames_.push_back(caller);
+        toNumbers_[call.callee].push_back(ToNumber{moment, call.cost, index->second});
+    }
 }
 
 void ReportBuilder::finishUnusual(Report& report) {
@@ -328,13 +331,13 @@ void ReportBuilder::finishUnusual(Report& report) {
         Burst burst;
         burst.callee = callee;
         burst.calls = static_cast<long long>(bestEnd - best);
-        burst.first = calls[best].start;
-        burst.last = calls[bestEnd - 1].start;
+        burst.first = momentText(calls[best].at);
+        burst.last = momentText(calls[bestEnd - 1].at);
         burst.periodCalls = static_cast<long long>(calls.size());
         std::map<std::string, long long> callers;
         for (std::size_t i = best; i < bestEnd; ++i) {
             burst.cost += calls[i].cost;
-            ++callers[calls[i].caller];
+            ++callers[callerNames_[calls[i].caller]];
         }
         std::vector<std::pair<std::string, long long>> ranked(callers.begin(), callers.end());
         std::stable_sort(ranked.begin(), ranked.end(),
@@ -343,6 +346,8 @@ void ReportBuilder::finishUnusual(Report& report) {
         unusual.bursts.push_back(std::move(burst));
     }
     toNumbers_.clear();
+    callerIndex_.clear();
+    callerNames_.clear();
     std::sort(unusual.bursts.begin(), unusual.bursts.end(), [](const Burst& a, const Burst& b) {
         if (a.calls != b.calls) return a.calls > b.calls;
         if (a.cost != b.cost) return a.cost > b.cost;

@@ -72,13 +72,15 @@ private:
     std::vector<Kept> long_, afterHours_, international_;
     std::vector<Kept> offHours_, veryLong_, unrated_;
     std::unordered_map<std::string, UnlistedCaller> unlisted_;
+    // Every timed call by its number, small: a month of calls is held.
     struct ToNumber {
         long long at = 0;  // seconds since 1970-01-01 of the calls' own clock
         Li cost = 0;
-        std::string caller;
-        std::string start;
+        std::size_t caller = 0;  // in callerNames_
     };
     std::unordered_map<std::string, std::vector<ToNumber>> toNumbers_;
+    std::unordered_map<std::string, std::size_t> callerIndex_;
+    std::vector<std::string> callerNames_;
 };
 
 // The department a call is counted for in reports: its person's, "(no
