@@ -31,15 +31,16 @@ const std::string tariffText =
     "2026-01-01,00853,,0,,6,0.20\n"
     "2026-01-01,00886,,0,,6,0.20\n";
 
-const char* const departments[] = {"内科", "外科", "儿科", "妇产科", "急诊科", "放射科", "检验科",
-                                   "药剂科", "护理部", "院办",  "财务科", "信息科", "后勤处", "医务处",
+const char* const departments[] = {"内科",   "外科",   "儿科",   "妇产科", "急诊科", "放射科", "检验科",
+                                   "药剂科", "护理部", "院办",   "财务科", "信息科", "后勤处", "医务处",
                                    "人事处", "保卫科", "门诊部", "住院部", "设备科"};
 
 // Every extension but 8980-8999, in nineteen departments.
 std::string directoryText() {
     std::string text = "switch,number,name,department,valid_from\n";
     for (int number = 8000; number < 8980; ++number)
-        text += "*," + std::to_string(number) + ",职工" + std::to_string(number) + "," + departments[number % 19] + ",\n";
+        text +=
+            "*," + std::to_string(number) + ",职工" + std::to_string(number) + "," + departments[number % 19] + ",\n";
     return text;
 }
 
@@ -72,8 +73,8 @@ protected:
     CommandOutcome report(const std::string& arguments) { return runReport(folder.path(), arguments); }
 
     void send(const std::string& arguments) {
-        const CommandOutcome sent =
-            runCommand(std::string(QUELVAR_SEND) + " --quiet --rate 1500 --timeout 10000 " + arguments, std::chrono::seconds(180));
+        const CommandOutcome sent = runCommand(
+            std::string(QUELVAR_SEND) + " --quiet --rate 1500 --timeout 10000 " + arguments, std::chrono::seconds(180));
         ASSERT_EQ(sent.status, 0) << arguments << "\n" << sent.output;
     }
 
