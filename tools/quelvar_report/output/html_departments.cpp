@@ -52,41 +52,61 @@ void writeBillTable(Page& page) {
     if (byPerson) page.out += "<th>部门</th>";
     page.out += "<th class=\"num\">通话</th><th class=\"num\">分钟</th>";
     for (const std::string& category : page.categories) page.out += "<th class=\"num\">" + escaped(category) + "</th>";
-    page.out += "<th class=\"num\">合计</th>";
+    page.out += "<th class=\"num\">合计 *</th>";
     if (unrated) page.out += "<th class=\"num\">未计费</th>";
     page.out += "</tr></thead>\n<tbody>\n";
-    const auto cells = [&](const Totals& total, const std::map<std::string, Totals>& byCategory) {
+    // The groups' amounts of each column add up to the column's total as
+    // shown; the total row shows the exact sums rounded.
+    const auto& groups = page.bill.groups;
+    std::vector<std::vector<std::string>> columns;
+    for (std::size_t c = 0; c <= page.categories.size(); ++c) {
+        std::vector<Li> parts;
+        for (const BillGroup& group : groups) {
+            if (c == page.categories.size()) {
+                parts.push_back(group.total.cost);
+                continue;
+            }
+            const auto found = group.byCategory.find(page.categories[c]);
+            parts.push_back(found == group.byCategory.end() ? 0 : found->second.cost);
+        }
+        columns.push_back(groups.empty() ? std::vector<std::string>{} : page.addingUp(parts));
+    }
+    const auto cells = [&](const Totals& total, const std::map<std::string, Totals>& byCategory, std::size_t row) {
+        const bool totalRow = row == groups.size();
         page.out +=
             "<td class=\"num\">" + count(total.calls) + "</td><td class=\"num\">" + minutes(total.seconds) + "</td>";
-        for (const std::string& category : page.categories) {
-            const auto found = byCategory.find(category);
+        for (std::size_t c = 0; c < page.categories.size(); ++c) {
+            const auto found = byCategory.find(page.categories[c]);
             if (found == byCategory.end())
                 page.out += "<td class=\"num muted\">–</td>";
             else
-                page.out += "<td class=\"num\">" + page.money(found->second.cost) + "</td>";
+                page.out +=
+                    "<td class=\"num\">" + (totalRow ? yuanCents(found->second.cost) : columns[c][row]) + "</td>";
         }
-        page.out += "<td class=\"num\"><strong>" + page.money(total.cost) + "</strong></td>";
+        page.out += "<td class=\"num\"><strong>" +
+                    (totalRow ? yuanCents(total.cost) : columns[page.categories.size()][row]) + "</strong></td>";
         if (unrated) page.out += "<td class=\"num\">" + (total.unrated ? count(total.unrated) : "") + "</td>";
     };
-    for (const BillGroup& group : page.bill.groups) {
+    for (std::size_t row = 0; row < groups.size(); ++row) {
+        const BillGroup& group = groups[row];
         page.out +=
             "<tr><th scope=\"row\">" +
             escaped(group.name.empty() ? page.bill.by == "department" ? departmentName("") : "（空）" : group.name) +
             "</th>";
         if (byPerson) page.out += "<td>" + escaped(departmentName(group.department)) + "</td>";
-        cells(group.total, group.byCategory);
+        cells(group.total, group.byCategory, row);
         page.out += "</tr>\n";
     }
     if (page.bill.groups.empty()) {
-        const std::size_t columns = 4 + page.categories.size() + (byPerson ? 1 : 0) + (unrated ? 1 : 0);
-        page.out += "<tr><td colspan=\"" + std::to_string(columns) + "\" class=\"muted\">本期没有通话。</td></tr>\n";
+        const std::size_t span = 4 + page.categories.size() + (byPerson ? 1 : 0) + (unrated ? 1 : 0);
+        page.out += "<tr><td colspan=\"" + std::to_string(span) + "\" class=\"muted\">本期没有通话。</td></tr>\n";
     }
     // The total as the last row, not a footer: a browser repeats a
     // table's footer on every printed page.
     page.out += "<tr class=\"total\"><th scope=\"row\">合计</th>";
     if (byPerson) page.out += "<td></td>";
-    cells(page.bill.total, page.bill.byCategory);
-    page.out += "</tr>\n</tbody>\n</table>\n</div>\n</section>\n";
+    cells(page.bill.total, page.bill.byCategory, groups.size());
+    page.out += "</tr>\n</tbody>\n</table>\n</div>\n" + addingUpNote() + "</section>\n";
 }
 
 // Stacked horizontal bars: a department a row, a colour a category.
