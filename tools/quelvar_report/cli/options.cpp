@@ -122,6 +122,8 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std
         if (kind == Command::bill) {
             command->add_flag("--unrated", options.unratedList,
                               "the calls no tariff rule covered, one by one, with why (table, csv or json)");
+            command->add_flag("--appendix", options.appendix,
+                              "html: the bill per group, every chart and the long lists after the month's pages");
             command->add_flag("--per-department", options.perDepartment,
                               "xlsx: a sheet per department, to hand on, with a line for its head's signature");
         }
@@ -268,6 +270,7 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
         options.format != Format::json)
         return "bill --unrated writes a table, csv or json";
     if (options.perDepartment && options.format != Format::xlsx) return "--per-department is for --format xlsx";
+    if (options.appendix && options.format != Format::html) return "--appendix is for --format html";
     if (options.output) options.output = outputPath(options);
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};

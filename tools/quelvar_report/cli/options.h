@@ -34,6 +34,7 @@ struct Options {
     bool gb18030 = false;        // CSV in GB18030, without a byte-order mark
     bool unratedList = false;    // bill --unrated: the unrated calls, one by one
     bool perDepartment = false;  // bill --per-department: a workbook sheet per department
+    bool appendix = false;       // bill --format html: the long lists too
 };
 
 // The commands by name, in the order help lists them.

@@ -24,6 +24,7 @@
 #include "quelvar_report/cli/explain.h"
 #include "quelvar_report/cli/options.h"
 #include "quelvar_report/output/html_report.h"
+#include "quelvar_report/rating/trend.h"
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/reading/log_counts.h"
@@ -806,6 +807,7 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     // receives: those are only counted.
     long long incomingCalls = 0;
     ReportBuilder builder(*options.from, *options.to, options.by, options.sort);
+    builder.directoryInUse(!directory.empty());
     std::tm local{};
     localtime_r(&now, &local);
     char generated[64];
@@ -841,9 +843,19 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
     if (!rated.ok()) return rated;
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
-    if (options.format == Format::html) out += renderHtml(report);
-    else
+    if (options.format == Format::html) {
+        // Twelve months to the period's last, over every call: a filtered
+        // bill has no months before to compare with.
+        if (!options.switchName && !options.extension && !options.number && !options.category) {
+            const std::string last = options.to->substr(0, 7);
+            const Status trend = monthlyTrend(database, monthsBefore(last, 11), last, tariffs, directory, &categories,
+                                              report.trend);
+            if (!trend.ok()) return trend;
+        }
+        out += renderHtml(report, HtmlOptions{options.appendix});
+    } else {
         out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
+    }
     return {};
 }
 

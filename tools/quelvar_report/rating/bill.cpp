@@ -215,6 +215,7 @@ void ReportBuilder::add(const RatedCall& call) {
         ++report_.international.count;
         keep(international_, call.cost, call.seconds, call);
     }
+    addUnusual(call);
 }
 
 Report ReportBuilder::finish(const std::string& generated) {
@@ -298,7 +299,119 @@ Report ReportBuilder::finish(const std::string& generated) {
     listed(long_, report.longCalls);
     listed(afterHours_, report.afterHours);
     listed(international_, report.international);
+    finishUnusual(report);
     return report;
+}
+
+// ---- Unusual calls.
+
+void ReportBuilder::addUnusual(const RatedCall& call) {
+    long long moment = 0;
+    const bool timed = call.start.size() >= 19 && parseMoment(call.start, moment);
+    if (!call.rated) keep(firstUnrated_, timed ? -moment : 0, 0, call);
+
+    long days = 0;
+    int hour = -1;
+    const bool hourKnown = call.start.size() >= 13 && parseDate(std::string_view(call.start).substr(0, 10), days) &&
+                           parseNumber(std::string_view(call.start).substr(11, 2), hour) && hour < 24;
+    const bool offHours = hourKnown && (hour < workdayStartHour || hour >= workdayEndHour || weekdayOf(days) >= 6);
+    const bool risky = riskyNumber(call.callee);
+    const bool costly =
+        risky || call.category == internationalCategory || (call.category == premiumCategory && call.cost > 0);
+    if (offHours && costly) {
+        ++report_.unusual.offHours.count;
+        // Satellite numbers first, and of those the ones nobody answers for.
+        keep(offHours_, (risky ? 2 : 0) + (call.known || !report_.unusual.directoryUsed ? 0 : 1), call.cost, call);
+    }
+    if (call.seconds > unusualLongSeconds) {
+        ++report_.unusual.longCalls.count;
+        keep(veryLong_, call.seconds, call.cost, call);
+    }
+    if (!call.known) {
+        const std::string& number = call.caller.empty() ? call.account : call.caller;
+        UnlistedCaller& unlisted = unlisted_[number];
+        if (unlisted.number.empty()) unlisted.number = number.empty() ? std::string("(none)") : number;
+        unlisted.totals.add(call.seconds, call.cost, call.rated);
+        if (!call.start.empty()) {
+            if (unlisted.first.empty() || call.start < unlisted.first) unlisted.first = call.start;
+            if (call.start > unlisted.last) unlisted.last = call.start;
+        }
+    }
+    // Internal calls cost nothing: a burst of them is no one's bill.
+    if (timed && !call.callee.empty() && call.category != knownCategories[0]) {
+        const std::string& caller = call.caller.empty() ? call.account : call.caller;
+        const auto [index, added] = callerIndex_.emplace(caller, callerNames_.size());
+        if (added) callerNames_.push_back(caller);
+        toNumbers_[call.callee].push_back(ToNumber{moment, call.cost, index->second});
+    }
+}
+
+void ReportBuilder::finishUnusual(Report& report) {
+    const auto listed = [](std::vector<Kept>& kept, CallList& list) {
+        std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
+            if (a.key1 != b.key1) return a.key1 > b.key1;
+            if (a.key2 != b.key2) return a.key2 > b.key2;
+            return a.call.start < b.call.start;
+        });
+        for (Kept& entry : kept) list.calls.push_back(std::move(entry.call));
+    };
+    UnusualCalls& unusual = report.unusual;
+    listed(offHours_, unusual.offHours);
+    listed(veryLong_, unusual.longCalls);
+    report.unratedCalls.count = report.bill.total.unrated;
+    listed(firstUnrated_, report.unratedCalls);
+
+    if (unusual.directoryUsed) {
+        for (auto& [number, unlisted] : unlisted_) {
+            unusual.unlistedCalls += unlisted.totals.calls;
+            unusual.unlisted.push_back(std::move(unlisted));
+        }
+        std::sort(unusual.unlisted.begin(), unusual.unlisted.end(),
+                  [](const UnlistedCaller& a, const UnlistedCaller& b) {
+                      if (a.totals.cost != b.totals.cost) return a.totals.cost > b.totals.cost;
+                      if (a.totals.calls != b.totals.calls) return a.totals.calls > b.totals.calls;
+                      return a.number < b.number;
+                  });
+    }
+    unlisted_.clear();
+
+    // The densest hour of each number: a window that opens at each call in
+    // time order and holds every call starting before the hour is out.
+    for (auto& [callee, calls] : toNumbers_) {
+        if (static_cast<long long>(calls.size()) < burstCalls) continue;
+        std::sort(calls.begin(), calls.end(), [](const ToNumber& a, const ToNumber& b) { return a.at < b.at; });
+        std::size_t best = 0, bestEnd = 0, end = 0;
+        for (std::size_t first = 0; first < calls.size(); ++first) {
+            end = std::max(end, first);
+            while (end < calls.size() && calls[end].at - calls[first].at < burstWindowSeconds) ++end;
+            if (end - first > bestEnd - best) best = first, bestEnd = end;
+        }
+        if (static_cast<long long>(bestEnd - best) < burstCalls) continue;
+        Burst burst;
+        burst.callee = callee;
+        burst.calls = static_cast<long long>(bestEnd - best);
+        burst.first = momentText(calls[best].at);
+        burst.last = momentText(calls[bestEnd - 1].at);
+        burst.periodCalls = static_cast<long long>(calls.size());
+        std::map<std::string, long long> callers;
+        for (std::size_t i = best; i < bestEnd; ++i) {
+            burst.cost += calls[i].cost;
+            ++callers[callerNames_[calls[i].caller]];
+        }
+        std::vector<std::pair<std::string, long long>> ranked(callers.begin(), callers.end());
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.second > b.second; });
+        for (auto& entry : ranked) burst.callers.push_back(std::move(entry.first));
+        unusual.bursts.push_back(std::move(burst));
+    }
+    toNumbers_.clear();
+    callerIndex_.clear();
+    callerNames_.clear();
+    std::sort(unusual.bursts.begin(), unusual.bursts.end(), [](const Burst& a, const Burst& b) {
+        if (a.calls != b.calls) return a.calls > b.calls;
+        if (a.cost != b.cost) return a.cost > b.cost;
+        return a.callee < b.callee;
+    });
 }
 
 }  // namespace quelvar::report

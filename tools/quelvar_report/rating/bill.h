@@ -52,6 +52,10 @@ public:
     // `generated`: when the report is made, YYYY-MM-DD HH:MM.
     Report finish(const std::string& generated);
 
+    // Whether calls come with a directory: only then are extensions that it
+    // does not list unusual.
+    void directoryInUse(bool inUse) { report_.unusual.directoryUsed = inUse; }
+
     // Why calls were not rated, with how many each.
     const std::map<std::string, long long>& unratedReasons() const { return unratedReasons_; }
 
@@ -61,6 +65,10 @@ private:
         RatedCall call;
     };
     static void keep(std::vector<Kept>& list, long long key1, long long key2, const RatedCall& call);
+
+    // The unusual calls and the unrated ones, one by one.
+    void addUnusual(const RatedCall& call);
+    void finishUnusual(Report& report);
 
     Report report_;
     std::string sort_;
@@ -77,6 +85,17 @@ private:
     std::map<std::string, long long> unratedReasons_;
     std::map<std::string, UnratedCalls> unrated_;  // a short key a call: a month's thousands take little
     std::vector<Kept> long_, afterHours_, international_;
+    std::vector<Kept> offHours_, veryLong_, firstUnrated_;
+    std::unordered_map<std::string, UnlistedCaller> unlisted_;
+    // Every timed call by its number, small: a month of calls is held.
+    struct ToNumber {
+        long long at = 0;  // seconds since 1970-01-01 of the calls' own clock
+        Li cost = 0;
+        std::size_t caller = 0;  // in callerNames_
+    };
+    std::unordered_map<std::string, std::vector<ToNumber>> toNumbers_;
+    std::unordered_map<std::string, std::size_t> callerIndex_;
+    std::vector<std::string> callerNames_;
 };
 
 // The department a call is counted for in reports: its person's on its

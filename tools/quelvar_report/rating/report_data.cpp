@@ -88,4 +88,10 @@ BillFen billFen(const Bill& bill) {
     return shown;
 }
 
+bool riskyNumber(std::string_view callee) {
+    for (const std::string_view prefix : riskyPrefixes)
+        if (callee.starts_with(prefix)) return true;
+    return false;
+}
+
 }  // namespace quelvar::report

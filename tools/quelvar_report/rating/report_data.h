@@ -156,6 +156,72 @@ inline constexpr int workdayEndHour = 18;
 inline constexpr std::size_t listLimit = 200;
 inline constexpr std::size_t topLimit = 20;
 
+// ---- Unusual calls: what the page shows on its first pages, gathered in the
+// rating pass.
+
+// Calls longer than this are unusually long; one longer than a day cannot
+// be a real call.
+inline constexpr long long unusualLongSeconds = 2 * 3600;
+inline constexpr long long dayLongSeconds = 24 * 3600;
+// A burst: at least burstCalls calls to one number starting within
+// burstWindowSeconds of the first of them.
+inline constexpr long long burstCalls = 10;
+inline constexpr long long burstWindowSeconds = 3600;
+inline constexpr std::string_view premiumCategory = "特服电话";
+// Satellite networks and the like, charged far above ordinary international
+// calls: the numbers of toll fraud.
+inline constexpr std::array<std::string_view, 5> riskyPrefixes = {"00870", "00881", "00882", "00883", "00888"};
+bool riskyNumber(std::string_view callee);
+// How many calls of each unusual kind the page shows; the appendix lists
+// up to listLimit.
+inline constexpr std::size_t offHoursShown = 15;
+inline constexpr std::size_t unusualShown = 10;
+inline constexpr std::size_t unratedShown = 10;
+
+// An extension the directory does not list, with what it did.
+struct UnlistedCaller {
+    std::string number;
+    Totals totals;
+    std::string first, last;  // starts of its first and last call ('' when none had a time)
+};
+
+// The densest hour of calls to one number.
+struct Burst {
+    std::string callee;
+    long long calls = 0;               // in the hour
+    std::string first, last;           // starts of the first and last of them
+    Li cost = 0;                       // of them
+    std::vector<std::string> callers;  // who made them, the most frequent first
+    long long periodCalls = 0;         // to the number in the whole period
+};
+
+struct UnusualCalls {
+    // International, satellite and costing premium-rate calls outside working
+    // hours: satellite numbers first (from unlisted extensions before the
+    // others), then the most costly.
+    CallList offHours;
+    // Calls from extensions not in the directory (only with a directory),
+    // the most costly extension first.
+    bool directoryUsed = false;
+    long long unlistedCalls = 0;
+    std::vector<UnlistedCaller> unlisted;
+    // Calls over unusualLongSeconds, the longest first.
+    CallList longCalls;
+    // Numbers called in bursts, the densest first.
+    std::vector<Burst> bursts;
+};
+
+// The cost per month and group over consecutive months.
+struct TrendRow {
+    std::string group;
+    std::vector<Totals> months;  // one per Trend::months
+};
+struct Trend {
+    std::vector<std::string> months;  // YYYY-MM, oldest first
+    std::vector<TrendRow> groups;     // the most costly in the last month first
+    std::vector<Totals> total;        // one per month
+};
+
 struct Report {
     Bill bill;
     std::string generated;  // YYYY-MM-DD HH:MM the report was made
@@ -172,6 +238,9 @@ struct Report {
     CallList afterHours;                  // the most costly first
     CallList international;               // the most costly first
     std::map<std::string, UnratedCalls> unrated;  // by why
+    UnusualCalls unusual;
+    CallList unratedCalls;  // the earliest first
+    Trend trend;            // filled by monthlyTrend where a page shows it
 };
 
 }  // namespace quelvar::report
