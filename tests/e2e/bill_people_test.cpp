@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -218,6 +219,12 @@ TEST_F(BillPeople, UnlistedExtensionsAreOneGroupLastAndIncomingCallsTheCalledExt
     EXPECT_EQ(rows[rows.size() - 2]["department"].string, "未登记");
     EXPECT_EQ(rows.back()["department"].string, "未登记");
     EXPECT_EQ(rows[rows.size() - 2]["group"].string, "8602");  // the costlier first
+    // The page names the extensions of 未登记 under the departments.
+    const fs::path pagePath = folder.path() / "page.html";
+    ASSERT_EQ(report("bill --month 2026-11 --by department --format html --output '" + pagePath.string() + "'").status, 0);
+    std::ifstream page(pagePath, std::ios::binary);
+    const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    EXPECT_NE(html.find("id=\"unlisted-extensions\">未登记（名录中没有的分机）：8601、8602</p>"), std::string::npos);
 
     // Incoming calls: under the called extension, never the outside caller.
     const Json summary = json("summary --from 2026-11-01 --to 2026-11-30 --by department");

@@ -247,7 +247,19 @@ void writeDepartmentTable(Page& page) {
     for (const Li sum : categoryTotals) page.out += "<td class=\"num\">" + yuanCents(sum) + "</td>";
     page.out += "<td class=\"num\"><strong id=\"departments-total\">" + yuanCents(total.cost) + "</strong></td>";
     if (unrated) page.out += "<td class=\"num\">" + count(total.unrated) + "</td>";
-    page.out += "</tr>\n</tbody>\n</table>\n" + addingUpNote() + "</section>\n";
+    page.out += "</tr>\n</tbody>\n</table>\n" + addingUpNote();
+    if (const auto& unlisted = page.report.unlistedExtensions; !unlisted.empty()) {
+        // Named, so that someone can be found for each; a long list is cut.
+        constexpr std::size_t shown = 60;
+        std::string numbers;
+        for (std::size_t i = 0; i < std::min(shown, unlisted.size()); ++i)
+            numbers += (i ? "、" : "") + unlisted[i];
+        if (unlisted.size() > shown)
+            numbers += " 等 " + count(static_cast<long long>(unlisted.size())) + " 个";
+        page.out += "<p class=\"note\" id=\"unlisted-extensions\">" + std::string(unlistedDepartment) +
+                    "（名录中没有的分机）：" + escaped(numbers) + "</p>\n";
+    }
+    page.out += "</section>\n";
 }
 
 }  // namespace quelvar::report::html

@@ -429,6 +429,17 @@ void XlsxReport::writeBill(const Report& report) {
         note += en ? " " + std::to_string(bill.total.unrated) + (bill.total.unrated == 1 ? " call" : " calls") +
                          " no tariff covered: counted, costing nothing (column \"unrated calls\"; each on Unrated)."
                    : std::to_string(bill.total.unrated) + " 次通话无适用资费，按 0 元计（见“未计费”列及“未计费”表）。";
+    if (const auto& unlisted = report.unlistedExtensions; !unlisted.empty()) {
+        constexpr std::size_t named = 60;  // a long list is cut
+        std::string numbers;
+        for (std::size_t i = 0; i < std::min(named, unlisted.size()); ++i)
+            numbers += (i ? (en ? ", " : "、") : "") + unlisted[i];
+        if (unlisted.size() > named)
+            numbers += en ? " and " + std::to_string(unlisted.size() - named) + " more"
+                          : " 等 " + std::to_string(unlisted.size()) + " 个";
+        note += en ? std::string(" ") + std::string(unlistedDepartment) + " (extensions not in the directory): " + numbers + "."
+                   : std::string(unlistedDepartment) + "（名录中没有的分机）：" + numbers + "。";
+    }
     text(1, 0, note, nullptr);
 
     // The columns.

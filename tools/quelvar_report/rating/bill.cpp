@@ -161,6 +161,7 @@ void ReportBuilder::keep(std::vector<Kept>& list, long long key1, long long key2
 
 void ReportBuilder::add(const RatedCall& call) {
     Bill& bill = report_.bill;
+    if (!call.known && !call.number.empty() && report_.unusual.directoryUsed) unlistedExtensions_.insert(call.number);
     BillGroup& group = groups_[call.group];
     if (group.name.empty()) {
         const bool byPerson = bill.by == "person";
@@ -223,6 +224,7 @@ Report ReportBuilder::finish(const std::string& generated) {
     Bill& bill = report.bill;
     report.generated = generated;
     report.unrated = std::move(unrated_);
+    report.unlistedExtensions.assign(unlistedExtensions_.begin(), unlistedExtensions_.end());
     std::vector<std::string> people;
     for (auto& [key, group] : groups_) {
         const auto numbers = groupNumbers_.find(key);

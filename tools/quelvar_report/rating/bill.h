@@ -86,6 +86,7 @@ private:
     std::map<std::string, UnratedCalls> unrated_;  // a short key a call: a month's thousands take little
     std::vector<Kept> long_, afterHours_, international_;
     std::vector<Kept> offHours_, veryLong_, firstUnrated_;
+    std::set<std::string> unlistedExtensions_;
     std::unordered_map<std::string, UnlistedCaller> unlisted_;
     // Every timed call by its number, small: a month of calls is held.
     struct ToNumber {

@@ -228,6 +228,8 @@ struct Report {
     // Cost per department and category, the most costly department first,
     // 未登记 last.
     std::vector<std::pair<std::string, std::map<std::string, Totals>>> departments;
+    // The extensions of 未登记, in order, when a directory was used.
+    std::vector<std::string> unlistedExtensions;
     // Every day of the period in order, days without calls included.
     std::vector<std::pair<std::string, Totals>> days;
     // Calls by weekday (0 Monday .. 6 Sunday) and hour of their start.
