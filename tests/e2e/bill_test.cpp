@@ -3,13 +3,16 @@
 // here, unit by unit, from the calls as sent and the tariff as written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "e2e/harness.h"
 #include "e2e/report_runner.h"
 #include "e2e/switch_client.h"
+#include "e2e/workbook_reading.h"
 #include "support/json_reader.h"
 #include "support/outside_readers.h"
 #include "support/time_zone.h"
@@ -222,6 +225,33 @@ protected:
 #endif
     }
     CommandOutcome report(const std::string& arguments) { return runReport(folder.path(), arguments); }
+    // A month of `calls` generated calls filed and indexed, with the tariff
+    // above and half the extensions named in two departments.
+    void fileAMonth(int calls) {
+        folder.write("Quelvar.ini", "AREACODE=0755\r\n");
+        folder.start();
+        const CommandOutcome sent = runCommand(std::string(QUELVAR_SEND) + " --generate " + std::to_string(calls) +
+                                                   " --month 2026-11 --seed 1809 --quiet",
+                                               std::chrono::seconds(60));
+        ASSERT_EQ(sent.status, 0) << sent.output;
+        waitUntilHandled(folder, sw);
+        folder.stop();
+        folder.write("tariffs.csv", tariffText);
+        std::string directory = "switch,number,name,department,valid_from\n";
+        for (int number = 8000; number < 8500; ++number)
+            directory += "*," + std::to_string(number) + ",P" + std::to_string(number) + "," +
+                         (number % 2 ? "Odd" : "Even") + ",\n";
+        folder.write("directory.csv", directory);
+        ASSERT_EQ(report("index").status, 0);
+    }
+    // shown_figures.py on a file: its first line, and whether all added up.
+    bool addsUp(const std::string& kind, const std::string& file, std::string& said) {
+        const int status = outside::run(outside::quoted(outside::python()) + " " +
+                                            outside::quoted(std::string(QUELVAR_SOURCE) + "/tests/e2e/shown_figures.py") +
+                                            " " + kind + " " + outside::quoted(file),
+                                        said);
+        return status == 0;
+    }
     Json json(const std::string& arguments) { return reportJson(folder.path(), arguments); }
 
     ScopedTimeZone zone{"CST-8"};
@@ -263,7 +293,7 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
         }
         const long long cost = referenceCost(rules, call.start, call.callee, call.seconds);
         const int number = std::stoi(call.caller);
-        const std::string department = number < 8500 ? (number % 2 ? "Odd" : "Even") : call.caller;
+        const std::string department = number < 8500 ? (number % 2 ? "Odd" : "Even") : "未登记";
         for (auto* group : {&byExt[call.caller], &byDepartment[department]}) {
             group->first += cost;
             ++group->second;
@@ -333,7 +363,8 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
                          outside::quoted(std::string(QUELVAR_SOURCE) + "/tests/tools/quelvar_report/read_xlsx.py") + " " +
                          outside::quoted(workbook),
                      cells) == 0) {
-        // The Bill sheet's "total" column in its "Total" row, as cached.
+        // The bill sheet's 合计 column in its 合计 row, as cached: the total
+        // shown to the fen.
         std::istringstream lines(cells);
         std::string totalColumn, totalRow;
         std::map<std::string, std::string> values;
@@ -343,19 +374,127 @@ TEST_F(MonthBill, AGeneratedMonthCostsWhatTheTariffSaysAndAddsUp) {
             std::stringstream parts(line);
             for (std::string part; std::getline(parts, part, '\t');) f.push_back(part);
             if (f.size() >= 2 && f[0] == "part" && f[1].starts_with("xl/charts/chart")) chart = true;
-            if (f.size() < 5 || f[0] != "cell" || f[1] != "Bill") continue;
+            if (f.size() < 5 || f[0] != "cell" || f[1] != "账单") continue;
             const std::string column = f[2].substr(0, f[2].find_first_of("0123456789"));
             const std::string row = f[2].substr(column.size());
-            if (f[4] == "total" && row == "4") totalColumn = column;
-            if (f[4] == "Total" && column == "A") totalRow = row;
+            if (f[4] == "合计" && row == "4") totalColumn = column;
+            if (f[4] == "合计" && column == "A") totalRow = row;
             values[f[2]] = f[4];
         }
         ASSERT_FALSE(totalColumn.empty() || totalRow.empty()) << cells;
-        EXPECT_NEAR(std::stod(values[totalColumn + totalRow]), static_cast<double>(total) / 1000, 1e-9);
+        EXPECT_NEAR(std::stod(values[totalColumn + totalRow]), static_cast<double>((total + 5) / 10) / 100, 1e-9);
         EXPECT_TRUE(chart) << "the workbook has a chart";
     } else {
         std::printf("note: the workbook is not read back: %s\n", cells.c_str());
     }
+}
+
+TEST_F(MonthBill, TheFiguresShownAddUpInEveryFormat) {
+    fileAMonth(800);
+    std::string missing;
+    const bool openpyxl = outside::run(outside::quoted(outside::python()) + " -c 'import openpyxl'", missing) == 0;
+    for (const std::string by : {"ext", "person", "department"}) {
+        const Json bill = json("bill --month 2026-11 --by " + by);
+        long long exactTotal = li(bill["total"]["cost"].string), roundedAlone = 0;
+        for (const Json& group : bill["groups"].items) roundedAlone += (li(group["cost"].string) + 5) / 10;
+        const long long totalFen = (exactTotal + 5) / 10;
+        // Each group rounded by itself would be this far off the total.
+        std::printf("note: --by %s: %zu groups rounded alone add up to %+lld fen off the total\n", by.c_str(),
+                    bill["groups"].size(), roundedAlone - totalFen);
+        const std::string expected = "total " + std::to_string(totalFen);
+        const std::string table = (folder / "bill.txt").string(), csv = (folder / "bill.csv").string(),
+                          workbook = (folder / "bill.xlsx").string();
+        ASSERT_EQ(report("bill --month 2026-11 --by " + by + " --output '" + table + "'").status, 0);
+        ASSERT_EQ(report("bill --month 2026-11 --by " + by + " --format csv --output '" + csv + "'").status, 0);
+        ASSERT_EQ(report("bill --month 2026-11 --by " + by + " --format xlsx --output '" + workbook + "'").status, 0);
+        std::string said;
+        EXPECT_TRUE(addsUp("table", table, said)) << by << ": " << said;
+        EXPECT_NE(said.find(expected), std::string::npos) << by << ": " << said;
+        EXPECT_TRUE(addsUp("csv", csv, said)) << by << ": " << said;
+        EXPECT_NE(said.find(expected), std::string::npos) << by << ": " << said;
+        if (!openpyxl) continue;
+        EXPECT_TRUE(addsUp("xlsx", workbook, said)) << by << ": " << said;
+        EXPECT_NE(said.find(expected), std::string::npos) << by << ": " << said;
+    }
+
+    // The workbook printed by LibreOffice: A4 portrait, and the bill one page
+    // wide (its last column, 合计, and the total on the first page).
+    if (!haveLibreOffice() || !fs::exists("/usr/bin/pdfinfo")) {
+        std::printf("note: the workbook is not printed: LibreOffice or pdfinfo (poppler-utils) is missing\n");
+        return;
+    }
+    ASSERT_EQ(report("bill --month 2026-11 --by department --format xlsx --output '" + (folder / "print.xlsx").string() + "'")
+                  .status,
+              0);
+    const fs::path pdf = convertWithLibreOffice(folder / "print.xlsx", "pdf", folder / "pdf");
+    ASSERT_FALSE(pdf.empty()) << "LibreOffice made no PDF";
+    std::string info;
+    ASSERT_EQ(outside::run("pdfinfo -f 1 -l 10000 " + outside::quoted(pdf.string()), info), 0) << info;
+    std::istringstream sizes(info);
+    int pages = 0;
+    for (std::string line; std::getline(sizes, line);) {
+        if (!line.starts_with("Page ") || line.find(" size:") == std::string::npos) continue;
+        ++pages;
+        EXPECT_NE(line.find("595.304 x 841.89 pts (A4)"), std::string::npos) << line;
+    }
+    EXPECT_GT(pages, 2) << info;
+    // The bill (231 departments here, the unlisted numbers each one) over
+    // pages one wide: each page has the whole heading, 合计 its last column.
+    const Json bill = json("bill --month 2026-11 --by department");
+    const std::string totalShown = yuanToFen(li(bill["total"]["cost"].string));
+    bool total = false;
+    for (int page = 1; page <= pages && !total; ++page) {
+        std::string text;
+        ASSERT_EQ(outside::run("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " -layout " +
+                                   outside::quoted(pdf.string()) + " -",
+                               text),
+                  0)
+            << text;
+        std::istringstream lines(text);
+        bool heading = false;
+        for (std::string line; std::getline(lines, line);) {
+            heading = heading || (line.starts_with("部门") && line.ends_with("合计"));
+            total = total || (line.starts_with("合计") && line.ends_with(totalShown));
+        }
+        EXPECT_TRUE(heading) << "page " << page << " has the bill's heading:\n" << text;
+    }
+    EXPECT_TRUE(total) << "the total " << totalShown << " is on the bill's pages";
+}
+
+TEST_F(MonthBill, UnratedCallsAreListedOneByOneAndExplained) {
+    fileAMonth(300);
+    // Without the rules for internal numbers, the calls to them are not rated.
+    std::string withoutInternal;
+    std::istringstream lines(tariffText);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(",8,,") == std::string::npos) withoutInternal += line + "\n";
+    folder.write("tariffs.csv", withoutInternal);
+
+    // One entry a reason (a rule missing from each version of the tariff).
+    const Json bill = json("bill --month 2026-11");
+    ASSERT_GT(bill["unrated"].size(), 0u);
+    long long count = 0;
+    std::multiset<std::string> listed, keys;
+    for (const Json& unrated : bill["unrated"].items) {
+        EXPECT_EQ(unrated["why"].string.rfind("no rule for ", 0), 0u) << unrated["why"].string;
+        ASSERT_EQ(static_cast<long long>(unrated["keys"].size()), unrated["calls"].integer());
+        count += unrated["calls"].integer();
+        for (const Json& key : unrated["keys"].items) keys.insert(key.string);
+        // Each key is one explain takes, and explain says why.
+        const CommandOutcome explained = report("explain " + unrated["keys"][0].string);
+        ASSERT_EQ(explained.status, 0) << explained.output;
+        EXPECT_NE(explained.output.find("Not rated: " + unrated["why"].string), std::string::npos) << explained.output;
+    }
+    EXPECT_EQ(count, bill["total"]["unrated_calls"].integer());
+    // The same calls listed in a CSV file of their own, one table.
+    const std::string list = (folder / "unrated.csv").string();
+    ASSERT_EQ(report("bill --month 2026-11 --unrated --format csv --output '" + list + "'").status, 0);
+    const std::string text = readBytes(list);
+    EXPECT_TRUE(text.starts_with("\xEF\xBB\xBF" "编号,交换机,开始时间,")) << text.substr(0, 200);
+    EXPECT_EQ(text.find("\r\n\r\n"), std::string::npos);
+    std::istringstream rows(text.substr(text.find("\r\n") + 2));
+    for (std::string row; std::getline(rows, row);) listed.insert(row.substr(0, row.find(',')));
+    EXPECT_EQ(listed, keys);
 }
 
 }  // namespace

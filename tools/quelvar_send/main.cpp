@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <thread>
@@ -62,8 +63,13 @@ int main(int argc, char** argv) {
     if (const quelvar::Status opened = quelvar::platform::openUdpSocket(socket); !opened.ok())
         return fail("cannot make a UDP socket: " + opened.reason(), 2);
     const quelvar::AesCipher cipher = wireCipher();
-    CallGenerator generator(options.plain, options.seed ? static_cast<std::uint32_t>(*options.seed)
-                                                        : static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()));
+    // Unseeded runs differ in their RIDs too, so that the collector takes
+    // none of their calls for a repeat of an earlier run's.
+    const auto clock = static_cast<std::uint32_t>(Clock::now().time_since_epoch().count());
+    // From 1: no RID starts with a zero.
+    const auto runId = [](unsigned long long from) { return static_cast<long>(1 + from % 99999); };
+    CallGenerator generator(options.plain, options.seed ? static_cast<std::uint32_t>(*options.seed) : clock,
+                            runId(options.seed ? *options.seed : static_cast<unsigned long long>(std::time(nullptr))));
     if (options.generateMonth) generator.startInMonth(options.generateYear, options.generateMonth);
     std::ofstream saved;
     if (!options.save.empty()) {

@@ -2,8 +2,11 @@
 #include <cstdint>
 #include <istream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "core/time.h"
 
 namespace quelvar::send {
 
@@ -17,18 +20,32 @@ std::vector<Call> callsFromArguments(const std::vector<std::string>& arguments, 
 // datagram. CR LF line ends are taken as LF.
 std::vector<Call> readCalls(std::istream& input, bool plain);
 
-// Distinct, realistic calls: a few switches, extensions, local, long
-// distance, international and special-service numbers, now and then a call
-// of several legs (never in plain mode, where a datagram is one record).
+// Distinct calls shaped like a month of a real site (the mix is in the
+// usage text and the README): mostly short calls with a long tail, busy in
+// working hours on weekdays, quiet at night and at weekends, a few calls
+// abroad and to premium-rate lines, emergency numbers rare; now and then a
+// call of several legs that follow each other (never in plain mode, where a
+// datagram is one record). Every draw is made here from the generator's raw
+// output, which the standard fixes, so a seed gives the same calls with any
+// standard library.
 class CallGenerator {
 public:
-    CallGenerator(bool plain, std::uint32_t seed);
-    // Calls start at moments of this month, mostly in working hours, rather
-    // than now.
+    // The run number starts every RID: a seeded run passes one made from its
+    // seed, so that the same seed gives the same bytes.
+    CallGenerator(bool plain, std::uint32_t seed, long runId);
+    // Calls start at moments of this month, weighted by weekday and hour,
+    // rather than now.
     void startInMonth(int year, int month);
     Call next();
 
 private:
+    std::uint32_t below(std::uint32_t bound);
+    // An index drawn with the weights' shares.
+    std::size_t weighted(std::span<const int> weights);
+    std::string digits(int count);
+    std::string extension();
+    CalendarTime startTime();
+
     int year_ = 0, month_ = 0;
     bool plain_;
     std::mt19937 random_;

@@ -42,6 +42,7 @@ struct Answer {
     int status = -1;
     std::string out;
     std::string error;
+    std::vector<std::string> notes;  // for standard error
 };
 
 class IndexFixture : public ::testing::Test {
@@ -111,7 +112,8 @@ protected:
     Answer run(const std::string& command, std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--db", database});
         Answer answer;
-        answer.status = quelvar::report::runQuery(command, arguments, folder.path().string(), now, answer.out, answer.error);
+        answer.status = quelvar::report::runQuery(command, arguments, folder.path().string(), now, answer.out, answer.error,
+                                                  &answer.notes);
         return answer;
     }
 

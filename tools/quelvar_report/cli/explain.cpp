@@ -2,6 +2,7 @@
 
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/index/schema.h"
 
 namespace quelvar::report {
 namespace {
@@ -17,13 +18,23 @@ std::string ruleText(const TariffRule& rule) {
            (rule.band.empty() ? std::string("whole day") : "band " + rule.band) + ")";
 }
 
+// Why a call is billed in a category other than the one filed: the file
+// carries the call before's.
+std::string categoryWhy(const std::string& type, const std::string& filed, const CallCategories::Decision& decided) {
+    const std::string carried = filed.empty() ? std::string("no category") : filed;
+    return "TYPE " + (type.empty() ? std::string("(none)") : type) + ": the file carries the previous call's " + carried +
+           "; from the " + (type == "FI" ? "calling" : "called") + " number " +
+           (decided.number.empty() ? std::string("(none)") : decided.number) + ": " + decided.category;
+}
+
 }  // namespace
 
 Status explainCall(sqlite3* database, const std::string& callId, const std::string& where,
                    const std::vector<std::string>& values, const Tariffs& tariffs, const Directory& directory,
-                   const std::string& tariffsPath, Format format, std::string& out) {
+                   const CallCategories& categories, const std::string& tariffsPath, Format format, std::string& out) {
     Statement query(database, std::string("SELECT id, switch, call_id, account, caller, callee, category, start, substr(") +
-                                  when + ", 1, 10), seconds, legs FROM calls " + where + " AND (call_id = ? OR call_key = ?) ORDER BY " +
+                                  when + ", 1, 10), seconds, legs, flags, type, route FROM calls " + where +
+                                  " AND (call_id = ? OR call_key = ?) ORDER BY " +
                                   when + ", switch");
     std::vector<std::string> bound = values;
     bound.push_back(callId);
@@ -33,10 +44,18 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
     std::string json = "{\"calls\":[";
     while (query.step()) {
         const std::string switchName = query.text(1), account = query.text(3), caller = query.text(4),
-                          callee = query.text(5), category = query.text(6), start = query.text(7), day = query.text(8);
+                          callee = query.text(5), filed = query.text(6), start = query.text(7), day = query.text(8),
+                          type = query.text(12), route = query.text(13);
         const long long seconds = query.integer(9);
-        const Person* person = directory.findCaller(switchName, account, caller, day);
-        const Rating rating = tariffs.rate(CallToRate{start, seconds, category, callee});
+        // An incoming call is the called extension's.
+        const bool incoming = type == "IN" || type == "FI";
+        const Person* person = incoming ? directory.find(switchName, callee, day)
+                                        : directory.findCaller(switchName, account, caller, day);
+        const CallCategories::Decision decided = categories.decide(route, type, caller, callee, filed);
+        const std::string& category = decided.category;
+        const std::string why = categoryWhy(type, filed, decided);
+        const Rating rating =
+            tariffs.rate(CallToRate{start, seconds, category, callee, (query.integer(11) & impossibleTime) != 0});
 
         struct Leg {
             std::string start;
@@ -52,7 +71,9 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
             json += std::string(found ? "," : "") + "\n{\"switch\":" + jsonString(switchName) +
                     ",\"id\":" + jsonString(query.text(2)) + ",\"account\":" + jsonString(account) +
                     ",\"caller\":" + jsonString(caller) + ",\"callee\":" + jsonString(callee) +
-                    ",\"category\":" + jsonString(category) + ",\"start\":" +
+                    ",\"category\":" + jsonString(category) + ",\"filed_category\":" + jsonString(filed) +
+                    ",\"category_from_number\":" + (decided.fromNumber ? "true" : "false") +
+                    ",\"category_why\":" + (decided.fromNumber ? jsonString(why) : std::string("null")) + ",\"start\":" +
                     jsonStringOrNull(query.null(7) ? nullptr : &start) + ",\"seconds\":" + std::to_string(seconds) +
                     ",\"person\":" + (person ? jsonString(person->name) : "null") +
                     ",\"department\":" + (person ? jsonString(person->department) : "null") + ",\"legs\":[";
@@ -83,7 +104,12 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                 (account.empty() ? std::string() : " account " + account) +
                 (person ? " (" + person->name + (person->department.empty() ? std::string() : ", " + person->department) + ")"
                         : std::string(" (not in the directory)")) +
-                " to " + callee + ", " + (category.empty() ? std::string("no category") : category) + "\n";
+                " to " + callee + ", " + (category.empty() ? std::string("no category") : category) +
+                (decided.fromNumber && category != filed
+                     ? " (filed as " + (filed.empty() ? std::string("no category") : filed) + ")"
+                     : std::string()) +
+                "\n";
+        if (decided.fromNumber) text += "  category from the number: " + why + "\n";
         text += "  started " + (start.empty() ? std::string("at an unknown time") : start) + ", " +
                 plural(seconds, "second", "seconds");
         if (legs.size() > 1) {
@@ -111,6 +137,9 @@ Status explainCall(sqlite3* database, const std::string& callId, const std::stri
                             std::to_string(step.units) + " x " + yuanExact(step.price) + " = " + yuanExact(step.amount) +
                             "\n";
             }
+            if (rating.roundedBy)
+                text += "  " + yuanExact(rating.unrounded) + " rounded to the fen (rounding fen on " +
+                        ruleText(*rating.roundedBy) + ")\n";
             text += "Cost " + yuanExact(rating.cost) + " yuan (" + yuanCents(rating.cost) + " shown on bills)\n";
         }
         for (std::size_t at = 0; at < text.size();) {

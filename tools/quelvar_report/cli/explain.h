@@ -1,12 +1,14 @@
 #pragma once
-// How one call's cost was made: the tariff version, the rule, the first
-// period, the units and the bands they started in.
+// How one call's cost was made: its category (and where the file carries the
+// call before's, why the number's instead), the tariff version, the rule,
+// the first period, the units and the bands they started in.
 #include <sqlite3.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/status.h"
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/directory.h"
 #include "quelvar_report/output/output.h"
 #include "quelvar_report/rating/tariffs.h"
@@ -18,6 +20,6 @@ namespace quelvar::report {
 // is none.
 Status explainCall(sqlite3* database, const std::string& callId, const std::string& where,
                    const std::vector<std::string>& values, const Tariffs& tariffs, const Directory& directory,
-                   const std::string& tariffsPath, Format format, std::string& out);
+                   const CallCategories& categories, const std::string& tariffsPath, Format format, std::string& out);
 
 }  // namespace quelvar::report

@@ -10,7 +10,10 @@
 
 #include "platform/files.h"
 #include "quelvar_report/index/index.h"
+#include "quelvar_report/cli/options.h"
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/figures.h"
+#include "quelvar_report/rating/tariffs.h"
 #include "quelvar_report/cli/query.h"
 #include "quelvar_report/index/schema.h"
 
@@ -18,25 +21,23 @@ namespace {
 
 using quelvar::Status;
 
-constexpr const char* usage =
-    "usage: quelvar-report index [--root DIR]... [--db FILE] [--tariffs FILE]\n"
-    "       quelvar-report calls [--from DATE] [--to DATE] [--switch MAC] [--ext NUMBER] [--number PREFIX]\n"
-    "                            [--category NAME] [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report summary --from DATE --to DATE\n"
-    "                              [--by switch|ext|account|category|day|hour|destination|person|department|\n"
-    "                                    trunk|route]\n"
-    "                              [the filters of calls] [--directory FILE] [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report status [--days N] [--root DIR]... [--db FILE] [--format table|csv|json]\n"
-    "       quelvar-report bill --from DATE --to DATE | --month YYYY-MM|last\n"
-    "                           [--by ext|person|department|switch|trunk|route] [the filters of calls]\n"
-    "                           [--tariffs FILE] [--directory FILE] [--db FILE]\n"
-    "                           [--format table|csv|json|html|xlsx] [--output FILE]\n"
-    "       quelvar-report explain CALL [--switch MAC] [--from DATE] [--to DATE] [--tariffs FILE] [--directory FILE]\n"
-    "                              [--db FILE] [--format table|json]\n"
-    "DATE is YYYY-MM-DD; both ends count. --output FILE writes the answer there (whole, or not at all);\n"
-    "{month}, {from} and {to} in FILE stand for the period.\n"
-    "tariffs.csv and directory.csv are read from beside the program unless named; index keeps the costs of the\n"
-    "days it reads for those tariffs.\n";
+// The costs of the days indexed, kept for bills over long periods. The
+// tariffs beside the program are used when they can be read; tariffs named
+// with --tariffs (`named`) must be.
+Status keepCosts(sqlite3* database, const std::string& named, const std::string& programFolder) {
+    const std::string path = named.empty() ? programFolder + "/tariffs.csv" : named;
+    if (named.empty() && !quelvar::platform::pathExists(path)) return {};
+    quelvar::report::Tariffs tariffs;
+    std::string digest;
+    Status read = quelvar::report::Tariffs::read(path, tariffs);
+    // Calls are classified as the collector beside the tool classifies them.
+    if (read.ok())
+        read =
+            quelvar::report::readTariffsDigest(path, digest, quelvar::report::CallCategories::sourceOf(programFolder));
+    if (!read.ok()) return named.empty() ? Status() : read;
+    const quelvar::report::CallCategories categories = quelvar::report::CallCategories::ofProgramFolder(programFolder);
+    return quelvar::report::keepCosts(database, tariffs, digest, nullptr, &categories);
+}
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "quelvar-report: %s\n", message.c_str());
@@ -52,59 +53,76 @@ std::string folderOf(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(usage, stderr);
+        std::fputs(quelvar::report::usageLines().c_str(), stderr);
         return 2;
     }
     const std::string command = argv[1];
+    const auto isHelp = [](std::string_view argument) { return argument == "--help" || argument == "-h"; };
+    if (isHelp(command) || command == "help") {
+        if (argc == 2) return std::fputs(quelvar::report::overallHelp().c_str(), stdout) < 0 ? 2 : 0;
+        const auto text = quelvar::report::commandHelp(argv[2]);
+        if (!text || argc > 3)
+            return fail(text ? "help takes one command" : "unknown command: " + std::string(argv[2]));
+        return std::fputs(text->c_str(), stdout) < 0 ? 2 : 0;
+    }
+    for (int index = 2; index < argc; ++index) {
+        if (!isHelp(argv[index])) continue;
+        const auto text = quelvar::report::commandHelp(command);
+        if (!text) return fail("unknown command: " + command + " (quelvar-report --help lists them)");
+        return std::fputs(text->c_str(), stdout) < 0 ? 2 : 0;
+    }
     const std::string programFolder = folderOf(quelvar::platform::executablePath());
     if (quelvar::report::isQueryCommand(command)) {
         std::string error;
+        std::vector<std::string> notes;
         const int status = quelvar::report::runQuery(
             command, std::vector<std::string>(argv + 2, argv + argc), programFolder, std::time(nullptr),
             [](std::string_view piece) { return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size(); },
-            error);
+            error, &notes);
         if (status != 0) return fail(error);
+        for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
         return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
     }
-    std::string databasePath = programFolder + "/quelvar.db";
-    std::vector<std::string> roots;
-    std::optional<std::string> tariffsPath;
-    for (int index = 2; index < argc; ++index) {
-        const std::string_view argument = argv[index];
-        const bool hasValue = index + 1 < argc;
-        if (argument == "--db" && hasValue) databasePath = argv[++index];
-        else if (argument == "--root" && hasValue) roots.emplace_back(argv[++index]);
-        else if (argument == "--tariffs" && hasValue) tariffsPath = argv[++index];
-        else return fail("unknown argument: " + std::string(argument));
-    }
-    if (command != "index") return fail("unknown command: " + command);
+    quelvar::report::Options options;
+    options.database = programFolder + "/quelvar.db";
+    if (const std::string wrong =
+            quelvar::report::parseOptions(command, std::vector<std::string>(argv + 2, argv + argc), options);
+        !wrong.empty())
+        return fail(wrong);
+    if (options.command != quelvar::report::Command::index) return fail("unknown command: " + command);
+    std::vector<std::string>& roots = options.roots;
+    const std::string& databasePath = options.database;
+    const bool rebuild = options.rebuild;
     if (roots.empty()) roots = quelvar::report::defaultRoots(programFolder);
 
+    quelvar::report::IndexReport report;
+    if (rebuild) {
+        Status rebuilt = quelvar::report::rebuildIndex(databasePath, roots, report);
+        if (rebuilt.ok()) {
+            sqlite3* database = nullptr;
+            if (sqlite3_open_v2(databasePath.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                nullptr) != SQLITE_OK)
+                rebuilt = Status::error(Status::Code::failed, "index", databasePath,
+                                        database ? sqlite3_errmsg(database) : "out of memory");
+            else
+                rebuilt = keepCosts(database, options.tariffs, programFolder);
+            sqlite3_close(database);
+        }
+        if (!rebuilt.ok()) return fail(rebuilt.text());
+        std::printf("made anew: %ld files, %ld calls, %ld lines that could not be read\n", report.filesRead,
+                    report.callsAdded, report.unparsableLines);
+        return 0;
+    }
     sqlite3* database = nullptr;
     // One thread uses the connection: no locking on every call.
-    if (sqlite3_open_v2(databasePath.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(databasePath.c_str(), &database,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         const std::string why = database ? sqlite3_errmsg(database) : "out of memory";
         sqlite3_close(database);
         return fail("cannot open " + databasePath + ": " + why);
     }
-    quelvar::report::IndexReport report;
     Status updated = quelvar::report::updateIndex(database, roots, report);
-    // The costs of the days indexed, kept for bills over long periods. The
-    // tariffs beside the program are used when they can be read; tariffs
-    // named with --tariffs must be.
-    if (updated.ok()) {
-        const std::string path = tariffsPath.value_or(programFolder + "/tariffs.csv");
-        quelvar::report::Tariffs tariffs;
-        std::string digest;
-        Status read;
-        if (tariffsPath || quelvar::platform::pathExists(path)) {
-            read = quelvar::report::Tariffs::read(path, tariffs);
-            if (read.ok()) read = quelvar::report::readTariffsDigest(path, digest);
-            if (read.ok()) updated = quelvar::report::keepCosts(database, tariffs, digest);
-            else if (tariffsPath) updated = read;
-        }
-    }
+    if (updated.ok()) updated = keepCosts(database, options.tariffs, programFolder);
     sqlite3_close(database);
     if (!updated.ok()) return fail(updated.text());
     std::printf("%ld files, %ld read, %ld calls added, %ld lines that could not be read\n", report.filesSeen,

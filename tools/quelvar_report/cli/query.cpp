@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 
 #include "platform/files.h"
@@ -21,7 +23,9 @@
 #include "quelvar_report/rating/figures.h"
 #include "quelvar_report/reading/dates.h"
 #include "quelvar_report/cli/explain.h"
+#include "quelvar_report/cli/options.h"
 #include "quelvar_report/output/html_report.h"
+#include "quelvar_report/rating/trend.h"
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/reading/log_counts.h"
@@ -32,166 +36,6 @@
 namespace quelvar::report {
 namespace {
 
-// ---- Arguments.
-
-enum class Command { calls, summary, status, bill, explain };
-
-struct Options {
-    Command command = Command::calls;
-    std::string database;
-    std::vector<std::string> roots;
-    Format format = Format::table;
-    std::optional<std::string> from, to, switchName, extension, number, category;
-    std::string by = "category";
-    int days = 7;
-    // bill and explain
-    std::string tariffs, directory;
-    bool directoryGiven = false;
-    std::string callId;
-    std::optional<std::string> output;
-    std::optional<std::string> month;  // YYYY-MM or "last"
-    std::time_t now = 0;
-};
-
-// --month: a calendar month, or "last" for the one before today's.
-std::string monthPeriod(Options& options) {
-    if (!options.month) return {};
-    if (options.from || options.to) return "--month and --from/--to name the period twice";
-    int year = 0, month = 0;
-    if (*options.month == "last") {
-        std::tm local{};
-        localtime_r(&options.now, &local);
-        year = local.tm_year + 1900;
-        month = local.tm_mon;  // 0 is last December
-        if (month == 0) {
-            month = 12;
-            --year;
-        }
-    } else if (options.month->size() != 7 || (*options.month)[4] != '-' ||
-               !parseNumber(options.month->substr(0, 4), year) || !parseNumber(options.month->substr(5, 2), month) ||
-               month < 1 || month > 12) {
-        return "bad --month " + *options.month + " (YYYY-MM, or last)";
-    }
-    const long first = daysFromCivil(year, month, 1);
-    const long next = month == 12 ? daysFromCivil(year + 1, 1, 1) : daysFromCivil(year, month + 1, 1);
-    options.from = dateText(first);
-    options.to = dateText(next - 1);
-    return {};
-}
-
-// {from}, {to} and {month} in --output, so that a schedule can name its files.
-std::string outputPath(const Options& options) {
-    std::string path = *options.output;
-    const auto replace = [&](const std::string& name, const std::string& value) {
-        for (std::size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + value.size()))
-            path.replace(at, name.size(), value);
-    };
-    replace("{from}", options.from.value_or(""));
-    replace("{to}", options.to.value_or(""));
-    replace("{month}", options.from ? options.from->substr(0, 7) : std::string());
-    return path;
-}
-
-const std::vector<std::string> groupings = {"switch", "ext",    "account", "category", "day",  "hour",
-                                            "destination", "person", "department", "trunk", "route"};
-
-// A switch as given (00:1A:2B:3C:4D:5E) or as its folder is named.
-std::string switchFolder(std::string mac) {
-    for (char& c : mac)
-        if (c == ':' || c == '/' || c == '\\') c = '-';
-    return mac;
-}
-
-// An empty text when the arguments are good, else what is wrong with them.
-std::string parseOptions(const std::vector<std::string>& arguments, Options& options) {
-    const bool filters = options.command != Command::status;
-    const bool rating = options.command == Command::bill || options.command == Command::explain;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& name = arguments[i];
-        if (options.command == Command::explain && !name.starts_with("--") && options.callId.empty()) {
-            options.callId = name;
-            continue;
-        }
-        const auto value = [&]() -> const std::string* {
-            // An option in the place of the value means the value was left out.
-            if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return nullptr;
-            return &arguments[++i];
-        };
-        const std::string* given = nullptr;
-        const auto take = [&](std::optional<std::string>& into) {
-            given = value();
-            if (given) into = *given;
-        };
-        if (name == "--db") {
-            if ((given = value())) options.database = *given;
-        } else if (name == "--format") {
-            if ((given = value())) {
-                if (*given == "table") options.format = Format::table;
-                else if (*given == "csv") options.format = Format::csv;
-                else if (*given == "json") options.format = Format::json;
-                else if (options.command == Command::bill && *given == "html") options.format = Format::html;
-                else if (options.command == Command::bill && *given == "xlsx") options.format = Format::xlsx;
-                else
-                    return "unknown --format " + *given +
-                           (options.command == Command::bill ? " (table, csv, json, html or xlsx)" : " (table, csv or json)");
-            }
-        } else if (filters && name == "--from") take(options.from);
-        else if (filters && name == "--to") take(options.to);
-        else if (filters && name == "--switch") take(options.switchName);
-        else if (filters && name == "--ext") take(options.extension);
-        else if (filters && name == "--number") take(options.number);
-        else if (filters && name == "--category") take(options.category);
-        else if (options.command == Command::summary && name == "--by") {
-            if ((given = value())) {
-                if (std::find(groupings.begin(), groupings.end(), *given) == groupings.end())
-                    return "unknown --by " + *given +
-                           " (switch, ext, account, category, day, hour, destination, person, department, trunk or"
-                           " route)";
-                options.by = *given;
-            }
-        } else if (options.command == Command::bill && name == "--by") {
-            if ((given = value())) {
-                if (std::find(billGroupings.begin(), billGroupings.end(), *given) == billGroupings.end())
-                    return "unknown --by " + *given + " (ext, person, department, switch, trunk or route)";
-                options.by = *given;
-            }
-        } else if (rating && name == "--tariffs") {
-            if ((given = value())) options.tariffs = *given;
-        } else if ((rating || options.command == Command::summary) && name == "--directory") {
-            if ((given = value())) {
-                options.directory = *given;
-                options.directoryGiven = true;
-            }
-        } else if (options.command == Command::bill && name == "--month") {
-            take(options.month);
-        } else if (name == "--output") {
-            take(options.output);
-        } else if (options.command == Command::status && name == "--days") {
-            if ((given = value()) && (!parseNumber(*given, options.days) || options.days < 1 || options.days > 3660))
-                return "--days takes a number of days from 1 to 3660, not " + *given;
-        } else if (options.command == Command::status && name == "--root") {
-            if ((given = value())) options.roots.push_back(*given);
-        } else {
-            return "unknown option " + name;
-        }
-        if (!given) return name + " needs a value";
-    }
-    if (const std::string wrong = monthPeriod(options); !wrong.empty()) return wrong;
-    long from = 0, to = 0;
-    if (options.from && !parseDate(*options.from, from)) return "bad date " + *options.from + " (YYYY-MM-DD)";
-    if (options.to && !parseDate(*options.to, to)) return "bad date " + *options.to + " (YYYY-MM-DD)";
-    if (options.from && options.to && from > to) return "--from " + *options.from + " is after --to " + *options.to;
-    if ((options.command == Command::summary || options.command == Command::bill) && (!options.from || !options.to))
-        return std::string(options.command == Command::bill ? "bill needs --from and --to, or --month" : "summary needs --from and --to");
-    if (options.command == Command::explain && options.format == Format::csv) return "explain writes a table or json";
-    if (options.command == Command::explain && options.callId.empty())
-        return "explain needs the id of a call, as `quelvar-report calls` shows it";
-    if (options.format == Format::xlsx && !options.output) return "--format xlsx needs --output FILE";
-    if (options.output) options.output = outputPath(options);
-    if (options.switchName) options.switchName = switchFolder(*options.switchName);
-    return {};
-}
-
 // ---- The calls a query is about.
 
 struct Filter {
@@ -199,7 +43,9 @@ struct Filter {
     std::vector<std::string> values;
 };
 
-Filter callFilter(const Options& options) {
+// `ratedCategory`: --category is the category a call is billed in, which
+// the rating pass decides; it is left to the pass.
+Filter callFilter(const Options& options, bool ratedCategory = false) {
     Filter filter{std::string("WHERE ") + notCalls, {}};
     const auto add = [&](const std::string& condition, std::vector<std::string> values) {
         filter.where += " AND " + condition;
@@ -210,7 +56,7 @@ Filter callFilter(const Options& options) {
     if (options.switchName) add("switch = ? COLLATE NOCASE", {*options.switchName});
     if (options.extension) add("(caller = ? OR account = ?)", {*options.extension, *options.extension});
     if (options.number) add("substr(callee, 1, length(?)) = ?", {*options.number, *options.number});
-    if (options.category) add("category = ?", {*options.category});
+    if (options.category && !ratedCategory) add("category = ?", {*options.category});
     return filter;
 }
 
@@ -220,11 +66,18 @@ std::string switchShown(const std::string& name, Format format) {
     return name.empty() && format == Format::table ? std::string("(workbook)") : name;
 }
 
+std::string jsonStrings(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) out += (out.size() > 1 ? "," : "") + jsonString(text);
+    return out + "]";
+}
+
 std::string render(const std::vector<Table>& tables, Format format) {
     return format == Format::csv ? renderCsv(tables) : renderTables(tables);
 }
 
 // The answer on its way out: a list of a million calls is not held whole.
+// Pieces are whole rows, so a flush never splits a character.
 class Sink {
 public:
     explicit Sink(const Writer& write) : write_(write) {}
@@ -234,15 +87,26 @@ public:
         return *this;
     }
     bool flush() {
+        if (!buffer_.empty() && ok_ && gb18030_) {
+            // GB18030 has no byte-order mark a GBK reader would take.
+            if (!started_ && buffer_.starts_with(byteOrderMark)) buffer_.erase(0, 3);
+            std::string converted;
+            ok_ = toGb18030(buffer_, converted);
+            buffer_ = std::move(converted);
+        }
+        started_ = true;
         if (!buffer_.empty() && ok_) ok_ = write_(buffer_);
         buffer_.clear();
         return ok_;
     }
+    void toGb18030Encoding() { gb18030_ = true; }
 
 private:
     const Writer& write_;
     std::string buffer_;
     bool ok_ = true;
+    bool gb18030_ = false;
+    bool started_ = false;
 };
 
 // ---- calls
@@ -253,17 +117,18 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
                     "SELECT switch, call_id, account, caller, callee, category, route, start, seconds, legs FROM calls " +
                         filter.where + " ORDER BY " + when + ", switch, call_id");
     query.bind(filter.values);
+    const Lang lang = options.lang;
     Table table{"",
-                {{"switch"},
-                 {"id", Kind::phone},
-                 {"account", Kind::phone},
-                 {"caller", Kind::phone},
-                 {"callee", Kind::phone},
-                 {"category"},
-                 {"route"},
-                 {"start", Kind::time},
-                 {"seconds", Kind::number},
-                 {"legs", Kind::number}},
+                {{said(lang, "交换机", "switch")},
+                 {said(lang, "编号", "id"), Kind::phone},
+                 {said(lang, "账号", "account"), Kind::phone},
+                 {said(lang, "主叫", "caller"), Kind::phone},
+                 {said(lang, "被叫", "callee"), Kind::phone},
+                 {said(lang, "类别", "category")},
+                 {said(lang, "路由", "route")},
+                 {said(lang, "开始时间", "start"), Kind::time},
+                 {said(lang, "时长(秒)", "seconds"), Kind::number},
+                 {said(lang, "段数", "legs"), Kind::number}},
                 {}};
     if (options.format == Format::json) out += "{\"calls\":[";
     if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(table.columns);
@@ -289,7 +154,8 @@ Status calls(sqlite3* database, const Options& options, Sink& out) {
     if (!query.status().ok()) return query.status();
     if (options.format == Format::json) out += "]}\n";
     if (options.format == Format::table)
-        out += renderTables({table}) + std::to_string(table.rows.size()) + " calls\n";
+        out += renderTables({table}) + (lang == Lang::en ? std::to_string(table.rows.size()) + " calls\n"
+                                                         : "共 " + std::to_string(table.rows.size()) + " 次通话\n");
     return {};
 }
 
@@ -300,11 +166,35 @@ struct Group {
     long long calls = 0;
     long long seconds = 0;
     long long longest = 0;
+    std::string department;               // by person
+    std::vector<std::string> extensions;  // by person, and the 未登记 group
+    bool unlisted = false;
+    void add(long long callSeconds) {
+        ++calls;
+        seconds += callSeconds;
+        longest = std::max(longest, callSeconds);
+    }
 };
+
+std::string summaryHeading(const std::string& by, Lang lang) {
+    if (by == "switch") return said(lang, "交换机", "switch");
+    if (by == "ext") return said(lang, "分机", "ext");
+    if (by == "account") return said(lang, "账号", "account");
+    if (by == "category") return said(lang, "类别", "category");
+    if (by == "day") return said(lang, "日期", "day");
+    if (by == "hour") return said(lang, "小时", "hour");
+    if (by == "destination") return said(lang, "被叫号码", "destination");
+    if (by == "person") return said(lang, "姓名", "person");
+    if (by == "department") return said(lang, "部门", "department");
+    if (by == "trunk") return said(lang, "中继", "trunk");
+    if (by == "route") return said(lang, "路由", "route");
+    return by;
+}
 
 std::string groupExpression(const std::string& by) {
     if (by == "switch") return "switch";
-    if (by == "ext") return "caller";
+    // An incoming call is the called extension's.
+    if (by == "ext") return "CASE WHEN type IN ('IN', 'FI') THEN callee ELSE caller END";
     if (by == "account") return "account";
     if (by == "day") return std::string("substr(") + when + ", 1, 10)";
     if (by == "hour") return "COALESCE(substr(start, 12, 2), '')";
@@ -317,10 +207,16 @@ std::string groupExpression(const std::string& by) {
 // The groups of a summary from the daily figures, when they can answer it:
 // no filter there that needs single calls. Gives false when they cannot.
 bool summaryFromFigures(sqlite3* database, const Options& options, std::vector<Group>& groups, Status& status) {
-    static const std::set<std::string> byNumbers = {"switch", "ext", "account", "category", "day"};
+    // Not by ext (an incoming call is the called extension's, which the
+    // figures do not keep) nor by category (a call the file carries the call
+    // before for is in its number's, not the filed one).
+    static const std::set<std::string> byNumbers = {"switch", "account", "day"};
     const bool lines = options.by == "trunk" || options.by == "route";
-    if ((!lines && !byNumbers.contains(options.by)) || options.number || (lines && options.extension)) return false;
-    std::string where = "day >= ? AND day <= ?";
+    if ((!lines && !byNumbers.contains(options.by)) || options.number || options.category ||
+        (lines && options.extension))
+        return false;
+    // As callFilter takes the period, so that a day of no real date counts alike.
+    std::string where = "day >= ? AND day < date(?, '+1 day')";
     std::vector<std::string> values{*options.from, *options.to};
     if (options.switchName) {
         where += " AND switch = ? COLLATE NOCASE";
@@ -330,61 +226,118 @@ bool summaryFromFigures(sqlite3* database, const Options& options, std::vector<G
         where += " AND (caller = ? OR account = ?)";
         values.insert(values.end(), {*options.extension, *options.extension});
     }
-    if (options.category) {
-        where += " AND category = ?";
-        values.push_back(*options.category);
-    }
     const std::string grouped = options.by == "ext" ? "caller" : options.by;
     Statement query(database, "SELECT " + grouped + " AS grouped, sum(calls), sum(seconds), max(longest) FROM " +
                                   (lines ? "day_lines" : "day_numbers") + " WHERE " + where +
                                   " GROUP BY grouped ORDER BY 1");
     query.bind(values);
-    while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3)});
+    while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3), {}, {}, false});
     status = query.status();
     return true;
 }
 
-Status summary(sqlite3* database, const Options& options, const Directory& directory, Sink& out) {
-    const Filter filter = callFilter(options);
+// A call's group in a summary that goes through the rating pass.
+std::string summaryGroupOf(const RatedCall& call, const std::string& by) {
+    if (by == "switch") return call.switchName;
+    if (by == "ext") return call.number;
+    if (by == "account") return call.account;
+    if (by == "day") return call.day;
+    if (by == "hour") return call.start.size() >= 13 ? call.start.substr(11, 2) : std::string();
+    if (by == "destination") return call.callee;
+    if (by == "trunk") return call.trunk;
+    if (by == "route") return call.route;
+    if (by == "person" || by == "department") return call.group;
+    return call.category;
+}
+
+Status summary(sqlite3* database, const Options& options, const Directory& directory,
+               const CallCategories& categories, Sink& out) {
+    // People come from the directory, and where the file carries the call
+    // before a call's category from its number, which SQL knows neither of:
+    // those calls go through the pass that bills use, unrated.
+    const bool rated = options.by == "person" || options.by == "department" || options.by == "category" ||
+                       options.category.has_value();
+    const Filter filter = callFilter(options, rated);
     std::vector<Group> groups;
-    Group total{"(total)"};
-    if (options.by == "person" || options.by == "department") {
-        // People come from the directory, which SQL does not know: the calls
-        // go through the pass that bills use, unrated.
+    Group total;
+    total.name = "(total)";
+    std::vector<Group> destinations;
+    if (rated) {
         std::map<std::string, Group> byName;
-        const Status passed = rateCalls(database, RatingPass{filter.where, filter.values, false, options.by}, Tariffs(),
-                                        directory, [&](const RatedCall& call) {
-                                            Group& group = byName[call.group];
-                                            group.name = call.group;
-                                            ++group.calls;
-                                            group.seconds += call.seconds;
-                                            group.longest = std::max(group.longest, call.seconds);
-                                        });
+        std::map<std::string, std::set<std::string>> numbers;
+        std::map<std::string, std::string> people;
+        std::map<std::string, Group> byDestination;
+        const RatingPass pass{filter.where, filter.values, false, options.by == "person" ? "person" : "department",
+                              &categories, options.category.value_or("")};
+        const Status passed = rateCalls(database, pass, Tariffs(), directory, [&](const RatedCall& call) {
+            const std::string key = summaryGroupOf(call, options.by);
+            Group& group = byName[key];
+            if (group.calls == 0) {
+                group.name = options.by == "person" ? call.person : key;
+                group.department = call.known ? call.department : std::string(unlistedDepartment);
+                group.unlisted = !call.known && (options.by == "person" || options.by == "department");
+                people[key] = call.personKey;
+            }
+            group.add(call.seconds);
+            if ((options.by == "person" || group.unlisted) && !call.number.empty()) numbers[key].insert(call.number);
+            Group& destination = byDestination[call.callee];
+            destination.name = call.callee;
+            destination.add(call.seconds);
+        });
         if (!passed.ok()) return passed;
-        for (auto& [name, group] : byName) groups.push_back(std::move(group));
+        std::vector<BillGroup> named;
+        std::vector<std::string> who;
+        for (auto& [key, group] : byName) {
+            group.extensions.assign(numbers[key].begin(), numbers[key].end());
+            named.push_back(BillGroup{group.name, group.department, "", group.extensions, group.unlisted, {}, {}});
+            who.push_back(people[key]);
+        }
+        if (options.by == "person") nameNamesakes(named, who);
+        std::size_t i = 0;
+        for (auto& [key, group] : byName) {
+            group.name = named[i++].name;
+            groups.push_back(std::move(group));
+        }
+        const auto byCalls = [](const Group& a, const Group& b) {
+            if (a.calls != b.calls) return a.calls > b.calls;
+            if (a.seconds != b.seconds) return a.seconds > b.seconds;
+            return a.name < b.name;
+        };
+        if (options.by == "destination") std::sort(groups.begin(), groups.end(), byCalls);
+        else
+            std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+                if (a.unlisted != b.unlisted) return b.unlisted;
+                return a.name != b.name ? a.name < b.name : a.department < b.department;
+            });
+        for (auto& [number, destination] : byDestination) destinations.push_back(std::move(destination));
+        std::sort(destinations.begin(), destinations.end(), byCalls);
+        if (destinations.size() > 20) destinations.resize(20);
     } else if (Status read; summaryFromFigures(database, options, groups, read)) {
         if (!read.ok()) return read;
+        Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                    " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
+        top.bind(filter.values);
+        while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3), {}, {}, false});
+        if (!top.status().ok()) return top.status();
     } else {
         const std::string order = options.by == "destination" ? "2 DESC, 3 DESC, 1" : "1";
         Statement query(database, "SELECT " + groupExpression(options.by) +
                                       " AS grouped, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
                                       " GROUP BY grouped ORDER BY " + order);
         query.bind(filter.values);
-        while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3)});
+        while (query.step()) groups.push_back(Group{query.text(0), query.integer(1), query.integer(2), query.integer(3), {}, {}, false});
         if (!query.status().ok()) return query.status();
+        Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
+                                    " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
+        top.bind(filter.values);
+        while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3), {}, {}, false});
+        if (!top.status().ok()) return top.status();
     }
     for (const Group& group : groups) {
         total.calls += group.calls;
         total.seconds += group.seconds;
         total.longest = std::max(total.longest, group.longest);
     }
-
-    Statement top(database, "SELECT callee, count(*), sum(seconds), max(seconds) FROM calls " + filter.where +
-                                " GROUP BY callee ORDER BY 2 DESC, 3 DESC, 1 LIMIT 20");
-    top.bind(filter.values);
-    std::vector<Group> destinations;
-    while (top.step()) destinations.push_back(Group{top.text(0), top.integer(1), top.integer(2), top.integer(3)});
-    if (!top.status().ok()) return top.status();
 
     const auto average = [](const Group& group) {
         return decimal(group.calls ? static_cast<double>(group.seconds) / static_cast<double>(group.calls) : 0);
@@ -394,9 +347,13 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
               ",\"by\":" + jsonString(options.by) + ",\"groups\":[";
         for (std::size_t i = 0; i < groups.size(); ++i)
             out += std::string(i ? "," : "") + "\n{\"group\":" + jsonString(groups[i].name) +
+                   (options.by == "person" ? ",\"department\":" + jsonString(groups[i].department) : std::string()) +
                    ",\"calls\":" + std::to_string(groups[i].calls) + ",\"seconds\":" + std::to_string(groups[i].seconds) +
                    ",\"average_seconds\":" + average(groups[i]) +
-                   ",\"longest_seconds\":" + std::to_string(groups[i].longest) + "}";
+                   ",\"longest_seconds\":" + std::to_string(groups[i].longest) +
+                   (options.by == "person" || groups[i].unlisted ? ",\"extensions\":" + jsonStrings(groups[i].extensions)
+                                                                 : std::string()) +
+                   "}";
         out += "],\n\"total\":{\"calls\":" + std::to_string(total.calls) + ",\"seconds\":" +
                std::to_string(total.seconds) + ",\"average_seconds\":" + average(total) +
                ",\"longest_seconds\":" + std::to_string(total.longest) + "},\n\"top_destinations\":[";
@@ -408,20 +365,35 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
         return {};
     }
     const bool phones = options.by == "ext" || options.by == "account" || options.by == "destination";
-    Table table{"Calls from " + *options.from + " to " + *options.to + " by " + options.by,
-                {{options.by, phones ? Kind::phone : Kind::text},
-                 {"calls", Kind::number},
-                 {"minutes", Kind::number},
-                 {"seconds", Kind::number},
-                 {"average seconds", Kind::number},
-                 {"longest seconds", Kind::number}},
+    const bool person = options.by == "person";
+    const Lang lang = options.lang;
+    const std::string byHeading = summaryHeading(options.by, lang);
+    Table table{lang == Lang::en ? "Calls from " + *options.from + " to " + *options.to + " by " + options.by
+                                 : "通话统计 " + *options.from + " 至 " + *options.to + "，按" + byHeading,
+                {{byHeading, phones ? Kind::phone : Kind::text},
+                 {said(lang, "通话次数", "calls"), Kind::number},
+                 {said(lang, "时长(分)", "minutes"), Kind::number},
+                 {said(lang, "时长(秒)", "seconds"), Kind::number},
+                 {said(lang, "平均时长(秒)", "average seconds"), Kind::number},
+                 {said(lang, "最长(秒)", "longest seconds"), Kind::number}},
                 {}};
+    total.name = said(lang, "合计", "(total)");
+    if (person) table.columns.insert(table.columns.begin() + 1, Column{said(lang, "部门", "department")});
     groups.push_back(total);
-    for (const Group& group : groups)
+    for (const Group& group : groups) {
         table.rows.push_back({options.by == "switch" ? switchShown(group.name, options.format) : group.name, std::to_string(group.calls), decimal(static_cast<double>(group.seconds) / 60),
                               std::to_string(group.seconds), average(group), std::to_string(group.longest)});
-    Table topTable{"Top destinations",
-                   {{"number", Kind::phone}, {"calls", Kind::number}, {"seconds", Kind::number}},
+        if (person) table.rows.back().insert(table.rows.back().begin() + 1, &group == &groups.back() ? "" : group.department);
+    }
+    std::string unlisted;
+    for (const Group& group : groups)
+        if (group.unlisted && !person)
+            for (const std::string& number : group.extensions) unlisted += (unlisted.empty() ? "" : ", ") + number;
+    if (!unlisted.empty()) table.title += "; " + std::string(unlistedDepartment) + ": " + unlisted;
+    Table topTable{said(lang, "最常拨打的号码", "Top destinations"),
+                   {{said(lang, "号码", "number"), Kind::phone},
+                    {said(lang, "通话次数", "calls"), Kind::number},
+                    {said(lang, "时长(秒)", "seconds"), Kind::number}},
                    {}};
     for (const Group& destination : destinations)
         topTable.rows.push_back(
@@ -430,10 +402,8 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
         out += renderTables({table, topTable});
         return {};
     }
-    out += std::string(byteOrderMark) + csvTitles(table.columns);
-    for (const auto& row : table.rows) out += csvRow(table.columns, row);
-    out += "\r\n" + csvTitles(topTable.columns);
-    for (const auto& row : topTable.rows) out += csvRow(topTable.columns, row);
+    // One table a CSV file: the top numbers are `summary --by destination`.
+    out += renderCsv({table});
     return {};
 }
 
@@ -441,8 +411,19 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
 
 struct DayCounts {
     long long records = 0, errRecords = 0, unparsable = 0, repeats = 0;
+    long long impossibleTimes = 0, longerThanADay = 0;  // records left unrated for it
     std::vector<int> gaps;
 };
+
+// A record that no bill charges for what it says (its start no real time,
+// longer than a day), or a file named for no real day: to be looked at.
+struct Suspect {
+    std::string switchName, day, callId, file;
+    long long line = 0;
+    std::string what;
+};
+
+constexpr std::size_t suspectsListed = 50;
 
 struct SwitchStatus {
     std::map<std::string, DayCounts> days;
@@ -504,12 +485,41 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     {
         Statement query(database,
                         "SELECT switch, day, sum((flags & 2) = 0), sum((flags & 3) = 1), sum((flags & 2) != 0), "
-                        "sum((flags & 6) = 4) FROM calls WHERE day >= ? AND day <= ? GROUP BY switch, day");
+                        "sum((flags & 6) = 4), sum((flags & 6) = 0 AND (flags & " + std::to_string(impossibleTime) +
+                            ") != 0), sum((flags & 6) = 0 AND seconds > " + std::to_string(longestRatedSeconds) +
+                            ") FROM calls WHERE day >= ? AND day <= ? GROUP BY switch, day");
         query.bind({first, last});
         while (query.step())
             switches[query.text(0)].days[query.text(1)] =
-                DayCounts{query.integer(2), query.integer(3), query.integer(4), query.integer(5), {}};
+                DayCounts{query.integer(2), query.integer(3), query.integer(4), query.integer(5),
+                          query.integer(6), query.integer(7), {}};
         if (!query.status().ok()) return query.status();
+    }
+    std::vector<Suspect> suspects;
+    long long suspectCount = 0;
+    {
+        Statement query(database,
+                        "SELECT switch, day, call_id, file, line, (flags & " + std::to_string(impossibleTime) +
+                            ") != 0 FROM calls WHERE day >= ? AND day <= ? AND (flags & 6) = 0 AND ((flags & " +
+                            std::to_string(impossibleTime) + ") != 0 OR seconds > " +
+                            std::to_string(longestRatedSeconds) + ") ORDER BY day, switch, file, line");
+        query.bind({first, last});
+        while (query.step())
+            if (++suspectCount <= static_cast<long long>(suspectsListed))
+                suspects.push_back(Suspect{query.text(0), query.text(1), query.text(2), query.text(3),
+                                           query.integer(4),
+                                           query.integer(5) ? std::string(impossibleStartTime)
+                                                            : std::string(longerThanADay)});
+        if (!query.status().ok()) return query.status();
+        // The files: their day is only in their name.
+        Statement files(database, "SELECT path, switch, day FROM files WHERE day IS NOT NULL ORDER BY path");
+        long days = 0;
+        while (files.step())
+            if (!parseDate(files.view(2), days)) {
+                ++suspectCount;
+                suspects.push_back(Suspect{files.text(1), files.text(2), "", files.text(0), 0, "named for no real day"});
+            }
+        if (!files.status().ok()) return files.status();
     }
     {
         Statement query(database,
@@ -600,7 +610,10 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                        ",\"records\":" + std::to_string(counts.records) +
                        ",\"err_records\":" + std::to_string(counts.errRecords) +
                        ",\"unparsable\":" + std::to_string(counts.unparsable) +
-                       ",\"repeats\":" + std::to_string(counts.repeats) + ",\"gaps\":" + hoursJson(counts.gaps) + "}";
+                       ",\"repeats\":" + std::to_string(counts.repeats) +
+                       ",\"impossible_times\":" + std::to_string(counts.impossibleTimes) +
+                       ",\"longer_than_a_day\":" + std::to_string(counts.longerThanADay) +
+                       ",\"gaps\":" + hoursJson(counts.gaps) + "}";
                 firstDay = false;
             }
             out += "],\n \"last_record\":" + jsonStringOrNull(entry.lastRecord ? &*entry.lastRecord : nullptr) +
@@ -608,7 +621,15 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                    ",\"future_records\":" + std::to_string(entry.future) +
                    ",\"past_records\":" + std::to_string(entry.past) + "}";
         }
-        out += "],\n\"log\":{\"folders\":[";
+        out += "],\n\"suspects\":{\"count\":" + std::to_string(suspectCount) + ",\"listed\":[";
+        for (std::size_t i = 0; i < suspects.size(); ++i) {
+            const Suspect& suspect = suspects[i];
+            out += std::string(i ? "," : "") + "\n{\"switch\":" + jsonString(suspect.switchName) +
+                   ",\"day\":" + jsonString(suspect.day) + ",\"call_id\":" + jsonString(suspect.callId) +
+                   ",\"file\":" + jsonString(suspect.file) + ",\"line\":" + std::to_string(suspect.line) +
+                   ",\"why\":" + jsonString(suspect.what) + "}";
+        }
+        out += "]},\n\"log\":{\"folders\":[";
         for (std::size_t i = 0; i < folders.size(); ++i) out += (i ? "," : "") + jsonString(folders[i]);
         out += "],\"days\":[";
         for (std::size_t i = 0; i < notWritten.size(); ++i)
@@ -635,6 +656,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                 {"err", Kind::number},
                 {"unparsable", Kind::number},
                 {"repeats", Kind::number},
+                {"bad times", Kind::number},
+                {"over a day", Kind::number},
                 {"hours without records"}},
                {}};
     Table perSwitch{"Switches",
@@ -649,7 +672,8 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
             if (date >= first && date <= last)
                 days.rows.push_back({switchName(name), date, std::to_string(counts.records),
                                      std::to_string(counts.errRecords), std::to_string(counts.unparsable),
-                                     std::to_string(counts.repeats), hoursText(counts.gaps)});
+                                     std::to_string(counts.repeats), std::to_string(counts.impossibleTimes),
+                                     std::to_string(counts.longerThanADay), hoursText(counts.gaps)});
         perSwitch.rows.push_back({switchName(name), entry.lastRecord.value_or(""), hoursText(entry.usualHours),
                                   std::to_string(entry.future), std::to_string(entry.past)});
     }
@@ -664,13 +688,28 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     for (const auto& [sender, counts] : total.senders)
         senders.rows.push_back({sender, std::to_string(counts.unknown), std::to_string(counts.tooLong),
                                 std::to_string(counts.refused)});
-    sink += render({days, perSwitch, log, senders}, options.format);
+    std::vector<Table> tables{days, perSwitch, log, senders};
+    if (!suspects.empty()) {
+        Table listed{"Records and files to look at: bills leave such records unrated" +
+                         (suspectCount > static_cast<long long>(suspects.size())
+                              ? " (the first " + std::to_string(suspects.size()) + " of " + std::to_string(suspectCount) + ")"
+                              : std::string()),
+                     {{"switch"}, {"date"}, {"call"}, {"file"}, {"line", Kind::number}, {"why"}},
+                     {}};
+        for (const Suspect& suspect : suspects)
+            listed.rows.push_back({switchName(suspect.switchName), suspect.day, suspect.callId, suspect.file,
+                                   suspect.line ? std::to_string(suspect.line) : std::string(), suspect.what});
+        tables.insert(tables.begin() + 2, std::move(listed));
+    }
+    sink += render(tables, options.format);
     return {};
 }
 
 // An answer written to a file appears whole or not at all: it is written
 // beside the file, flushed to the disk and renamed over it at the end; left
-// unfinished, it is removed.
+// unfinished, it is removed. The file beside is made anew, never opened
+// through a link or over a file that was there (another user may have put
+// one in its place to have it overwritten).
 class OutputFile {
 public:
     OutputFile() = default;
@@ -682,17 +721,24 @@ public:
     }
     // For an answer written here piece by piece.
     Status open(const std::string& path) {
-        reserve(path);
-        file_ = std::fopen(partial_.c_str(), "wb");
-        if (!file_) return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        const int handle = create(path);
+        if (handle < 0) return failure_;
+        file_ = fdopen(handle, "wb");
+        if (!file_) {
+            close(handle);
+            return Status::error(Status::Code::failed, "write", partial_, std::strerror(errno));
+        }
         return {};
     }
-    // For a writer of its own (the workbook): the name it is to write.
+    // For a writer of its own (the workbook): the name it is to write, made
+    // empty here; '' with the reason in failure() when it cannot be.
     std::string reserve(const std::string& path) {
-        path_ = path;
-        partial_ = path + ".partial";
+        const int handle = create(path);
+        if (handle < 0) return {};
+        close(handle);
         return partial_;
     }
+    const Status& failure() const { return failure_; }
     bool write(std::string_view piece) { return file_ && std::fwrite(piece.data(), 1, piece.size(), file_) == piece.size(); }
     Status commit() {
         bool written = false;
@@ -702,7 +748,7 @@ public:
             std::fclose(file_);
             file_ = nullptr;
             errno = failure;
-        } else if (const int handle = ::open(partial_.c_str(), O_RDONLY | O_CLOEXEC); handle >= 0) {
+        } else if (const int handle = ::open(partial_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); handle >= 0) {
             written = fsync(handle) == 0;
             const int failure = errno;
             close(handle);
@@ -715,20 +761,100 @@ public:
     }
 
 private:
+    // FILE.partial, or when a file or link is in its way (one left by a run
+    // that was killed, or planted) FILE.partial.<random>: always a new file.
+    int create(const std::string& path) {
+        path_ = path;
+        std::random_device random;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::string name = path + ".partial";
+            if (attempt > 0) {
+                char suffix[16];
+                std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+                name += suffix;
+            }
+            const int handle = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (handle >= 0) {
+                partial_ = name;
+                return handle;
+            }
+            if (errno != EEXIST) {
+                failure_ = Status::error(Status::Code::failed, "write", name, std::strerror(errno));
+                return -1;
+            }
+        }
+        failure_ = Status::error(Status::Code::exists, "write", path, "no new name beside it for the file being written");
+        return -1;
+    }
+
     std::string path_, partial_;
     std::FILE* file_ = nullptr;
+    Status failure_;
 };
+
+// The answer must not take the place of the index it is read from.
+Status outputBesideIndex(const std::string& output, const std::string& database) {
+    struct stat out {}, index {};
+    if (stat(output.c_str(), &out) == 0 && stat(database.c_str(), &index) == 0 && out.st_dev == index.st_dev &&
+        out.st_ino == index.st_ino)
+        return Status::error(Status::Code::exists, "write", output, "that is the index: name another file");
+    return {};
+}
 
 // ---- bill
 
+// bill --unrated: the calls no tariff rule covered, one row each, in time
+// order; each id is one `explain` takes.
+Status unratedCalls(sqlite3* database, const Options& options, const Tariffs& tariffs, const Directory& directory,
+                    const CallCategories& categories, Sink& out) {
+    const Filter filter = callFilter(options, true);
+    const std::vector<Column> columns = unratedColumns(options.lang);
+    Table table{said(options.lang, "未计费的通话", "Calls not rated"), columns, {}};
+    long long count = 0, incoming = 0;
+    if (options.format == Format::csv) out += std::string(byteOrderMark) + csvTitles(columns);
+    if (options.format == Format::json) out += "{\"unrated_calls\":[";
+    const Status rated = rateCalls(
+        database,
+        RatingPass{filter.where, filter.values, true, options.by, &categories, options.category.value_or("")}, tariffs,
+        directory,
+        [&](const RatedCall& call) {
+            if (call.rated) return;
+            if (options.format == Format::csv) {
+                out += csvRow(columns, unratedRow(call));
+            } else if (options.format == Format::json) {
+                out += std::string(count ? "," : "") + "\n{\"key\":" + jsonString(call.callId) +
+                       ",\"switch\":" + jsonString(call.switchName) + ",\"start\":" + jsonString(call.start) +
+                       ",\"caller\":" + jsonString(call.caller) + ",\"person\":" + jsonString(call.person) +
+                       ",\"department\":" + jsonString(call.department) + ",\"callee\":" + jsonString(call.callee) +
+                       ",\"category\":" + jsonString(call.category) + ",\"seconds\":" + std::to_string(call.seconds) +
+                       ",\"why\":" + jsonString(call.unratedWhy) + "}";
+            } else {
+                std::vector<std::string> row = unratedRow(call);
+                row[1] = switchShown(row[1], options.format);
+                table.rows.push_back(std::move(row));
+            }
+            ++count;
+        },
+        &incoming);  // not billed, so not unrated either
+    if (!rated.ok()) return rated;
+    if (options.format == Format::json) out += "]}\n";
+    if (options.format == Format::table)
+        out += renderTables({table}) + (options.lang == Lang::en ? std::to_string(count) + " calls not rated\n"
+                                                                 : "共 " + std::to_string(count) + " 次通话未计费\n");
+    return {};
+}
+
 Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, const std::string& tariffsDigest,
-            const Directory& directory, std::time_t now, Sink& out) {
-    const Filter filter = callFilter(options);
-    RatingPass pass{filter.where, filter.values, false, options.by};
+            const Directory& directory, const CallCategories& categories, std::time_t now, Sink& out,
+            std::vector<std::string>& notes) {
+    if (options.unratedList) return unratedCalls(database, options, tariffs, directory, categories, out);
+    const Filter filter = callFilter(options, true);
+    RatingPass pass{filter.where, filter.values, false, options.by, &categories, options.category.value_or("")};
     // The site pays for the calls it makes and forwards, not for those it
     // receives: those are only counted.
     long long incomingCalls = 0;
-    ReportBuilder builder(*options.from, *options.to, options.by);
+    ReportBuilder builder(*options.from, *options.to, options.by, options.sort);
+    builder.directoryInUse(!directory.empty());
     std::tm local{};
     localtime_r(&now, &local);
     char generated[64];
@@ -741,7 +867,9 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         pass.inOrder = true;
         OutputFile file;
         XlsxReport workbook;
-        Status result = workbook.open(file.reserve(*options.output));
+        workbook.setLook(options.lang, options.perDepartment);
+        const std::string partial = file.reserve(*options.output);
+        Status result = partial.empty() ? file.failure() : workbook.open(partial);
         if (result.ok())
             result = rateCalls(
                 database, pass, tariffs, directory,
@@ -766,16 +894,27 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
         figures ? billedFigures(database, FigureFilter{*options.from, *options.to, options.switchName},
                                 tariffs, tariffsDigest, directory, options.by,
                                 [&](const RatedCall& call, const Totals& totals) { builder.addFigures(call, totals); },
-                                [&](const RatedCall& call) { builder.add(call); }, &incomingCalls)
+                                [&](const RatedCall& call) { builder.add(call); }, &incomingCalls, &categories)
                 : rateCalls(
                       database, pass, tariffs, directory, [&](const RatedCall& call) { builder.add(call); },
                       &incomingCalls);
     if (!rated.ok()) return rated;
-    const std::map<std::string, long long> reasons = builder.unratedReasons();
     Report report = builder.finish(generated);
     report.bill.incoming = incomingCalls;
-    if (options.format == Format::html) out += renderHtml(report);
-    else out += renderBill(report.bill, reasons, options.format);
+    if (options.format == Format::html) {
+        // Twelve months to the period's last, over every call: a filtered
+        // bill has no months before to compare with.
+        if (!options.switchName && !options.extension && !options.number && !options.category) {
+            const std::string last = options.to->substr(0, 7);
+            // From the costs the index keeps: the same months without rating a year of calls.
+            const Status trend = monthlyTrend(database, monthsBefore(last, 11), last, tariffs, tariffsDigest, directory,
+                                              &categories, report.trend);
+            if (!trend.ok()) return trend;
+        }
+        out += renderHtml(report, HtmlOptions{options.appendix});
+    } else {
+        out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
+    }
     return {};
 }
 
@@ -786,24 +925,18 @@ bool isQueryCommand(const std::string& command) {
            command == "explain";
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, const Writer& write, std::string& error) {
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, const Writer& write, std::string& error, std::vector<std::string>* notes) {
     Options options;
-    options.command = command == "summary"   ? Command::summary
-                      : command == "status"  ? Command::status
-                      : command == "bill"    ? Command::bill
-                      : command == "explain" ? Command::explain
-                                             : Command::calls;
-    if (options.command == Command::bill) options.by = "ext";
     options.database = programFolder + "/quelvar.db";
     options.tariffs = programFolder + "/tariffs.csv";
     options.directory = programFolder + "/directory.csv";
     options.now = now;
     if (!isQueryCommand(command)) {
-        error = "unknown command: " + command;
+        error = "unknown command: " + command + " (quelvar-report --help lists them)";
         return 2;
     }
-    if (const std::string wrong = parseOptions(arguments, options); !wrong.empty()) {
+    if (const std::string wrong = parseOptions(command, arguments, options); !wrong.empty()) {
         error = wrong;
         return 2;
     }
@@ -811,6 +944,8 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     Tariffs tariffs;
     std::string tariffsDigest;
     Directory directory;
+    // Calls are classified as the collector beside the tool classifies them.
+    const CallCategories categories = CallCategories::ofProgramFolder(programFolder);
     if (options.command == Command::bill || options.command == Command::explain) {
         if (!platform::pathExists(options.tariffs))
             result = Status::error(Status::Code::notFound, "", "",
@@ -819,7 +954,8 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
                                        "or name a file with --tariffs");
         else
             result = Tariffs::read(options.tariffs, tariffs);
-        if (result.ok()) result = readTariffsDigest(options.tariffs, tariffsDigest);
+        if (result.ok())
+            result = readTariffsDigest(options.tariffs, tariffsDigest, CallCategories::sourceOf(programFolder));
     }
     const bool people = options.command == Command::bill || options.command == Command::explain ||
                         (options.command == Command::summary && (options.by == "person" || options.by == "department"));
@@ -830,17 +966,20 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     OutputFile file;
     const Writer toFile = [&](std::string_view piece) { return file.write(piece); };
     Sink out(options.output ? toFile : write);
+    if (result.ok() && options.output) result = outputBesideIndex(*options.output, options.database);
+    if (options.gb18030) out.toGb18030Encoding();
+    std::vector<std::string> csvNotes;
     if (result.ok()) result = openIndex(options.database, database);
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.open(*options.output);
     if (result.ok()) {
         if (options.command == Command::calls) result = calls(database, options, out);
-        else if (options.command == Command::summary) result = summary(database, options, directory, out);
+        else if (options.command == Command::summary) result = summary(database, options, directory, categories, out);
         else if (options.command == Command::bill)
-            result = bill(database, options, tariffs, tariffsDigest, directory, now, out);
+            result = bill(database, options, tariffs, tariffsDigest, directory, categories, now, out, csvNotes);
         else if (options.command == Command::explain) {
             const Filter filter = callFilter(options);
             std::string text;
-            result = explainCall(database, options.callId, filter.where, filter.values, tariffs, directory,
+            result = explainCall(database, options.callId, filter.where, filter.values, tariffs, directory, categories,
                                  options.tariffs, options.format, text);
             out += text;
         } else result = status(database, options, programFolder, now, out);
@@ -848,6 +987,7 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     sqlite3_close(database);
     if (result.ok() && !out.flush()) result = Status::error(Status::Code::failed, "", "", "the answer could not be written");
     if (result.ok() && options.output && options.format != Format::xlsx) result = file.commit();
+    if (result.ok() && notes) *notes = std::move(csvNotes);
     if (!result.ok()) {
         error = result.text();
         if (!error.empty() && error.front() == ':') error = error.substr(2);
@@ -856,14 +996,15 @@ int runQuery(const std::string& command, const std::vector<std::string>& argumen
     return 0;
 }
 
-int runQuery(const std::string& command, const std::vector<std::string>& arguments,
-             const std::string& programFolder, std::time_t now, std::string& out, std::string& error) {
-    const int status = runQuery(command, arguments, programFolder, now,
-                                [&](std::string_view piece) {
-                                    out.append(piece);
-                                    return true;
-                                },
-                                error);
+int runQuery(const std::string& command, const std::vector<std::string>& arguments, const std::string& programFolder,
+             std::time_t now, std::string& out, std::string& error, std::vector<std::string>* notes) {
+    const int status = runQuery(
+        command, arguments, programFolder, now,
+        [&](std::string_view piece) {
+            out.append(piece);
+            return true;
+        },
+        error, notes);
     if (status != 0) out.clear();
     return status;
 }

@@ -23,6 +23,7 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "core/utf16.h"
+#include "quelvar_report/reading/dates.h"
 #include "quelvar_report/reading/record_lines.h"
 #include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/index/schema.h"
@@ -168,14 +169,16 @@ std::string hashOf(std::string_view bytes) {
 // ---- the database ----
 
 Status databaseError(sqlite3* database, const std::string& what) {
-    return Status::error(Status::Code::failed, "index", what, sqlite3_errmsg(database));
+    return Status::error(Status::Code::failed, "index", what, indexFailure(database, sqlite3_extended_errcode(database)));
 }
 
 Status execute(sqlite3* database, const char* sql) {
     char* message = nullptr;
-    if (sqlite3_exec(database, sql, nullptr, nullptr, &message) == SQLITE_OK) return {};
-    const std::string why = message ? message : "failed";
+    const int result = sqlite3_exec(database, sql, nullptr, nullptr, &message);
+    if (result == SQLITE_OK) return {};
+    std::string why = message ? message : "failed";
     sqlite3_free(message);
+    if ((result & 0xFF) == SQLITE_CORRUPT || (result & 0xFF) == SQLITE_NOTADB) why.append("; ").append(rebuildAdvice);
     return Status::error(Status::Code::failed, "index", "", why);
 }
 
@@ -195,6 +198,7 @@ struct Call {
     std::string day;  // a workbook row's; the others have their file's
     long long line = 0;
     int flags = 0;
+    bool impossibleStart = false;  // a copy's start was filed, but as no real time
     std::string text;
     long long occurrence = 0;
     int copies = 0;
@@ -312,6 +316,7 @@ public:
         }
         if (copy == textCopy || call.source < 2) {
             takeValues(call, line, file, lineNumber, copy == textCopy ? 3 : 2);
+            call.impossibleStart |= !start && line.start != "?";
             call.filedStart = start;
             call.filedEnd = end;
             call.filedSeconds = seconds;
@@ -369,6 +374,7 @@ public:
             (differ(call.account, line.account) || differ(call.caller, line.caller) || differ(call.callee, line.callee)))
             ++call.conflicts;
         if (call.source == 0) takeValues(call, line, file, lineNumber, 1);
+        call.impossibleStart |= leg.number <= 1 && !leg.start && line.start != "?";
         call.legs.push_back(std::move(leg));
         if (err) call.flags |= fromErrTree;
     }
@@ -467,6 +473,8 @@ public:
                     call.flags |= disagreeing;
             }
             if (call.conflicts) call.flags |= disagreeing;
+            call.flags &= ~impossibleTime;
+            if (!call.start && call.impossibleStart) call.flags |= impossibleTime;
         }
         for (auto& [key, first] : byKey_)
             for (Call* again = first->next; again; again = again->next)
@@ -645,9 +653,9 @@ void readWorkbook(GroupWork& work, const PlannedFile& planned, const std::string
             call->seconds = static_cast<long long>(hours) * 3600 + minutes * 60 + seconds;
             call->filedSeconds = call->seconds;
             call->legCount = 1;
-            int h = 0, m = 0, s = 0;
-            if (time.size() == 8 && std::sscanf(time.c_str(), "%2d:%2d:%2d", &h, &m, &s) == 3)
-                call->start = day + "T" + time;
+            long long moment = 0;
+            if (parseMoment(day + "T" + time, moment)) call->start = day + "T" + time;
+            else call->impossibleStart = !time.empty();
             call->filedStart = call->start;
             call->day = day;
             work.book.calls().push_back(std::move(call));
@@ -920,6 +928,7 @@ void Indexer::loadGroup(CallBook& book, const Group& group) {
         call->file = select.text(9);
         call->line = select.integer(10);
         call->flags = static_cast<int>(select.integer(11));
+        call->impossibleStart = (call->flags & impossibleTime) != 0;
         call->text = select.text(12);
         call->occurrence = select.integer(13);
         call->copies = static_cast<int>(select.integer(14));
@@ -1085,19 +1094,71 @@ long long callCount(sqlite3* database) {
     return count.step() ? count.integer(0) : 0;
 }
 
-Status prepareSchema(sqlite3* database) {
+// What a database is, read before anything in it is changed.
+struct Found {
+    long long application = 0, version = 0;
+    int quelvarTables = 0;  // of files, calls and legs
+    int otherObjects = 0;   // tables, indexes, views, triggers besides
+};
+
+Status look(sqlite3* database, Found& found) {
+    Statement application(database, "PRAGMA application_id");
+    if (application.step()) found.application = application.integer(0);
+    application.run();
+    if (application.failed()) return application.status();
     Statement version(database, "PRAGMA user_version");
-    const long long current = version.step() ? version.integer(0) : 0;
+    if (version.step()) found.version = version.integer(0);
     version.run();
-    if (current != 0 && current != schemaVersion)
-        if (Status dropped = execute(database, "DROP TABLE IF EXISTS legs; DROP TABLE IF EXISTS calls;"
-                                               " DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS day_numbers;"
-                                               " DROP TABLE IF EXISTS day_lines; DROP TABLE IF EXISTS day_files;"
-                                               " DROP TABLE IF EXISTS cost_files; DROP TABLE IF EXISTS day_costs;"
-                                               " DROP TABLE IF EXISTS unrated_calls; DROP TABLE IF EXISTS month_costs;");
-            !dropped.ok())
-            return dropped;
-    return execute(database, schemaSql);
+    if (version.failed()) return version.status();
+    Statement objects(database,
+                      "SELECT sum(type = 'table' AND name IN ('files', 'calls', 'legs')), "
+                      "sum(NOT (type = 'table' AND name IN ('files', 'calls', 'legs'))) FROM sqlite_master "
+                      "WHERE name NOT LIKE 'sqlite_%'");
+    if (objects.step()) {
+        found.quelvarTables = static_cast<int>(objects.integer(0));
+        found.otherObjects = static_cast<int>(objects.integer(1));
+    }
+    objects.run();
+    return objects.status();
+}
+
+// Why the database is not an index that `index` may change; '' when it is.
+std::string notAnIndex(const Found& found) {
+    if (found.application == applicationId) return {};
+    if (found.application != 0) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08llX", found.application & 0xFFFFFFFFLL);
+        return std::string("its application_id is ") + id;
+    }
+    if (found.version == 0 && found.quelvarTables == 0 && found.otherObjects == 0) return {};  // empty: made an index
+    if (found.version != 0 && found.quelvarTables == 3) return {};  // an index made before the id was set
+    return "it holds tables of its own";
+}
+
+Status prepareSchema(sqlite3* database) {
+    const char* file = sqlite3_db_filename(database, "main");
+    if (Status begun = execute(database, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
+    Found found;
+    Status result = look(database, found);
+    if (result.ok())
+        if (const std::string why = notAnIndex(found); !why.empty())
+            result = Status::error(Status::Code::unsupported, "index", file ? file : "",
+                                   "not a Quelvar index (" + why + "): left as it is; name another file with --db");
+    if (result.ok() && found.version != 0 && found.version != schemaVersion)
+        result = execute(database,
+                         "DROP TABLE IF EXISTS legs; DROP TABLE IF EXISTS calls; DROP TABLE IF EXISTS files;"
+                         " DROP TABLE IF EXISTS day_numbers; DROP TABLE IF EXISTS day_lines;"
+                         " DROP TABLE IF EXISTS day_files; DROP TABLE IF EXISTS cost_files;"
+                         " DROP TABLE IF EXISTS day_costs; DROP TABLE IF EXISTS unrated_calls;"
+                         " DROP TABLE IF EXISTS month_costs;");
+    if (result.ok()) result = execute(database, schemaSql);
+    if (result.ok())
+        result = execute(database, ("PRAGMA application_id = " + std::to_string(applicationId)).c_str());
+    if (!result.ok()) {
+        static_cast<void>(execute(database, "ROLLBACK"));
+        return result;
+    }
+    return execute(database, "COMMIT");
 }
 
 void noFolders(Settings&) {}
@@ -1230,6 +1291,92 @@ Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, Ind
     }
     report.callsAdded = callCount(database) - before;
     return execute(database, "COMMIT");
+}
+
+namespace {
+
+// Whether the file at `path` may be replaced by a new index: it is missing or
+// empty, or an SQLite database that is an index or too damaged to tell.
+Status replaceable(const std::string& path) {
+    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0) {
+        if (errno == ENOENT) return {};
+        return Status::error(Status::Code::failed, "read", path, std::strerror(errno));
+    }
+    unsigned char header[100] = {};
+    const ssize_t got = read(handle, header, sizeof header);
+    close(handle);
+    if (got == 0) return {};
+    const auto refused = [&](const std::string& why) {
+        return Status::error(Status::Code::unsupported, "rebuild", path,
+                             "not a Quelvar index (" + why + "): left as it is; name another file with --db");
+    };
+    if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0)
+        return Status::error(Status::Code::unsupported, "rebuild", path,
+                             "not an SQLite database at all: left as it is (if it is the index, remove it and run "
+                             "`quelvar-report index`)");
+    const long long application = got < 72 ? 0
+                                           : (static_cast<long long>(header[68]) << 24 | header[69] << 16 |
+                                              header[70] << 8 | header[71]);
+    if (application == applicationId) return {};
+    sqlite3* database = nullptr;
+    Found found;
+    Status read;
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) read = look(database, found);
+    sqlite3_close(database);
+    if (!read.ok()) return {};  // damaged: what rebuilding is for
+    const std::string why = notAnIndex(found);
+    return why.empty() ? Status{} : refused(why);
+}
+
+}  // namespace
+
+Status rebuildIndex(const std::string& named, const std::vector<std::string>& roots, IndexReport& report) {
+    // The file itself, where the name is a link to it; the new one keeps its mode.
+    char* resolved = realpath(named.c_str(), nullptr);
+    const std::string path = resolved ? resolved : named;
+    std::free(resolved);
+    struct stat old {};
+    const bool existed = stat(path.c_str(), &old) == 0;
+    if (Status checked = replaceable(path); !checked.ok()) return checked;
+    // A new file of a name of its own: nothing planted there is written through.
+    std::string fresh;
+    for (unsigned attempt = 0; fresh.empty(); ++attempt) {
+        if (attempt == 16)
+            return Status::error(Status::Code::exists, "rebuild", path, "no new name beside it for the new index");
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".rebuild.%d.%u", static_cast<int>(getpid()), attempt);
+        const int handle = ::open((path + suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (handle >= 0) {
+            if (existed) static_cast<void>(fchmod(handle, old.st_mode & 07777));
+            close(handle);
+            fresh = path + suffix;
+        } else if (errno != EEXIST) {
+            return Status::error(Status::Code::failed, "rebuild", path + suffix, std::strerror(errno));
+        }
+    }
+    const auto removeFresh = [&] {
+        for (const char* end : {"", "-journal", "-wal", "-shm"}) std::remove((fresh + end).c_str());
+    };
+    sqlite3* database = nullptr;
+    Status built;
+    if (sqlite3_open_v2(fresh.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+        built = Status::error(Status::Code::failed, "rebuild", fresh, database ? sqlite3_errmsg(database) : "out of memory");
+    if (built.ok()) built = updateIndex(database, roots, report);
+    if (sqlite3_close(database) != SQLITE_OK && built.ok())
+        built = Status::error(Status::Code::failed, "rebuild", fresh, "the new index could not be closed");
+    if (!built.ok()) {
+        removeFresh();
+        return built;
+    }
+    // A journal left by the damaged index would be played into the new one.
+    for (const char* end : {"-journal", "-wal", "-shm"}) std::remove((path + end).c_str());
+    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        removeFresh();
+        return Status::error(Status::Code::failed, "rebuild", path, std::strerror(error));
+    }
+    return {};
 }
 
 }  // namespace quelvar::report

@@ -30,6 +30,12 @@ std::vector<std::string> defaultRoots(const std::string& programFolder);
 // followed, and a file under two roots counts once.
 Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, IndexReport& report);
 
+// Makes the index at `path` anew from the files under the roots, for one
+// that is damaged: the new one is built beside it and takes its place only
+// once it is complete. A file that is another program's database, or no
+// SQLite database at all, is refused and left as it is.
+Status rebuildIndex(const std::string& path, const std::vector<std::string>& roots, IndexReport& report);
+
 // Makes every daily figure anew from `calls` (and forgets every cost), for
 // an index whose calls were written by other means than updateIndex.
 Status rebuildFigures(sqlite3* database);

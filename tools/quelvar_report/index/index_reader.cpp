@@ -17,6 +17,12 @@ Status openIndex(const std::string& path, sqlite3*& database) {
     }
     // A month is read end to end: mapped, the pages are not copied.
     sqlite3_exec(database, "PRAGMA mmap_size = 4294967296", nullptr, nullptr, nullptr);
+    Statement application(database, "PRAGMA application_id");
+    const long long id = application.step() ? application.integer(0) : 0;
+    if (!application.status().ok())
+        return Status::error(Status::Code::damaged, "read", path, application.status().reason());
+    if (id != applicationId && id != 0)  // 0: an index made before the id was set
+        return Status::error(Status::Code::unsupported, "", "", path + " is not a Quelvar index: name the index with --db");
     Statement version(database, "PRAGMA user_version");
     const bool read = version.step();
     if (!version.status().ok())

@@ -8,6 +8,12 @@ namespace quelvar::report {
 // Bumped whenever a table changes; a database of another version is made anew.
 inline constexpr int schemaVersion = 2;
 
+// PRAGMA application_id of every index ("QVLR"). `index` touches a database
+// only when it carries this id, or is empty, or is an index made before the
+// id was set (no id, a user_version, the tables files, calls and legs);
+// anything else is another program's and is left as it is.
+inline constexpr int applicationId = 0x51564C52;
+
 inline constexpr const char* schemaSql = R"sql(
 PRAGMA user_version = 2;
 
@@ -205,5 +211,7 @@ inline constexpr int repeatFiled = 4;
 // merged record's COUNT, first start, duration or trunk is not what its leg
 // lines say. The row is counted once all the same.
 inline constexpr int disagreeing = 8;
+// Its start was filed, but as no real time (2026-11-31, 25:61:00): start is NULL.
+inline constexpr int impossibleTime = 16;
 
 }  // namespace quelvar::report

@@ -11,12 +11,22 @@
 
 namespace quelvar::report {
 
+inline constexpr const char* rebuildAdvice = "the index is damaged: make it anew with `quelvar-report index --rebuild`";
+
+// SQLite's reason for a failure; for a damaged file (or one that is no
+// database) with what to do about it.
+inline std::string indexFailure(sqlite3* database, int result) {
+    std::string reason = sqlite3_errmsg(database);
+    if ((result & 0xFF) == SQLITE_CORRUPT || (result & 0xFF) == SQLITE_NOTADB) reason.append("; ").append(rebuildAdvice);
+    return reason;
+}
+
 // A failure to prepare or to step shows in failed() and status().
 class Statement {
 public:
     Statement(sqlite3* database, const std::string& sql) : database_(database) {
-        if (sqlite3_prepare_v2(database, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
-            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database));
+        if (const int result = sqlite3_prepare_v2(database, sql.c_str(), -1, &statement_, nullptr); result != SQLITE_OK) {
+            failure_ = Status::error(Status::Code::damaged, "read the index", "", indexFailure(database, result));
             sqlite3_finalize(statement_);
             statement_ = nullptr;
         }
@@ -60,7 +70,7 @@ public:
         const int result = sqlite3_step(statement_);
         if (result == SQLITE_ROW) return true;
         if (result != SQLITE_DONE)
-            failure_ = Status::error(Status::Code::damaged, "read the index", "", sqlite3_errmsg(database_));
+            failure_ = Status::error(Status::Code::damaged, "read the index", "", indexFailure(database_, result));
         sqlite3_reset(statement_);
         return false;
     }

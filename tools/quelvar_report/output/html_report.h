@@ -12,7 +12,12 @@ namespace quelvar::report {
 
 // The whole document, UTF-8. Every text from the data is made valid UTF-8
 // and escaped.
-std::string renderHtml(const Report& report);
+struct HtmlOptions {
+    // The long lists after the page's own few pages: the bill by its
+    // grouping, the charts of days and hours, every unusual call kept.
+    bool appendix = false;
+};
+std::string renderHtml(const Report& report, const HtmlOptions& options = {});
 
 // The colours that mark the charts, each used nowhere else on the page, so
 // that a test finds the charts in a screenshot: the line of the calls per

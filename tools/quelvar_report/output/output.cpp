@@ -1,5 +1,7 @@
 #include "quelvar_report/output/output.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,6 +64,13 @@ bool allDigits(std::string_view value) {
     for (const char c : value)
         if (c < '0' || c > '9') return false;
     return true;
+}
+
+// -12, 3.5: what a number column writes unquoted.
+bool plainNumber(std::string_view value) {
+    if (value.starts_with('-')) value.remove_prefix(1);
+    const std::size_t point = value.find('.');
+    return allDigits(value.substr(0, point)) && (point == std::string_view::npos || allDigits(value.substr(point + 1)));
 }
 
 }  // namespace
@@ -142,12 +151,16 @@ std::string renderTables(const std::vector<Table>& tables) {
 }
 
 std::string csvField(std::string_view value, Kind kind) {
-    const std::string text = validUtf8(value);
-    if (kind == Kind::number && !text.empty()) return text;
-    // Excel turns digits into a number: leading zeros go and more than 11
-    // digits show as 1.39E+12. The formula ="..." is text to Excel.
-    if (kind == Kind::phone && allDigits(text) && (text[0] == '0' || text.size() > 11))
+    std::string text = validUtf8(value);
+    if (kind == Kind::number && plainNumber(text)) return text;
+    // Excel turns digits into a number: leading zeros go, more than 11 digits
+    // show as 1.39E+12 and a + goes. The formula ="..." is text to Excel.
+    const bool plus = text.size() > 1 && text[0] == '+' && allDigits(std::string_view(text).substr(1));
+    if (kind == Kind::phone && (plus || (allDigits(text) && (text[0] == '0' || text.size() > 11))))
         return "\"=\"\"" + text + "\"\"\"";
+    // What a spreadsheet would take for a formula (values come from the
+    // network: =HYPERLINK(...), +1+cmd|...) is kept text by a leading '.
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (const char c : text) {
@@ -180,6 +193,23 @@ std::string renderCsv(const std::vector<Table>& tables) {
         for (const auto& row : table.rows) out += csvRow(table.columns, row);
     }
     return out;
+}
+
+bool toGb18030(std::string_view utf8, std::string& out) {
+    iconv_t converter = iconv_open("GB18030", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    const std::string valid = validUtf8(utf8);
+    std::string converted(valid.size() * 2 + 16, '\0');  // at most 4 bytes for 3 or 4 of UTF-8, 2 for 2
+    char* in = const_cast<char*>(valid.data());
+    std::size_t inLeft = valid.size();
+    char* to = converted.data();
+    std::size_t toLeft = converted.size();
+    const bool done = iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+    iconv_close(converter);
+    if (!done) return false;
+    converted.resize(converted.size() - toLeft);
+    out += converted;
+    return true;
 }
 
 std::string jsonString(std::string_view text) {

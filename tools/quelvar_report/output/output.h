@@ -11,6 +11,11 @@ namespace quelvar::report {
 
 enum class Format { table, csv, json, html, xlsx };
 
+// The language of headings and notes: Chinese unless --lang en. JSON keys
+// stay English whatever it is.
+enum class Lang { zh, en };
+inline const char* said(Lang lang, const char* zh, const char* en) { return lang == Lang::en ? en : zh; }
+
 enum class Kind {
     text,
     number,  // an integer or a decimal: right-aligned, unquoted in CSV
@@ -54,6 +59,10 @@ std::string validUtf8(std::string_view text);
 // What a terminal shows: valid UTF-8 without control characters, which
 // would move the cursor and break the columns.
 std::string printable(std::string_view text);
+
+// UTF-8 text as GB18030, for a spreadsheet that opens CSV as GBK; false
+// when the conversion is not there.
+bool toGb18030(std::string_view utf8, std::string& out);
 
 // A JSON string literal, quotes included.
 std::string jsonString(std::string_view text);

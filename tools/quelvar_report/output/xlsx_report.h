@@ -1,14 +1,19 @@
 #pragma once
 // The bill as an Excel workbook (XLSX), written with libxlsxwriter while the
-// calls of the period stream past: a sheet "Bill" (the one that opens) with a
-// row per group, formulas for the totals and a chart, then the calls a row
-// each on "Calls", "Calls (2)", ... Rows go to disk as they are written
-// (libxlsxwriter's constant_memory mode): a million calls take little memory.
+// calls of the period stream past: a sheet "账单" (Bill; the one that opens)
+// with a row per group, formulas for the totals and a chart, the calls no
+// tariff covered on "未计费" (Unrated), then the calls a row each on "通话"
+// (Calls), "通话 (2)", ... and, when asked, a sheet per department. Rows go
+// to disk as they are written (libxlsxwriter's constant_memory mode): a
+// million calls take little memory. Every sheet prints on A4 portrait, one
+// page wide, its heading row on every page.
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/status.h"
+#include "quelvar_report/output/output.h"
 #include "quelvar_report/rating/report_data.h"
 
 struct lxw_workbook;
@@ -28,6 +33,14 @@ public:
     ~XlsxReport();
     XlsxReport(const XlsxReport&) = delete;
     XlsxReport& operator=(const XlsxReport&) = delete;
+
+    // Headings and sheet names in `lang` (Chinese unless told); with
+    // `perDepartment`, a sheet per department after the calls, its people's
+    // costs and a line for its head's signature. Before open.
+    void setLook(Lang lang, bool perDepartment = false) {
+        lang_ = lang;
+        perDepartment_ = perDepartment;
+    }
 
     // Starts the workbook at `path`: fails at once when the file cannot be
     // made there. Writes to `path` alone (its temporary files go beside it,
@@ -54,12 +67,21 @@ private:
         lxw_format* total = nullptr;
         lxw_format* totalDuration = nullptr;
         lxw_format* totalMoney = nullptr;
+        lxw_format* wrapped = nullptr;
+    };
+    // A department's people (or numbers), for its own sheet.
+    struct Member {
+        std::string name, number;
+        Totals total;
+        std::map<std::string, Li> byCategory;
     };
 
     bool check(int error, const char* what);
     bool startCallSheet();
     void endCallSheet();
     void writeBill(const Report& report);
+    void writeDepartments(const Report& report);
+    void printOnA4(lxw_worksheet* sheet, int headingRow);
     void abandon();
 
     std::size_t callsPerSheet_;
@@ -67,7 +89,13 @@ private:
     lxw_workbook* workbook_ = nullptr;
     lxw_worksheet* bill_ = nullptr;
     lxw_worksheet* callSheet_ = nullptr;
+    lxw_worksheet* unrated_ = nullptr;
+    std::size_t unratedRows_ = 0;
+    std::vector<double> callWidths_, unratedWidths_;  // fitted to what the columns hold
     std::vector<lxw_worksheet*> sheets_;
+    Lang lang_ = Lang::zh;
+    bool perDepartment_ = false;
+    std::map<std::string, std::map<std::string, Member>> members_;  // by department, then person
     Formats formats_;
     std::size_t rowsOnSheet_ = 0;  // calls on the current sheet of calls
     long long calls_ = 0;

@@ -23,6 +23,10 @@ Status Directory::read(const std::string& path, Directory& directory) {
 Status Directory::fromRows(const std::string& path, const std::vector<CsvRow>& rows, Directory& directory) {
     if (Status header = checkHeader(path, rows, {"switch", "number", "name", "department", "valid_from"}); !header.ok())
         return header;
+    // The id column may stand anywhere after the five that must be there.
+    std::size_t idColumn = 0;
+    for (std::size_t column = 5; column < rows.front().fields.size(); ++column)
+        if (rows.front().fields[column] == "id") idColumn = column;
     Directory made;
     for (std::size_t i = 1; i < rows.size(); ++i) {
         const CsvRow& row = rows[i];
@@ -40,12 +44,15 @@ Status Directory::fromRows(const std::string& path, const std::vector<CsvRow>& r
         long days = 0;
         if (!validFrom.empty() && !parseDate(validFrom, days))
             return wrong("bad valid_from " + validFrom + " (YYYY-MM-DD, or empty for always)");
-        auto& entries = made.entries_[{switchName == "*" ? switchName : switchKey(switchName), number}];
+        const std::string switchShown = switchName == "*" ? switchName : switchKey(switchName);
+        auto& entries = made.entries_[{switchShown, number}];
         for (const Entry& entry : entries)
             if (entry.validFrom == validFrom)
                 return wrong(number + " on " + switchName + " has two lines valid from " +
                              (validFrom.empty() ? std::string("always") : validFrom));
-        entries.push_back(Entry{validFrom, Person{fields[2], fields[3]}});
+        const std::string id = idColumn && idColumn < fields.size() ? fields[idColumn] : std::string();
+        std::string key = id.empty() ? switchShown + '\x1f' + number + '\x1f' + fields[2] : "id\x1f" + id;
+        entries.push_back(Entry{validFrom, Person{fields[2], fields[3], id, number, std::move(key)}});
     }
     for (auto& [key, entries] : made.entries_)
         std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.validFrom < b.validFrom; });

@@ -1,15 +1,20 @@
 #pragma once
 // Who is behind an extension: directory.csv, kept by the site.
 //
-//   switch,number,name,department,valid_from
-//   *,8001,张伟,财务部,
-//   00-1A-2B-3C-4D-5E,8001,李娜,销售部,2026-03-01
+//   switch,number,name,department,valid_from,id
+//   *,8001,张伟,财务部,,E1024
+//   00-1A-2B-3C-4D-5E,8001,李娜,销售部,2026-03-01,
 //
 // switch is the switch's MAC folder (or its MAC with colons), or * for any
 // switch; number an extension or an account; valid_from YYYY-MM-DD, or empty
 // for always. Someone who moves gets a new line from the day of the move: a
 // call is put down to the line with the latest valid_from on or before its
 // day, a line for its own switch before one for *.
+//
+// A person is an entry, not a name: the lines of one switch and number with
+// the same name are one person, two namesakes are two. The optional id
+// column (an employee number, after the others) says who a line is where it
+// is given: lines with the same id are one person, whatever their numbers.
 #include <map>
 #include <string>
 #include <utility>
@@ -23,6 +28,9 @@ namespace quelvar::report {
 struct Person {
     std::string name;
     std::string department;
+    std::string id;      // as given; '' when not
+    std::string number;  // the line's number
+    std::string key;     // who it is: the same for every line of one person
 };
 
 class Directory {

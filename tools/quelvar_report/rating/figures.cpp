@@ -29,8 +29,11 @@ Status execute(sqlite3* database, const char* sql) {
 
 // The conditions of a filter over rows that have day, switch, caller and
 // account columns, with ? for `values`.
-std::string figureConditions(const FigureFilter& filter, const std::string& day, std::vector<std::string>& values) {
-    std::string where = day + " >= ? AND " + day + " <= ?";
+std::string figureConditions(const FigureFilter& filter, const std::string& day, std::vector<std::string>& values,
+                             bool months = false) {
+    // As a query over calls takes its period, so that a day of no real date
+    // (2026-11-31) counts in the same one.
+    std::string where = day + " >= ? AND " + day + (months ? " <= ?" : " < date(?, '+1 day')");
     values.push_back(filter.from);
     values.push_back(filter.to);
     if (filter.switchName) {
@@ -70,10 +73,15 @@ private:
         }
         return found->second;
     }
+    // As rateCalls puts an outgoing call (the figures keep no incoming
+    // call but as a count).
     static void put(RatedCall& call, const Person* person) {
+        call.number = call.caller.empty() ? call.account : call.caller;
         call.known = person != nullptr;
-        call.person = person ? person->name : call.caller.empty() ? call.account : call.caller;
+        call.person = person ? person->name : call.number;
         call.department = person ? person->department : std::string();
+        call.personKey = person ? person->key : call.number;
+        call.personId = person ? person->id : std::string();
     }
 
     const Directory& directory_;
@@ -90,8 +98,11 @@ std::string dayMoved(const std::string& day, long by) {
 
 }  // namespace
 
-std::string tariffsDigest(std::string_view bytes) {
-    // Two FNV-1a runs from different bases: 128 bits.
+std::string tariffsDigest(std::string_view tariffsFile, std::string_view categorySource) {
+    // Two FNV-1a runs from different bases: 128 bits. The lengths keep the
+    // two parts apart.
+    std::string bytes = std::to_string(tariffsFile.size()) + ':';
+    bytes.append(tariffsFile).append(std::to_string(categorySource.size())).append(1, ':').append(categorySource);
     std::uint64_t one = 0xcbf29ce484222325ULL, two = 0x84222325cbf29ce4ULL ^ bytes.size();
     for (const char c : bytes) {
         one = (one ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
@@ -104,16 +115,17 @@ std::string tariffsDigest(std::string_view bytes) {
     return text;
 }
 
-Status readTariffsDigest(const std::string& path, std::string& digest) {
+Status readTariffsDigest(const std::string& path, std::string& digest, std::string_view categorySource) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return Status::error(Status::Code::failed, "read", path, "cannot be opened");
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) return Status::error(Status::Code::failed, "read", path, "cannot be read");
-    digest = tariffsDigest(bytes);
+    digest = tariffsDigest(bytes, categorySource);
     return {};
 }
 
-Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated) {
+Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated,
+                 const CallCategories* categories) {
     if (daysRated) *daysRated = 0;
     if (Status begun = execute(database, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
     const auto failed = [&](const Status& status) {
@@ -170,7 +182,7 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
         const Status rated = rateCalls(
             database,
             RatingPass{std::string("WHERE ") + notCalls + " AND switch = ? AND day = ? AND type NOT IN ('IN', 'FI')",
-                       {switchName, filed}},
+                       {switchName, filed}, false, "ext", categories, ""},
             tariffs, nobody, [&](const RatedCall& call) {
                 if (!call.rated) {
                     unrated.push_back(call.id);
@@ -199,12 +211,14 @@ Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& d
 Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariffs& tariffs, const std::string& digest,
                      const Directory& directory, const std::string& by,
                      const std::function<void(const RatedCall&, const Totals&)>& many,
-                     const std::function<void(const RatedCall&)>& each, long long* incoming) {
+                     const std::function<void(const RatedCall&)>& each, long long* incoming,
+                     const CallCategories* categories) {
     if (incoming) *incoming = 0;
     long long incomingCalls = 0;
     const auto rate = [&](const std::string& where, const std::vector<std::string>& values) {
         long long left = 0;
-        const Status rated = rateCalls(database, RatingPass{where, values, false, by}, tariffs, directory, each, &left);
+        const Status rated =
+            rateCalls(database, RatingPass{where, values, false, by, categories, ""}, tariffs, directory, each, &left);
         incomingCalls += left;
         return rated;
     };
@@ -219,7 +233,7 @@ Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariff
     }
     std::vector<std::pair<std::string, std::string>> unkept;
     {
-        std::string where = "first_day <= ?1 AND last_day >= ?2";
+        std::string where = "first_day < date(?1, '+1 day') AND last_day >= ?2";
         if (filter.switchName) where += " AND switch = ?3 COLLATE NOCASE";
         Statement files(database, "SELECT switch, filed FROM day_files WHERE " + where);
         files.bind(1, filter.to).bind(2, filter.from);
@@ -304,7 +318,7 @@ Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariff
         months.from = monthsFrom.substr(0, 7);
         months.to = monthsTo.substr(0, 7);
         std::vector<std::string> values;
-        const std::string where = figureConditions(months, "month", values) + " AND digest = ?";
+        const std::string where = figureConditions(months, "month", values, true) + " AND digest = ?";
         values.push_back(digest);
         Statement figures(database,
                           "SELECT month, switch, caller, account, category, version, incoming, calls, seconds, cost"
@@ -351,7 +365,7 @@ Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariff
 
 Status monthlyFigures(sqlite3* database, const std::string& from, const std::string& to, const std::string& groupBy,
                       const Tariffs& tariffs, const std::string& digest, const Directory& directory,
-                      MonthlyFigures& out) {
+                      MonthlyFigures& out, const CallCategories* categories) {
     out = MonthlyFigures{};
     long first = 0, last = 0;
     if (!parseDate(from, first) || !parseDate(to, last) || first > last)
@@ -380,7 +394,7 @@ Status monthlyFigures(sqlite3* database, const std::string& from, const std::str
     const Status passed = billedFigures(database, FigureFilter{from, to, std::nullopt}, tariffs, digest,
                                         directory, groupBy, add, [&](const RatedCall& call) {
                                             add(call, Totals{1, call.seconds, call.cost, call.rated ? 0 : 1});
-                                        });
+                                        }, nullptr, categories);
     if (!passed.ok()) return passed;
     out.total.resize(out.months.size());
     std::vector<std::pair<Li, std::string>> order;

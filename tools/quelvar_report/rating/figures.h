@@ -20,19 +20,25 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/directory.h"
 #include "quelvar_report/rating/report_data.h"
 #include "quelvar_report/rating/tariffs.h"
 
 namespace quelvar::report {
 
-// What kept costs were worked out with: a digest of the tariffs file.
-std::string tariffsDigest(std::string_view tariffsFile);
-Status readTariffsDigest(const std::string& path, std::string& digest);
+// What kept costs were worked out with: a digest of the tariffs file and of
+// `categorySource` (CallCategories::sourceOf: the area code and tele.ini
+// that decide the category of a call the file carries the call before for).
+std::string tariffsDigest(std::string_view tariffsFile, std::string_view categorySource = {});
+Status readTariffsDigest(const std::string& path, std::string& digest, std::string_view categorySource = {});
 
 // Rates every switch's day whose costs are not kept for `digest` and keeps
-// them, in one transaction. `daysRated`, when given, tells how many.
-Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated = nullptr);
+// them, in one transaction, each in the category it is billed in (by
+// `categories`, which `digest` must cover). `daysRated`, when given, tells
+// how many.
+Status keepCosts(sqlite3* database, const Tariffs& tariffs, const std::string& digest, long long* daysRated = nullptr,
+                 const CallCategories* categories = nullptr);
 
 // The calls a question over figures is about: a period and the filters the
 // figures can answer (incoming calls are kept as a count per switch and
@@ -49,7 +55,8 @@ struct FigureFilter {
 Status billedFigures(sqlite3* database, const FigureFilter& filter, const Tariffs& tariffs, const std::string& digest,
                      const Directory& directory, const std::string& by,
                      const std::function<void(const RatedCall&, const Totals&)>& many,
-                     const std::function<void(const RatedCall&)>& each, long long* incoming = nullptr);
+                     const std::function<void(const RatedCall&)>& each, long long* incoming = nullptr,
+                     const CallCategories* categories = nullptr);
 
 // Months by groups: the calls, seconds and cost of each group in each month.
 struct MonthlyFigures {
@@ -65,6 +72,6 @@ struct MonthlyFigures {
 // the first day of the first month and the last day of the last.
 Status monthlyFigures(sqlite3* database, const std::string& from, const std::string& to, const std::string& groupBy,
                       const Tariffs& tariffs, const std::string& digest, const Directory& directory,
-                      MonthlyFigures& out);
+                      MonthlyFigures& out, const CallCategories* categories = nullptr);
 
 }  // namespace quelvar::report

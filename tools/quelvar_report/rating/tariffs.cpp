@@ -118,6 +118,10 @@ Status Tariffs::fromRows(const std::string& path, const std::vector<CsvRow>& row
         !header.ok())
         return header;
     Tariffs made;
+    // The optional column "rounding", wherever it stands after the seven.
+    std::size_t roundingColumn = 0;
+    for (std::size_t i = 7; i < rows.front().fields.size(); ++i)
+        if (rows.front().fields[i] == "rounding") roundingColumn = i;
     // (version, match) -> (band, line) of its rules so far, for overlaps.
     std::map<std::pair<std::string, std::string>, std::vector<std::pair<std::vector<bool>, const TariffRule*>>> bands;
     std::map<std::string, Version> versions;
@@ -151,6 +155,13 @@ Status Tariffs::fromRows(const std::string& path, const std::vector<CsvRow>& row
             return wrong("bad unit_seconds " + fields[5] + " (whole seconds, at least 1)");
         if (!parseYuan(fields[6], rule->unitPrice))
             return wrong("bad unit_price " + fields[6] + " (yuan with up to three decimals)");
+        if (roundingColumn != 0 && roundingColumn < fields.size()) {
+            const std::string& rounding = fields[roundingColumn];
+            if (rounding == "fen")
+                rule->roundToFen = true;
+            else if (!rounding.empty())
+                return wrong("bad rounding " + rounding + " (fen, or empty for none)");
+        }
         std::vector<bool> covered;
         std::string why;
         if (!bandMinutes(rule->band, covered, why)) return wrong(why);
@@ -224,8 +235,16 @@ Rating Tariffs::rate(const CallToRate& call, bool withSteps) const {
         for (const Version& version : versions_)
             if (version.validFrom <= day) rating.version = version.validFrom;
     }
+    if (call.impossibleStart) {
+        rating.why = impossibleStartTime;
+        return rating;
+    }
     if (call.seconds <= 0) {
         rating.rated = true;  // nothing to charge, whatever the tariff
+        return rating;
+    }
+    if (call.seconds > longestRatedSeconds) {
+        rating.why = longerThanADay;
         return rating;
     }
     if (!timed) {
@@ -321,6 +340,11 @@ Rating Tariffs::rate(const CallToRate& call, bool withSteps) const {
     }
     rating.rated = true;
     rating.cost = cost;
+    if (opening->roundToFen) {
+        rating.roundedBy = opening;
+        rating.unrounded = cost;
+        rating.cost = fenRounded(cost) * 10;
+    }
     return rating;
 }
 

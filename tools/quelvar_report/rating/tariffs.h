@@ -25,8 +25,15 @@
 // after them. The first period is charged by the rule in force when the call
 // starts, every later unit by the rule in force when that unit starts: a
 // unit that starts in a band is charged (and is as long as) that band says.
-// A call of 0 seconds costs nothing. Money is counted in 厘 (thousandths of a
-// yuan), so sums are exact.
+// A call of 0 seconds costs nothing; one longer than a day is not rated.
+// Rating takes a step per band crossed, not per unit. Money is counted in 厘
+// (thousandths of a yuan), so sums are exact.
+//
+// rounding    an optional column after unit_price, for a carrier that
+//             charges each call to the fen: "fen" rounds the cost of each
+//             call whose first period that rule charges to the fen (half
+//             up) before it is summed; empty leaves it exact to the 厘. With
+//             every rule "fen", every figure of a bill is exact to the fen.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -51,6 +58,7 @@ struct TariffRule {
     Li firstPrice = 0;
     long long unitSeconds = 0;
     Li unitPrice = 0;
+    bool roundToFen = false;  // rounding fen: each call it opens costs whole fen
 };
 
 // Parses yuan with up to three decimals ("0.22", "1", "0.035") into 厘.
@@ -67,6 +75,13 @@ struct RatingStep {
     long long startsAt = 0;   // seconds since 1970-01-01 local: when the first of them starts
 };
 
+// No call lasts longer than a day: a longer one is a forged or broken record,
+// left unrated with this reason (the reports' unusual calls find it by it).
+inline constexpr long long longestRatedSeconds = 86400;
+inline constexpr std::string_view longerThanADay = "longer than a day";
+// A start filed as no real time (2026-11-31, 25:61:00).
+inline constexpr std::string_view impossibleStartTime = "start filed as no real time";
+
 struct Rating {
     bool rated = false;
     std::string why;            // when not rated
@@ -74,6 +89,8 @@ struct Rating {
     std::string match;          // the match whose rules applied
     Li cost = 0;
     std::vector<RatingStep> steps;
+    const TariffRule* roundedBy = nullptr;  // the rule that rounded the cost to the fen, if any
+    Li unrounded = 0;                       // the cost before that
 };
 
 // What rating needs of a call.
@@ -82,6 +99,7 @@ struct CallToRate {
     long long seconds = 0;
     std::string_view category;
     std::string_view callee;
+    bool impossibleStart = false;  // its start was filed, as no real time
 };
 
 class Tariffs {

@@ -193,7 +193,10 @@ std::optional<std::string> isoTime(std::string_view time) {
     if (time.size() != 12 || !digits(time, 0, year) || !digits(time, 2, month) || !digits(time, 4, day) ||
         !digits(time, 6, hour) || !digits(time, 8, minute) || !digits(time, 10, second))
         return std::nullopt;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    static constexpr int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || day > lengths[month - 1] || (month == 2 && day == 29 && year % 4 != 0) ||
+        hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
     std::string text = "20YY-MM-DDThh:mm:ss";
     for (const auto& [from, to] : {std::pair{0, 2}, {2, 5}, {4, 8}, {6, 11}, {8, 14}, {10, 17}}) {
         text[static_cast<std::size_t>(to)] = time[static_cast<std::size_t>(from)];

@@ -15,16 +15,22 @@ TEST_F(Arguments, BadArgumentsAreRefusedWithOneLine) {
     };
     const std::vector<Case> cases = {
         {"calls", {"--bogus"}, "unknown option --bogus"},
-        {"calls", {"--from"}, "--from needs a value"},
+        {"calls", {"--from"}, "--from: a value is missing before --db"},
+        {"calls", {"--from", "--to", "2026-12-01"}, "--from: a value is missing before --to"},
         {"calls", {"--from", "2026-13-01"}, "bad date 2026-13-01"},
         {"calls", {"--from", "2026-02-29"}, "bad date 2026-02-29"},
         {"calls", {"--to", "26-12-01"}, "bad date 26-12-01"},
         {"calls", {"--to", "2026-12-1x"}, "bad date"},
         {"calls", {"--from", "2026-12-05", "--to", "2026-12-04"}, "is after --to"},
-        {"calls", {"--format", "xml"}, "unknown --format xml"},
+        {"calls", {"--format", "xml"}, "--format: xml is none of table, csv, json"},
+        {"explain", {"1", "--format", "csv"}, "--format: csv is none of table, json"},
+        {"calls", {"2026-12-01"}, "unexpected argument 2026-12-01"},
+        {"calls", {"--db"}, "--db: a value is missing before --db"},
         {"calls", {"--by", "switch"}, "unknown option --by"},
-        {"summary", {"--from", "2026-12-01"}, "summary needs --from and --to"},
-        {"summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "week"}, "unknown --by week"},
+        {"summary", {"--from", "2026-12-01"}, "summary needs --from and --to, or --month"},
+        {"summary", {"--month", "2026-13"}, "bad --month 2026-13"},
+        {"calls", {"--month", "2026-11", "--from", "2026-11-02"}, "name the period twice"},
+        {"summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "week"}, "--by: week is none of"},
         {"status", {"--days", "0"}, "--days"},
         {"status", {"--days", "seven"}, "--days"},
         {"status", {"--from", "2026-12-01"}, "unknown option --from"},
@@ -40,6 +46,11 @@ TEST_F(Arguments, BadArgumentsAreRefusedWithOneLine) {
     }
     // A leap day is a date.
     EXPECT_EQ(run("calls", {"--from", "2028-02-29"}).status, 0);
+    // Every command over a period takes a month.
+    for (const std::string command : {"calls", "summary", "bill", "explain"}) {
+        const Answer answer = run(command, {"--month", "2026-11"});
+        EXPECT_EQ(answer.error.find("--month"), std::string::npos) << command << ": " << answer.error;
+    }
 }
 
 TEST_F(Arguments, AMissingIndexIsNeverMadeByAQuery) {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <map>
 
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/directory.h"
 #include "quelvar_report/rating/figures.h"
 #include "tools/quelvar_report/index_fixture.h"
@@ -74,11 +75,12 @@ protected:
 TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
     const std::map<std::string, std::map<std::string, std::string>> expected = {
         {"ext", {{"8001", "2.662"}, {"8002", "0.765"}, {"8003", "0.300"}, {"8102", "0.000"}}},
-        {"person", {{"张伟", "1.060"}, {"李娜", "1.602"}, {"王芳", "0.765"}, {"Smith, J.", "0.300"}, {"8003", "0.000"},
-                    {"8102", "0.000"}}},
+        // 张伟 moved on the 4th: a row for each department, each with the calls of its days.
+        {"person",
+         {{"张伟 财务部", "0.220"}, {"张伟 销售部", "0.840"}, {"李娜 技术部", "1.602"}, {"王芳 销售部", "0.765"},
+          {"Smith, J. ", "0.300"}, {"8003 未登记", "0.000"}, {"8102 未登记", "0.000"}}},
         {"department",
-         {{"财务部", "0.220"}, {"销售部", "1.605"}, {"技术部", "1.602"}, {"(no department)", "0.300"}, {"8003", "0.000"},
-          {"8102", "0.000"}}},
+         {{"财务部", "0.220"}, {"销售部", "1.605"}, {"技术部", "1.602"}, {"(no department)", "0.300"}, {"未登记", "0.000"}}},
         {"switch", {{switchA, "2.125"}, {switchB, "1.602"}}},
         {"trunk", {{"3", "3.727"}}},
         {"route", {{"IP", "3.727"}}},
@@ -88,7 +90,8 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
         std::map<std::string, std::string> found;
         long long calls = 0, seconds = 0;
         for (const Json& group : answer["groups"].items) {
-            found[group["group"].string] = group["cost"].string;
+            found[group["group"].string + (by == "person" ? " " + group["department"].string : std::string())] =
+                group["cost"].string;
             calls += static_cast<long long>(group["calls"].number);
             seconds += static_cast<long long>(group["seconds"].number);
             // Each group's categories add up to the group.
@@ -98,12 +101,28 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
             EXPECT_EQ(categoryCalls, static_cast<long long>(group["calls"].number)) << by;
         }
         EXPECT_EQ(found, costs) << by;
+        // The costliest first, the unlisted last.
+        const auto& groups = answer["groups"].items;
+        const auto unlisted = [&](const Json& group) {
+            return group["group"].string == "未登记" || (by == "person" && group["department"].string == "未登记");
+        };
+        for (std::size_t i = 1; i < groups.size(); ++i) {
+            EXPECT_FALSE(unlisted(groups[i - 1]) && !unlisted(groups[i])) << by << " " << i;
+            if (unlisted(groups[i - 1]) == unlisted(groups[i])) {
+                EXPECT_GE(std::stod(groups[i - 1]["cost"].string), std::stod(groups[i]["cost"].string)) << by << " " << i;
+            }
+        }
+        if (by == "ext") {
+            EXPECT_EQ(groups.front()["group"].string, "8001");
+        }
+        if (by == "department") {
+            EXPECT_EQ(groups.front()["group"].string, "销售部");
+            EXPECT_EQ(groups.back()["group"].string, "未登记");
+            EXPECT_EQ(groups.back()["extensions"].items.size(), 2u);
+        }
         if (by == "person") {
-            // 张伟 moved on the 4th: shown with the department of his last call.
-            for (const Json& group : answer["groups"].items)
-                if (group["group"].string == "张伟") {
-                    EXPECT_EQ(group["department"].string, "销售部");
-                }
+            EXPECT_EQ(groups.front()["group"].string, "李娜");
+            EXPECT_EQ(groups.back()["department"].string, "未登记");
         }
         EXPECT_EQ(answer["total"]["cost"].string, "3.727") << by;
         EXPECT_EQ(calls, 8) << by;  // no repeat, nothing from November
@@ -121,19 +140,35 @@ TEST_F(Bill, GroupsAddUpToTheTotalExactly) {
 }
 
 TEST_F(Bill, ThePageListsSingleCallsNotOnlyTheirSums) {
-    // With the costs kept, as `index --tariffs` keeps them.
+    const Answer before =
+        run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--format", "json"});
+    ASSERT_EQ(before.status, 0) << before.error;
+    // With the costs kept, as `index --tariffs` keeps them: for these
+    // tariffs, this area code and tele.ini.
     quelvar::report::Tariffs tariffs;
     std::string digest;
     ASSERT_TRUE(quelvar::report::Tariffs::read(folder / "tariffs.csv", tariffs).ok());
-    ASSERT_TRUE(quelvar::report::readTariffsDigest(folder / "tariffs.csv", digest).ok());
+    ASSERT_TRUE(quelvar::report::readTariffsDigest(
+                    folder / "tariffs.csv", digest, quelvar::report::CallCategories::sourceOf(folder.path().string()))
+                    .ok());
+    const quelvar::report::CallCategories categories =
+        quelvar::report::CallCategories::ofProgramFolder(folder.path().string());
     sqlite3* index = nullptr;
     ASSERT_EQ(sqlite3_open(database.c_str(), &index), SQLITE_OK);
-    const quelvar::Status kept = quelvar::report::keepCosts(index, tariffs, digest);
+    long long days = 0;
+    const quelvar::Status kept = quelvar::report::keepCosts(index, tariffs, digest, &days, &categories);
     sqlite3_close(index);
     ASSERT_TRUE(kept.ok()) << kept.text();
-    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--format", "html"});
+    EXPECT_GT(days, 0);
+    // The bill summed from the kept costs is the bill of every call.
+    const Answer after =
+        run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--format", "json"});
+    ASSERT_EQ(after.status, 0) << after.error;
+    EXPECT_EQ(after.out, before.out);
+    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--format",
+                                       "html", "--appendix"});
     ASSERT_EQ(answer.status, 0) << answer.error;
-    // The international call, in the page's list of them.
+    // The international call, in the appendix's list of them.
     EXPECT_NE(answer.out.find("0014155550100"), std::string::npos);
 }
 
@@ -143,26 +178,108 @@ TEST_F(Bill, SummaryGroupsByTheDirectorysPeopleToo) {
     std::map<std::string, long long> calls;
     for (const Json& group : answer["groups"].items) calls[group["group"].string] = group["calls"].integer();
     EXPECT_EQ(calls, (std::map<std::string, long long>{
-                         {"财务部", 1}, {"销售部", 4}, {"技术部", 1}, {"8102", 1}, {"(no department)", 1}, {"8003", 1}}));
+                         {"财务部", 1}, {"销售部", 4}, {"技术部", 1}, {"(no department)", 1}, {"未登记", 2}}));
     EXPECT_EQ(answer["total"]["calls"].integer(), 9);
+    EXPECT_EQ(answer["groups"].items.back()["group"].string, "未登记");
     const Json people = json("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "person"});
-    EXPECT_EQ(people["groups"][0]["group"].string, "8003");
+    EXPECT_EQ(people["groups"][0]["group"].string, "Smith, J.");
+    EXPECT_EQ(people["groups"].items.back()["group"].string, "8102");
+    EXPECT_EQ(people["groups"].items.back()["department"].string, "未登记");
 }
 
 TEST_F(Bill, TheTableShowsFenAndSaysSumsAreExact) {
-    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department"});
+    const Answer answer = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "department", "--lang", "en"});
     ASSERT_EQ(answer.status, 0) << answer.error;
     EXPECT_NE(answer.out.find("Bill from 2026-12-01 to 2026-12-31 by department"), std::string::npos) << answer.out;
     EXPECT_NE(answer.out.find("Tariff versions used: valid from 2026-01-01, 2026-12-05"), std::string::npos);
-    EXPECT_NE(answer.out.find("every sum is of the exact amounts"), std::string::npos);
+    EXPECT_NE(answer.out.find("rounded by largest remainder so that the groups add up to the total"), std::string::npos)
+        << answer.out;
     EXPECT_NE(answer.out.find("1 call not rated (counted at 0): no start time"), std::string::npos);
     EXPECT_NE(answer.out.find("1 incoming call is not billed."), std::string::npos);
     // 3.727 shown to the fen.
     EXPECT_NE(answer.out.find("3.73"), std::string::npos);
+    const Answer csv = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv", "--lang", "en"});
+    ASSERT_EQ(csv.status, 0) << csv.error;
+    EXPECT_TRUE(csv.out.starts_with("\xEF\xBB\xBF" "ext,category,calls,unrated,minutes,seconds,cost\r\n")) << csv.out;
+    EXPECT_NE(csv.out.find("(total),(all),8,1,8.2,491,3.73\r\n"), std::string::npos) << csv.out;
+}
+
+TEST_F(Bill, IsChineseByDefaultAndItsCsvIsOneTableWithTheNotesApart) {
+    const Answer table = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31"});
+    ASSERT_EQ(table.status, 0) << table.error;
+    EXPECT_NE(table.out.find("话费账单 2026-12-01 至 2026-12-31，按分机"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("分机  类别      通话次数  未计费  时长(分)  时长(秒)  费用(元)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("1 次通话未计费（按 0 元计）：no start time"), std::string::npos) << table.out;
+    EXPECT_TRUE(table.notes.empty());
+
     const Answer csv = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.error;
-    EXPECT_TRUE(csv.out.starts_with("\xEF\xBB\xBF" "ext,category,calls,minutes,seconds,cost\r\n")) << csv.out;
-    EXPECT_NE(csv.out.find("(total),(all),8,8.2,491,3.73\r\n"), std::string::npos) << csv.out;
+    const std::string header = "\xEF\xBB\xBF" "分机,类别,通话次数,未计费,时长(分),时长(秒),费用(元)\r\n";
+    EXPECT_TRUE(csv.out.starts_with(header)) << csv.out;
+    // One table: no empty line, every row as many fields as the header.
+    EXPECT_EQ(csv.out.find("\r\n\r\n"), std::string::npos) << csv.out;
+    EXPECT_TRUE(csv.out.ends_with("合计,小计,8,1,8.2,491,3.73\r\n")) << csv.out;
+    ASSERT_EQ(csv.notes.size(), 4u);
+    EXPECT_EQ(csv.notes[0], "所用资费：2026-01-01，2026-12-05 起施行的版本");
+    EXPECT_NE(csv.notes[3].find("no start time"), std::string::npos);
+
+    // GB18030 for a spreadsheet that opens CSV as GBK: 分机 is B7D6 BBFA, no byte-order mark.
+    const Answer gbk = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv", "--encoding", "gb18030"});
+    ASSERT_EQ(gbk.status, 0) << gbk.error;
+    EXPECT_TRUE(gbk.out.starts_with("\xB7\xD6\xBB\xFA,")) << gbk.out.substr(0, 20);
+    EXPECT_TRUE(gbk.out.ends_with("\xBA\xCF\xBC\xC6,\xD0\xA1\xBC\xC6,8,1,8.2,491,3.73\r\n")) << gbk.out;  // 合计,小计
+    EXPECT_EQ(run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--encoding", "gb18030"}).status, 2);
+    EXPECT_EQ(run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--lang", "fr"}).status, 2);
+}
+
+TEST_F(Bill, UnratedCallsAreListedOneByOneWithTheKeysExplainTakes) {
+    const Json answer = bill("ext");
+    ASSERT_EQ(answer["unrated"].size(), 1u);
+    EXPECT_EQ(answer["unrated"][0]["why"].string, "no start time");
+    EXPECT_EQ(answer["unrated"][0]["calls"].integer(), 1);
+    ASSERT_EQ(answer["unrated"][0]["keys"].size(), 1u);
+    const std::string key = answer["unrated"][0]["keys"][0].string;
+    EXPECT_EQ(key, "93");
+    const Json explained = json("explain", {key});
+    ASSERT_EQ(explained["calls"].size(), 1u);
+    EXPECT_EQ(explained["calls"][0]["why"].string, "no start time");
+
+    const Answer list = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--unrated", "--format", "csv"});
+    ASSERT_EQ(list.status, 0) << list.error;
+    EXPECT_EQ(list.out, "\xEF\xBB\xBF" "编号,交换机,开始时间,主叫,姓名,部门,被叫,类别,时长(秒),原因\r\n"
+                        "93," + switchA + ",,8003,8003,,\"=\"\"075512345678\"\"\",市话,30,no start time\r\n");
+    const Answer shown = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--unrated", "--lang", "en"});
+    ASSERT_EQ(shown.status, 0) << shown.error;
+    EXPECT_NE(shown.out.find("1 calls not rated"), std::string::npos) << shown.out;
+}
+
+TEST_F(Bill, ACarrierThatChargesEachCallToTheFenIsFollowed) {
+    // One version only; the night call's 0.105 is charged as 0.11.
+    writeFile(folder / "fen.csv",
+              "valid_from,match,band,first_seconds,first_price,unit_seconds,unit_price,note,rounding\n"
+              "2026-01-01,内线,,0,,60,0,,fen\n"
+              "2026-01-01,市话,,180,0.22,60,0.11,,fen\n"
+              "2026-01-01,国内长途,,0,,6,0.07,,fen\n"
+              "2026-01-01,国内长途,23:00-07:00,0,,6,0.035,night,fen\n"
+              "2026-01-01,国际长途,,6,0.801,6,0.801,,fen\n");
+    const Json rounded = json("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--tariffs", folder / "fen.csv"});
+    std::map<std::string, std::string> costs;
+    for (const Json& group : rounded["groups"].items) costs[group["group"].string] = group["cost"].string;
+    // 8001: 0.22 + 0.84 + 1.602 as 1.60; 8002: 0.77 + 0.105 as 0.11.
+    EXPECT_EQ(costs["8001"], "2.660");
+    EXPECT_EQ(costs["8002"], "0.880");
+    EXPECT_EQ(costs["8003"], "0.330");
+    EXPECT_EQ(rounded["total"]["cost"].string, "3.870");
+    const Answer explained = run("explain", {"80", "--tariffs", folder / "fen.csv"});
+    EXPECT_NE(explained.out.find("0.105 rounded to the fen (rounding fen on line 5"), std::string::npos) << explained.out;
+    EXPECT_NE(explained.out.find("Cost 0.110 yuan"), std::string::npos) << explained.out;
+
+    writeFile(folder / "bad.csv",
+              "valid_from,match,band,first_seconds,first_price,unit_seconds,unit_price,rounding\n"
+              "2026-01-01,市话,,180,0.22,60,0.11,jiao\n");
+    const Answer bad = run("bill", {"--from", "2026-12-01", "--to", "2026-12-31", "--tariffs", folder / "bad.csv"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.error.find("line 2: bad rounding jiao"), std::string::npos) << bad.error;
 }
 
 TEST_F(Bill, ExplainShowsTheVersionRuleUnitsAndBand) {
@@ -213,7 +330,7 @@ TEST_F(Bill, MissingOrWrongFilesAreOneClearLine) {
         {{"--tariffs", folder / "none.csv"}, "no tariffs at " + (folder / "none.csv")},
         {{"--directory", folder / "none.csv"}, "read " + (folder / "none.csv")},
         {{"--directory", folder / "bad.csv"}, "read " + (folder / "bad.csv") + ": line 2: no name for 8001"},
-        {{"--by", "floor"}, "unknown --by floor (ext, person, department, switch, trunk or route)"},
+        {{"--by", "floor"}, "--by: floor is none of ext, person, department, switch, trunk, route"},
         {{"--format", "xlsx"}, "--format xlsx needs --output FILE"},
     };
     for (const Case& c : cases) {

@@ -202,20 +202,32 @@ TEST_F(CallsAndSummary, TopDestinationsStopAtTwenty) {
 }
 
 TEST_F(CallsAndSummary, SummaryTableAndCsvShowTheSameNumbers) {
-    const Answer table = run("summary", {"--from", "2026-12-01", "--to", "2026-12-31"});
+    const Answer table = run("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--lang", "en"});
     ASSERT_EQ(table.status, 0) << table.error;
     EXPECT_NE(table.out.find("(total)"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("市话          2      3.7      220              110              125"), std::string::npos)
         << table.out;
 
-    const Answer csv = run("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv"});
+    const Answer csv = run("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--format", "csv", "--lang", "en"});
     ASSERT_EQ(csv.status, 0) << csv.error;
     EXPECT_EQ(csv.out.rfind("\xEF\xBB\xBF" "category,calls,minutes,seconds,average seconds,longest seconds\r\n", 0), 0u)
         << csv.out;
     EXPECT_NE(csv.out.find("\r\n市话,2,3.7,220,110,125\r\n"), std::string::npos) << csv.out;
-    EXPECT_NE(csv.out.find("\r\n(total),6,6.6,395,65.8,125\r\n"), std::string::npos) << csv.out;
-    // Numbers with a leading zero stay text for Excel.
-    EXPECT_NE(csv.out.find("\r\n\"=\"\"075512345678\"\"\",2,220\r\n"), std::string::npos) << csv.out;
+    // One table a file: the total is its last row.
+    EXPECT_TRUE(csv.out.ends_with("\r\n(total),6,6.6,395,65.8,125\r\n")) << csv.out;
+    // The top numbers are their own summary; numbers with a leading zero stay text for Excel.
+    const Answer top = run("summary", {"--from", "2026-12-01", "--to", "2026-12-31", "--by", "destination", "--format", "csv"});
+    ASSERT_EQ(top.status, 0) << top.error;
+    EXPECT_TRUE(top.out.starts_with("\xEF\xBB\xBF" "被叫号码,通话次数,时长(分),时长(秒),平均时长(秒),最长(秒)\r\n")) << top.out;
+    EXPECT_NE(top.out.find("\r\n\"=\"\"075512345678\"\"\",2,3.7,220,"), std::string::npos) << top.out;
+    EXPECT_TRUE(top.out.ends_with("\r\n合计,6,6.6,395,65.8,125\r\n")) << top.out;
+
+    // Chinese unless told: the terminal's headings and its count of calls.
+    const Answer calls = run("calls", {"--from", "2026-12-01", "--to", "2026-12-31"});
+    ASSERT_EQ(calls.status, 0) << calls.error;
+    EXPECT_TRUE(calls.out.starts_with("交换机")) << calls.out;
+    EXPECT_NE(calls.out.find("开始时间"), std::string::npos) << calls.out;
+    EXPECT_NE(calls.out.find("\n共 "), std::string::npos) << calls.out;
 }
 
 TEST_F(CallsAndSummary, TextThatNeedsEscapingComesBackWhole) {

@@ -194,11 +194,12 @@ TEST_F(Status, TheLogOfTheRootsGivenIsRead) {
 TEST_F(Status, TableAndCsvShowTheGaps) {
     const Answer table = run("status", {"--days", "3"});
     ASSERT_EQ(table.status, 0) << table.error;
-    EXPECT_NE(table.out.find(busy + "  2026-12-09        5    1           1        1  14 16\n"), std::string::npos)
+    EXPECT_NE(table.out.find(busy + "  2026-12-09        5    1           1        1          0           0  14 16\n"),
+              std::string::npos)
         << table.out;
     const Answer csv = run("status", {"--days", "3", "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.error;
-    EXPECT_NE(csv.out.find("\r\n" + busy + ",2026-12-09,5,1,1,1,14 16\r\n"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("\r\n" + busy + ",2026-12-09,5,1,1,1,0,0,14 16\r\n"), std::string::npos) << csv.out;
     EXPECT_NE(csv.out.find("\r\n" + busy + ",2026-12-10T09:10:00,09 14 16,1,1\r\n"), std::string::npos) << csv.out;
 }
 

@@ -2,6 +2,8 @@
 // escaped, the totals and charts there; then the page as headless Chromium
 // shows it (the DOM, a screenshot whose pixels show the charts and the
 // Chinese, and a PDF of A4 pages).
+#include "quelvar_report/output/html_report.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,9 +17,8 @@
 #include <set>
 #include <tuple>
 
-#include "quelvar_report/reading/dates.h"
-#include "quelvar_report/output/html_report.h"
 #include "quelvar_report/output/output.h"
+#include "quelvar_report/reading/dates.h"
 #include "support/outside_readers.h"
 #include "support/temp_folder.h"
 
@@ -155,6 +156,11 @@ Report fixture() {
     return report;
 }
 
+// The page with its appendix: every section there is.
+std::string withAppendix(const Report& report) {
+    return quelvar::report::renderHtml(report, quelvar::report::HtmlOptions{true});
+}
+
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t found = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++found;
@@ -179,7 +185,7 @@ std::string section(const std::string& html, const std::string& id) {
 // ---- The page as text.
 
 TEST(HtmlReport, IsOneDocumentThatFetchesNothing) {
-    const std::string html = quelvar::report::renderHtml(fixture());
+    const std::string html = withAppendix(fixture());
     EXPECT_TRUE(html.starts_with("<!DOCTYPE html>\n<html lang=\"zh-CN\">")) << html.substr(0, 80);
     EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
     EXPECT_NE(html.find("\"Noto Sans CJK SC\""), std::string::npos);
@@ -196,7 +202,7 @@ TEST(HtmlReport, EscapesEveryTextFromTheData) {
     Report report = fixture();
     report.bill.groups[0].name = "张伟 \xFF\xFE & <b>";
     report.topDestinations[0].name = std::string("1\x01\x7F") + "2";
-    const std::string html = quelvar::report::renderHtml(report);
+    const std::string html = withAppendix(report);
     EXPECT_EQ(occurrences(html, "<script"), 0u);
     EXPECT_EQ(occurrences(html, "<b>"), 0u);
     // In the bill, the callers, the department chart's bars and the lists.
@@ -208,7 +214,7 @@ TEST(HtmlReport, EscapesEveryTextFromTheData) {
     // A name cut short in a chart is cut between characters.
     report.departments[0].first = std::string(40, 'x') + "部门";
     report.departments[1].first = "研发中心研发中心研发中心研发中心研发中心";
-    const std::string cut = quelvar::report::renderHtml(report);
+    const std::string cut = withAppendix(report);
     EXPECT_NE(cut.find(">" + std::string(21, 'x') + "…<"), std::string::npos);
     EXPECT_NE(cut.find(">研发中心研发中心研发…<"), std::string::npos);
     EXPECT_EQ(cut, quelvar::report::validUtf8(cut));
@@ -216,14 +222,15 @@ TEST(HtmlReport, EscapesEveryTextFromTheData) {
 
 TEST(HtmlReport, ShowsTheTotalsTheBillAndTheLists) {
     const Report report = fixture();
-    const std::string html = quelvar::report::renderHtml(report);
+    const std::string html = withAppendix(report);
     EXPECT_EQ(textOfId(html, "total-cost"), quelvar::report::yuanCents(report.bill.total.cost));
     EXPECT_EQ(textOfId(html, "total-cost"), "636.81");  // 636.807: rounded half up
     EXPECT_EQ(textOfId(html, "total-calls"), "393");
     EXPECT_EQ(textOfId(html, "total-minutes"), "1408.0");
     EXPECT_EQ(textOfId(html, "total-unrated"), "6");
     EXPECT_NE(html.find("精确值 636.807 元"), std::string::npos);
-    EXPECT_NE(textOfId(html, "rounding"), "(no element rounding)");
+    // Amounts that are parts of a total add up, and a line under them says how.
+    EXPECT_NE(section(html, "department-table").find("各行金额按最大余数法舍入到分"), std::string::npos);
     EXPECT_EQ(textOfId(html, "period"), "2026-11-01 至 2026-11-30");
     EXPECT_EQ(textOfId(html, "generated"), "2026-12-01 08:30");
     EXPECT_EQ(textOfId(html, "tariff-versions"), "2026-01-01 起施行的版本、2026-07-01 起施行的版本");
@@ -232,7 +239,7 @@ TEST(HtmlReport, ShowsTheTotalsTheBillAndTheLists) {
     // the bill's order, and the total row last.
     const std::string bill = section(html, "bill");
     std::size_t last = 0;
-    for (const char* category : {"内线", "市话", "国内长途", "国际长途", "特服电话", "合计", "未计费"}) {
+    for (const char* category : {"内线", "市话", "国内长途", "国际长途", "特服电话", "合计 *", "未计费"}) {
         const std::size_t at = bill.find("<th class=\"num\">" + std::string(category) + "</th>");
         ASSERT_NE(at, std::string::npos) << category;
         EXPECT_GT(at, last) << category;
@@ -247,8 +254,11 @@ TEST(HtmlReport, ShowsTheTotalsTheBillAndTheLists) {
                         "<td class=\"num\"><strong>398.10</strong></td><td class=\"num\"></td></tr>"),
               std::string::npos)
         << bill;
-    // An amount not a whole fen carries its exact value.
-    EXPECT_NE(bill.find("<span title=\"精确值 34.567 元\">34.57</span>"), std::string::npos);
+    // The rows of each column add up to its total: 张伟's 34.567 and 42.817
+    // take the fen left over; a line under the table says so.
+    EXPECT_NE(bill.find("<td class=\"num\">34.57</td>"), std::string::npos);
+    EXPECT_NE(bill.find("<strong>42.82</strong>"), std::string::npos);
+    EXPECT_NE(bill.find("最大余数法"), std::string::npos);
     EXPECT_NE(bill.find("<tr class=\"total\"><th scope=\"row\">合计</th><td></td><td class=\"num\">393</td>"),
               std::string::npos);
     EXPECT_LT(bill.find("王芳"), bill.find("class=\"total\""));
@@ -279,7 +289,7 @@ TEST(HtmlReport, ShowsTheTotalsTheBillAndTheLists) {
 }
 
 TEST(HtmlReport, MarkingColoursAreUsedByTheirChartOnly) {
-    const std::string html = quelvar::report::renderHtml(fixture());
+    const std::string html = withAppendix(fixture());
     std::vector<std::pair<std::string, std::string>> marks = {
         {std::string(quelvar::report::dayLineColour), "days"},
         {std::string(quelvar::report::heatDarkestColour), "heat"}};
@@ -321,7 +331,7 @@ void expectSaneSvg(const std::string& html) {
 TEST(HtmlReport, EmptyReportsRenderSensibly) {
     // Nothing at all: not even a period.
     Report nothing;
-    std::string html = quelvar::report::renderHtml(nothing);
+    std::string html = withAppendix(nothing);
     expectSaneSvg(html);
     EXPECT_EQ(textOfId(html, "total-cost"), "0.00");
     EXPECT_EQ(textOfId(html, "total-calls"), "0");
@@ -339,7 +349,7 @@ TEST(HtmlReport, EmptyReportsRenderSensibly) {
     quiet.bill.by = "department";
     quiet.days = {{"2026-11-15", {}}};
     quiet.departments = {{"", {}}};
-    html = quelvar::report::renderHtml(quiet);
+    html = withAppendix(quiet);
     expectSaneSvg(html);
     EXPECT_NE(html.find("（共 1 天）"), std::string::npos);
     EXPECT_NE(section(html, "days").find("<circle cx=\"418.0\""), std::string::npos);  // alone, in the middle
@@ -349,18 +359,18 @@ TEST(HtmlReport, EmptyReportsRenderSensibly) {
     Report one = fixture();
     one.days.resize(1);
     one.departments[0].second.begin()->second.cost = -5000;
-    html = quelvar::report::renderHtml(one);
+    html = withAppendix(one);
     expectSaneSvg(html);
 
     // The whole fixture, and a long period: labels thinned out.
-    expectSaneSvg(quelvar::report::renderHtml(fixture()));
+    expectSaneSvg(withAppendix(fixture()));
     Report year = fixture();
     year.days.clear();
     long first = 0;
     quelvar::report::parseDate("2026-01-01", first);
     for (long day = first; day < first + 365; ++day)
         year.days.emplace_back(quelvar::report::dateText(day), Totals{day % 11, 0, 0, 0});
-    html = quelvar::report::renderHtml(year);
+    html = withAppendix(year);
     expectSaneSvg(html);
     // Over a year: the first of each month labelled, no weekends shaded.
     const std::string days = section(html, "days");
@@ -369,7 +379,7 @@ TEST(HtmlReport, EmptyReportsRenderSensibly) {
     EXPECT_NE(days.find(">12-01<"), std::string::npos);
     EXPECT_EQ(days.find("#f0f2f4"), std::string::npos);
     // Over a month: every other day, weekends shaded.
-    const std::string month = section(quelvar::report::renderHtml(fixture()), "days");
+    const std::string month = section(withAppendix(fixture()), "days");
     EXPECT_EQ(occurrences(month, "text-anchor=\"middle\">"), 15u);
     EXPECT_EQ(occurrences(month, "#f0f2f4"), 9u);
 }
@@ -383,7 +393,7 @@ TEST(HtmlReport, ManyDepartmentsAndLargeCountsStayReadable) {
     report.heat[0][0] = 12345;
     report.heat[0][1] = 99999;
     report.heat[0][2] = 1234567;
-    const std::string html = quelvar::report::renderHtml(report);
+    const std::string html = withAppendix(report);
     const std::string departments = section(html, "departments");
     EXPECT_EQ(occurrences(departments, "<svg "), 3u);
     for (const char* chart : {"chart-departments\"", "chart-departments-2\"", "chart-departments-3\""})
@@ -423,13 +433,83 @@ TEST(HtmlReport, RendersALargeReportQuickly) {
     report.topCallers.assign(quelvar::report::topLimit, report.topCallers.front());
     report.topDestinations.assign(quelvar::report::topLimit, report.topDestinations.front());
     const auto start = std::chrono::steady_clock::now();
-    const std::string html = quelvar::report::renderHtml(report);
+    const std::string html = withAppendix(report);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     // Well under 100 ms in a release build; room for a sanitized one.
     EXPECT_LT(took.count(), 1000) << took.count() << " ms";
-    EXPECT_EQ(occurrences(html, "<tr>"),
-              1000u + 3 * quelvar::report::listLimit + 2 * quelvar::report::topLimit + 6);  // and six header rows
+    // Each with its header row; the page's own top callers are ten.
+    EXPECT_EQ(occurrences(section(html, "bill"), "<tr>"), 1000u + 1);
+    for (const char* list : {"long-calls", "after-hours", "international"})
+        EXPECT_EQ(occurrences(section(html, list), "<tr>"), quelvar::report::listLimit + 1) << list;
+    EXPECT_EQ(occurrences(section(html, "top-destinations"), "<tr>"), quelvar::report::topLimit + 1);
+    EXPECT_EQ(occurrences(section(html, "top-callers"), "<tr>"), 10u + 1);
     std::cout << "rendered " << html.size() << " bytes in " << took.count() << " ms\n";
+}
+
+// ---- The page of a month without its appendix.
+
+TEST(HtmlPage, HoldsItsSectionsAndPartsThatAddUpToTheirTotal) {
+    Report report = fixture();
+    // Three departments of 1.005 yuan each: each rounded by itself they
+    // would show 1.01 three times against a total of 3.02.
+    report.departments.clear();
+    for (const char* name : {"内科", "外科", "儿科"})
+        report.departments.push_back({name, {{"市话", {1, 60, 1005, 0}}}});
+    report.bill.byCategory = {{"市话", {3, 180, 3015, 0}}};
+    report.bill.total = {3, 180, 3015, 0};
+    report.unusual.directoryUsed = true;
+    report.unusual.offHours.count = 1;
+    report.unusual.offHours.calls = {call("8999", "8999", "", hostile, "国际长途", "2026-11-21T02:00:00", 600, 80000)};
+    report.unusual.unlisted = {{hostile, {12, 7200, 960000, 0}, "2026-11-21T02:00:00", "2026-11-21T02:44:00"}};
+    report.unusual.unlistedCalls = 12;
+    report.unusual.longCalls.count = 1;
+    report.unusual.longCalls.calls = {
+        call("8001", "张伟", "财务部", "95588", "特服电话", "2026-11-02T09:00:00", 25 * 3600, 0, false)};
+    report.unusual.bursts = {{"008821650012", 12, "2026-11-21T02:00:00", "2026-11-21T02:44:00", 960000, {hostile}, 12}};
+    report.unratedCalls.count = 6;
+    report.unratedCalls.calls = {call("8009", "8009", "", "95588", "特服电话", "2026-11-07T10:02:00", 60, 0, false)};
+    report.unratedCalls.calls[0].callId = "4711-1";
+
+    const std::string html = quelvar::report::renderHtml(report);
+    for (const char* id : {"totals", "unrated", "department-table", "top-callers", "unusual"})
+        EXPECT_NE(html.find("<section id=\"" + std::string(id) + "\""), std::string::npos) << id;
+    for (const char* id : {"bill", "days", "heat", "long-calls", "after-hours", "international", "top-destinations"})
+        EXPECT_EQ(html.find("<section id=\"" + std::string(id) + "\""), std::string::npos) << id;
+    EXPECT_EQ(html.find("<section id=\"trend\""), std::string::npos) << "no months given, no section";
+
+    const std::string departments = section(html, "department-table");
+    EXPECT_NE(departments.find("<strong>1.01</strong></td></tr>\n<tr><th scope=\"row\">外科</th>"), std::string::npos)
+        << departments;
+    const std::string lastRow = departments.substr(departments.find("<th scope=\"row\">儿科</th>"));
+    EXPECT_NE(lastRow.find("<td class=\"num\">1.00</td>"), std::string::npos) << lastRow;
+    EXPECT_NE(lastRow.find("<strong>1.00</strong>"), std::string::npos) << lastRow;
+    EXPECT_NE(departments.find("id=\"departments-total\">3.02<"), std::string::npos);
+    EXPECT_NE(departments.find("最大余数法"), std::string::npos);
+
+    // The unusual calls, every text escaped; a call over a day flagged.
+    const std::string unusual = section(html, "unusual");
+    EXPECT_EQ(unusual.find("<script"), std::string::npos);
+    EXPECT_EQ(occurrences(unusual, "&lt;script&gt;alert(1)&lt;/script&gt;"), 3u);
+    EXPECT_NE(unusual.find("2026-11-21 02:00:00"), std::string::npos);
+    EXPECT_NE(unusual.find("其中 1 通超过一天"), std::string::npos);
+    EXPECT_NE(unusual.find("12 通</td>"), std::string::npos);
+    // The unrated calls by the key explain takes, with how many there are.
+    const std::string unrated = section(html, "unrated");
+    EXPECT_NE(unrated.find("共 6 通"), std::string::npos);
+    EXPECT_NE(unrated.find(">4711-1<"), std::string::npos);
+    EXPECT_NE(unrated.find("没有适用于特服电话的规则"), std::string::npos);
+
+    // The months, when given: the last one against the one before.
+    report.trend.months = {"2026-10", "2026-11"};
+    report.trend.groups = {{"内科", {{2, 60, 1005, 0}, {4, 60, 2010, 0}}},
+                           {"外科", {{1, 60, 1005, 0}, {1, 60, 1005, 0}}}};
+    report.trend.total = {{3, 120, 2010, 0}, {5, 120, 3015, 0}};
+    const std::string trend = section(quelvar::report::renderHtml(report), "trend");
+    EXPECT_NE(trend.find("<svg id=\"chart-trend\""), std::string::npos);
+    EXPECT_NE(trend.find("+100.0%"), std::string::npos);
+    EXPECT_NE(trend.find("<strong>2.01</strong>"), std::string::npos);
+    EXPECT_NE(trend.find("<strong>1.01</strong>"), std::string::npos) << "2.010 and 1.005 shown adding up to 3.02";
+    expectSaneSvg(quelvar::report::renderHtml(report));
 }
 
 // ---- The page in a browser: Debian's chromium, headless.
@@ -440,7 +520,7 @@ std::string chromium() {
 }
 
 // Beside this file: counts the pixels of a screenshot with python3-pil.
-const std::filesystem::path pngPixels = std::filesystem::path(__FILE__).parent_path() / "png_pixels.py";
+const std::filesystem::path pngPixels = std::filesystem::path(QUELVAR_REPORT_TEST_SCRIPTS) / "png_pixels.py";
 
 // Standard output alone; standard error goes to `log`.
 int runQuietly(const std::string& command, const std::filesystem::path& log, std::string& output) {
@@ -453,7 +533,7 @@ protected:
         if (!std::filesystem::exists(chromium()))
             GTEST_SKIP() << "Chromium (" << chromium() << ") is not installed: Debian's package chromium";
         page = folder.path() / "report.html";
-        writeBytes(page, quelvar::report::renderHtml(report));
+        writeBytes(page, withAppendix(report));
     }
     void TearDown() override {
         // QUELVAR_TEST_KEEP=DIR keeps the page and what Chromium made of it, to look at.

@@ -65,6 +65,32 @@ TEST(Csv, FieldsAreQuotedOnlyWhereNeededAndPhoneNumbersStayText) {
     for (const Case& c : cases) EXPECT_EQ(quelvar::report::csvField(c.value, c.kind), c.field) << c.value;
 }
 
+// Values from the network that a spreadsheet would run as formulas stay text;
+// numbers and phone numbers keep reading as they are.
+TEST(Csv, CellsThatLookLikeFormulasStayText) {
+    struct Case {
+        std::string value;
+        Kind kind;
+        std::string field;
+    };
+    const std::vector<Case> cases = {
+        {"=HYPERLINK(\"http://x\",\"y\")", Kind::text, "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"+1+cmd|' /C calc'!A0", Kind::phone, "'+1+cmd|' /C calc'!A0"},
+        {"-2+3", Kind::phone, "'-2+3"},
+        {"@SUM(1+1)*cmd|' /C calc'!A0", Kind::text, "'@SUM(1+1)*cmd|' /C calc'!A0"},
+        {"\t=1+1", Kind::text, "'\t=1+1"},
+        {"\r=1+1", Kind::text, "\"'\r=1+1\""},
+        {"=1+1", Kind::number, "'=1+1"},  // a number column holds numbers or text
+        {"=1+1", Kind::time, "'=1+1"},
+        {"-12.5", Kind::number, "-12.5"},  // a negative amount stays a number
+        {"-", Kind::number, "'-"},
+        {"+8613912345678", Kind::phone, "\"=\"\"+8613912345678\"\"\""},
+        {"+861", Kind::phone, "\"=\"\"+861\"\"\""},
+        {"a=b", Kind::text, "a=b"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(quelvar::report::csvField(c.value, c.kind), c.field) << c.value;
+}
+
 TEST(Csv, StartsWithAByteOrderMarkAndEndsLinesWithCrLf) {
     const quelvar::report::Table groups{"Title", {{"组"}, {"calls", Kind::number}}, {{"市话", "2"}}};
     const quelvar::report::Table top{"", {{"number", Kind::phone}}, {{"0755"}}};

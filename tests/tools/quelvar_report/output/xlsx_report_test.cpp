@@ -99,6 +99,7 @@ Report fixtureReport(const std::vector<RatedCall>& calls) {
 Status writeWorkbook(const std::string& path, const std::vector<RatedCall>& calls, const Report& report,
                      std::size_t callsPerSheet = quelvar::report::excelRowsPerSheet - 1) {
     XlsxReport workbook(callsPerSheet);
+    workbook.setLook(quelvar::report::Lang::en);
     if (Status opened = workbook.open(path); !opened.ok()) return opened;
     for (const RatedCall& call : calls) workbook.addCall(call);
     return workbook.finish(report);
@@ -236,7 +237,7 @@ using XlsxWorkbook = XlsxReportTest;
 TEST_F(XlsxWorkbook, HasTheBillFirstAndOpensOnIt) {
     write();
     READ_OR_SKIP(workbook);
-    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Calls"}));
+    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Unrated", "Calls"}));
     EXPECT_EQ(workbook.active, "Bill");
 }
 
@@ -272,10 +273,13 @@ TEST_F(XlsxBill, HasARowPerGroupAndCachedTotalsEqualTheBills) {
     EXPECT_EQ(workbook.text("Bill", "B7"), "市场营销中心");
     EXPECT_EQ(workbook.number("Bill", "C7"), 2);
     EXPECT_EQ(workbook.number("Bill", "D5"), 1);
-    EXPECT_EQ(li(workbook.number("Bill", "F7")), 101);
-    EXPECT_EQ(li(workbook.number("Bill", "H7")), 12345);
+    // The figures shown to the fen, adding up: 13.446 shows as 13.45, its
+    // groups 0.00 + 10.00 + 12.45 (12.446 cut to 12.44 takes the fen left),
+    // and within 12.45 the 0.101 and 12.345 as 0.10 and 12.35.
+    EXPECT_EQ(li(workbook.number("Bill", "F7")), 100);
+    EXPECT_EQ(li(workbook.number("Bill", "H7")), 12350);
     EXPECT_EQ(li(workbook.number("Bill", "I6")), 1000);
-    EXPECT_EQ(li(workbook.number("Bill", "I7")), 12446);
+    EXPECT_EQ(li(workbook.number("Bill", "I7")), 12450);
     ASSERT_NE(workbook.cell("Bill", "E7"), nullptr);
     EXPECT_EQ(workbook.cell("Bill", "E7")->format, "[h]:mm:ss");
     EXPECT_DOUBLE_EQ(workbook.number("Bill", "E7"), 3765);
@@ -287,12 +291,23 @@ TEST_F(XlsxBill, HasARowPerGroupAndCachedTotalsEqualTheBills) {
     EXPECT_EQ(workbook.number("Bill", "C8"), bill.total.calls);
     EXPECT_EQ(workbook.number("Bill", "D8"), bill.total.unrated);
     EXPECT_DOUBLE_EQ(workbook.number("Bill", "E8"), static_cast<double>(bill.total.seconds));
-    EXPECT_EQ(li(workbook.number("Bill", "F8")), bill.byCategory.at("市话").cost);
+    EXPECT_EQ(li(workbook.number("Bill", "F8")), 400);  // 0.30 + 0.10 shown, of 0.401
     EXPECT_EQ(li(workbook.number("Bill", "G8")), bill.byCategory.at("国内长途").cost);
-    EXPECT_EQ(li(workbook.number("Bill", "H8")), bill.byCategory.at("国际长途").cost);
-    EXPECT_EQ(li(workbook.number("Bill", "I8")), bill.total.cost);
+    EXPECT_EQ(li(workbook.number("Bill", "H8")), 12350);
+    EXPECT_EQ(li(workbook.number("Bill", "I8")), 13450);
     EXPECT_EQ(bill.total.cost, 13446);
     EXPECT_EQ(workbook.cell("Bill", "A9"), nullptr);
+    // What is shown adds up both ways.
+    for (const char* row : {"5", "6", "7", "8"}) {
+        Li sum = 0;
+        for (const char* col : {"F", "G", "H"}) sum += li(workbook.number("Bill", std::string(col) + row));
+        EXPECT_EQ(sum, li(workbook.number("Bill", std::string("I") + row))) << "row " << row;
+    }
+    for (const char* col : {"F", "G", "H", "I"}) {
+        Li sum = 0;
+        for (const char* row : {"5", "6", "7"}) sum += li(workbook.number("Bill", std::string(col) + row));
+        EXPECT_EQ(sum, li(workbook.number("Bill", std::string(col) + "8"))) << "column " << col;
+    }
 }
 
 TEST_F(XlsxBill, TotalsAreSumFormulas) {
@@ -314,7 +329,7 @@ TEST_F(XlsxBill, HasAChartOfItsCells) {
     EXPECT_TRUE(workbook.parts.count("xl/charts/chart1.xml"));
     EXPECT_TRUE(workbook.relates("xl/worksheets/_rels/sheet1.xml.rels", "../drawings/drawing1.xml"));
     EXPECT_TRUE(workbook.relates("xl/drawings/_rels/drawing1.xml.rels", "../charts/chart1.xml"));
-    EXPECT_FALSE(workbook.parts.count("xl/worksheets/_rels/sheet2.xml.rels"));  // none on Calls
+    EXPECT_FALSE(workbook.parts.count("xl/worksheets/_rels/sheet3.xml.rels"));  // none on Calls
     // A series a category: the groups' names, the category's costs.
     const std::vector<std::string> expected = {
         "Bill!$F$4", "Bill!$A$5:$A$7", "Bill!$F$5:$F$7", "Bill!$G$4", "Bill!$A$5:$A$7", "Bill!$G$5:$G$7",
@@ -372,7 +387,7 @@ TEST_F(XlsxCalls, NumbersAreNumbersAndPhoneNumbersText) {
 TEST_F(XlsxCalls, GoOnOnTheNextSheetWhenOneIsFull) {
     write(2);
     READ_OR_SKIP(workbook);
-    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Calls", "Calls (2)", "Calls (3)"}));
+    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Unrated", "Calls", "Calls (2)", "Calls (3)"}));
     EXPECT_EQ(workbook.active, "Bill");
     const std::vector<std::pair<std::string, std::string>> ids = {
         {"Calls!C2", "77"}, {"Calls!C3", "78"}, {"Calls (2)!C2", "90"},
@@ -389,7 +404,7 @@ TEST_F(XlsxCalls, GoOnOnTheNextSheetWhenOneIsFull) {
     EXPECT_EQ(workbook.filter.at("Calls"), "A1:L3");
     EXPECT_EQ(workbook.filter.at("Calls (3)"), "A1:L2");
     // The bill is the bill of every call all the same.
-    EXPECT_EQ(li(workbook.number("Bill", "I8")), 13446);
+    EXPECT_EQ(li(workbook.number("Bill", "I8")), 13450);  // 13.446 shown to the fen
 }
 
 TEST_F(XlsxWorkbook, APeriodWithoutCallsHasItsSheetsAndZeroTotals) {
@@ -397,7 +412,7 @@ TEST_F(XlsxWorkbook, APeriodWithoutCallsHasItsSheetsAndZeroTotals) {
     report = fixtureReport(calls);
     write();
     READ_OR_SKIP(workbook);
-    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Calls"}));
+    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"Bill", "Unrated", "Calls"}));
     EXPECT_EQ(workbook.text("Bill", "A5"), "Total");
     EXPECT_EQ(workbook.number("Bill", "C5"), 0);
     EXPECT_EQ(workbook.number("Bill", "E5"), 0);
@@ -468,6 +483,89 @@ TEST(XlsxFailure, AWorkbookLeftUnfinishedIsLetGo) {
     EXPECT_FALSE(never.finish(Report{}).ok());
 }
 
+// ---- For a Chinese office: headings, the unrated calls, printing.
+
+// A part of the workbook's zip, as text.
+std::string part(const std::string& path, const std::string& name) {
+    std::string output;
+    outside::run(outside::quoted(outside::python()) + " -c 'import sys, zipfile; "
+                 "sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode())' " +
+                     outside::quoted(path) + " " + outside::quoted(name),
+                 output);
+    return output;
+}
+
+TEST_F(XlsxWorkbook, IsChineseUnlessToldAndListsTheUnratedCalls) {
+    XlsxReport chinese;
+    chinese.setLook(quelvar::report::Lang::zh, true);
+    ASSERT_TRUE(chinese.open(path).ok());
+    for (const RatedCall& call : calls) chinese.addCall(call);
+    ASSERT_TRUE(chinese.finish(report).ok());
+    READ_OR_SKIP(workbook);
+    EXPECT_EQ(workbook.sheets, (std::vector<std::string>{"账单", "未计费", "通话", "市场营销中心", "财务部",
+                                                         "未登记"}));
+    const std::vector<std::string> header = {"姓名", "部门", "通话次数", "未计费", "时长", "市话", "国内长途", "国际长途", "合计"};
+    for (std::size_t i = 0; i < header.size(); ++i)
+        EXPECT_EQ(workbook.text("账单", std::string(1, char('A' + i)) + "4"), header[i]);
+    EXPECT_EQ(workbook.text("账单", "A8"), "合计");
+    EXPECT_EQ(workbook.text("通话", "A1"), "开始时间");
+    // The unrated call, with the key explain takes and the reason.
+    EXPECT_EQ(workbook.text("未计费", "A1"), "编号");
+    EXPECT_EQ(workbook.text("未计费", "A2"), "E?\xEF\xBF\xBD");
+    EXPECT_EQ(workbook.text("未计费", "J2"), "no rule for 国内长途");
+    EXPECT_EQ(workbook.cell("未计费", "A3"), nullptr);
+    // A department's own sheet: its people adding up, and the line to sign.
+    EXPECT_EQ(workbook.text("市场营销中心", "A5"), "欧阳娜娜");
+    EXPECT_EQ(workbook.text("市场营销中心", "B5"), "8101");
+    EXPECT_EQ(li(workbook.number("市场营销中心", "H5")), 12450);
+    EXPECT_EQ(workbook.formulas.at("市场营销中心!H6"), "=SUM(H5:H5)");
+    EXPECT_NE(workbook.text("财务部", "A9").find("部门负责人签字"), std::string::npos) << workbook.text("财务部", "A9");
+}
+
+TEST_F(XlsxWorkbook, ADepartmentsSheetHasANameExcelTakes) {
+    // Names Excel would refuse: the same but for case, too long, characters
+    // it keeps out, the name of a sheet there already.
+    const std::string longName = "Department of Very Long Names/Section A";
+    const std::vector<std::string> departments = {"Odd", "odd", longName, longName + " 2", "'quoted'", "Calls", ""};
+    std::vector<RatedCall> many;
+    for (std::size_t i = 0; i < departments.size(); ++i) {
+        RatedCall call = calls.front();
+        call.department = departments[i];
+        call.person = "P" + std::to_string(i);
+        call.known = true;
+        many.push_back(call);
+    }
+    XlsxReport workbook(quelvar::report::excelRowsPerSheet - 1);
+    workbook.setLook(quelvar::report::Lang::en, true);
+    ASSERT_TRUE(workbook.open(path).ok());
+    for (const RatedCall& call : many) workbook.addCall(call);
+    const Status finished = workbook.finish(report);
+    ASSERT_TRUE(finished.ok()) << finished.text();
+    READ_OR_SKIP(read);
+    EXPECT_EQ(read.sheets, (std::vector<std::string>{"Bill", "Unrated", "Calls", "_'quoted_", "(no department)",
+                                                     "Calls (2)", "Department of Very Long Names_S",
+                                                     "Department of Very Long Nam (2)", "Odd", "odd (2)"}));
+}
+
+TEST_F(XlsxWorkbook, PrintsOnA4PortraitOnePageWideWithItsHeadingOnEveryPage) {
+    write();
+    READ_OR_SKIP(workbook);
+    EXPECT_EQ(workbook.freeze.at("Bill"), "B5");
+    for (int sheet = 1; sheet <= 3; ++sheet) {
+        const std::string xml = part(path, "xl/worksheets/sheet" + std::to_string(sheet) + ".xml");
+        EXPECT_NE(xml.find("paperSize=\"9\""), std::string::npos) << sheet << xml.substr(0, 400);
+        EXPECT_EQ(xml.find("orientation=\"landscape\""), std::string::npos) << sheet;
+        EXPECT_NE(xml.find("fitToHeight=\"0\""), std::string::npos) << sheet;
+        EXPECT_NE(xml.find("<pane "), std::string::npos) << sheet << ": frozen";
+    }
+    const std::string names = part(path, "xl/workbook.xml");
+    EXPECT_NE(names.find("<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"0\">Bill!$4:$4"), std::string::npos)
+        << names;
+    // The id's column as wide as the longest id: it never runs into the caller.
+    const std::string sheet = part(path, "xl/worksheets/sheet3.xml");
+    EXPECT_NE(sheet.find("<col min=\"3\" max=\"3\""), std::string::npos) << sheet.substr(0, 800);
+}
+
 // ---- LibreOffice recalculates the formulas.
 
 TEST_F(XlsxBill, LibreOfficeRecalculatesTheCachedTotals) {
@@ -513,7 +611,7 @@ TEST_F(XlsxBill, LibreOfficeRecalculatesTheCachedTotals) {
         EXPECT_NEAR(again, cached, 1e-9) << where << " " << text;
         EXPECT_EQ(li(again), li(cached)) << where << " " << text;
     }
-    EXPECT_EQ(li(recalculated->number("Bill", "I8")), report.bill.total.cost);
+    EXPECT_EQ(li(recalculated->number("Bill", "I8")), quelvar::report::fenRounded(report.bill.total.cost) * 10);
 }
 
 }  // namespace

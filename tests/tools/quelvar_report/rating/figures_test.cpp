@@ -12,7 +12,9 @@
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/index/schema.h"
 #include "quelvar_report/rating/bill.h"
+#include "quelvar_report/rating/trend.h"
 #include "quelvar_report/reading/csv_file.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -35,9 +37,12 @@ const Tariffs tariffs = fromText<Tariffs>(tariffHeader + "2026-01-01,内线,,0,,
 const Tariffs dearer = fromText<Tariffs>(tariffHeader +
                                          "2026-01-01,内线,,0,,60,0\n2026-01-01,市话,,180,0.22,60,0.11\n"
                                          "2026-03-01,内线,,0,,60,0\n2026-03-01,市话,,60,0.30,60,0.30\n");
-// 8001 moves from 甲 to 乙 on February 15th; 8003 is not listed.
+// 8001 moves from 甲 to 乙 on February 15th; 8004 is another 张伟; 8003 is not listed.
 const Directory directory = fromText<Directory>(
-    "switch,number,name,department,valid_from\n*,8001,张伟,甲,\n*,8001,张伟,乙,2026-02-15\n*,8002,李娜,甲,\n");
+    "switch,number,name,department,valid_from\n*,8001,张伟,甲,\n*,8001,张伟,乙,2026-02-15\n*,8002,李娜,甲,\n"
+    "*,8004,张伟,甲,\n");
+// A forwarded call is billed by its own number: 139... is 市话 here.
+const CallCategories categories(L"0755", "");
 
 const std::string sw = "00-1A-2B-3C-4D-5E";
 
@@ -56,6 +61,10 @@ protected:
             {"8002", "110", "特服电话", "OU", "2026-03-02T10:00:00", "30"},
             {"62345678", "8001", "市话", "IN", "2026-03-05T10:00:00", "300"},
             {"8002", "8001", "内线", "OU", "2026-03-31T10:00:00", "30"},
+            // Filed with the teletype of the call before it: 国际长途, which no tariff names.
+            {"8001", "13912345678", "国际长途", "FW", "2026-02-11T10:00:00", "200"},
+            {"8004", "62345678", "市话", "OU", "2026-02-12T10:00:00", "400"},
+            {"62345678", "8003", "市话", "IN", "2026-03-06T10:00:00", "90"},
         };
         long line = 0;
         for (const auto& c : calls) {
@@ -78,7 +87,7 @@ protected:
         const quelvar::Status rated = rateCalls(
             database_,
             RatingPass{"WHERE (flags & 6) = 0 AND substr(COALESCE(start, day), 1, 10) BETWEEN ? AND ?", {from, to},
-                       false, by},
+                       false, by, &categories, ""},
             rules, directory, [&](const RatedCall& call) { builder.add(call); }, &incoming);
         EXPECT_TRUE(rated.ok()) << rated.text();
         Bill bill = builder.finish("").bill;
@@ -92,7 +101,7 @@ protected:
         const quelvar::Status read = billedFigures(
             database_, FigureFilter{from, to, std::nullopt}, rules, digest, directory, by,
             [&](const RatedCall& call, const Totals& totals) { builder.addFigures(call, totals); },
-            [&](const RatedCall& call) { builder.add(call); }, &incoming);
+            [&](const RatedCall& call) { builder.add(call); }, &incoming, &categories);
         EXPECT_TRUE(read.ok()) << read.text();
         Bill bill = builder.finish("").bill;
         bill.incoming = incoming;
@@ -126,7 +135,9 @@ std::string text(const Bill& bill) {
     std::string out = "total " + text(bill.total) + ", incoming " + std::to_string(bill.incoming) + ", versions";
     for (const std::string& version : bill.tariffVersions) out += " " + version;
     for (const BillGroup& group : bill.groups) {
-        out += "\n" + group.name + " (" + group.department + "): " + text(group.total);
+        out += "\n" + group.name + " (" + group.department + (group.unlisted ? ", unlisted" : "") + "; ";
+        for (const std::string& extension : group.extensions) out += extension + " ";
+        out += "): " + text(group.total);
         for (const auto& [category, totals] : group.byCategory) out += "; " + category + " " + text(totals);
     }
     return out;
@@ -150,14 +161,14 @@ TEST_F(Figures, ABillFromFiguresIsTheBillOfEveryCall) {
     };
     compare(tariffs, "one", "no costs kept");
     long long days = 0;
-    ASSERT_TRUE(keepCosts(database_, tariffs, "one", &days).ok());
-    EXPECT_EQ(days, 8);
+    ASSERT_TRUE(keepCosts(database_, tariffs, "one", &days, &categories).ok());
+    EXPECT_EQ(days, 11);
     compare(tariffs, "one", "costs kept");
     compare(dearer, "two", "costs kept for other tariffs");
-    ASSERT_TRUE(keepCosts(database_, dearer, "two", &days).ok());
-    EXPECT_EQ(days, 8) << "every day rated again";
+    ASSERT_TRUE(keepCosts(database_, dearer, "two", &days, &categories).ok());
+    EXPECT_EQ(days, 11) << "every day rated again";
     compare(dearer, "two", "costs kept again");
-    ASSERT_TRUE(keepCosts(database_, dearer, "two", &days).ok());
+    ASSERT_TRUE(keepCosts(database_, dearer, "two", &days, &categories).ok());
     EXPECT_EQ(days, 0) << "nothing changed";
     // The months hold what the days hold, and nothing of the tariffs before.
     EXPECT_EQ(rows("SELECT month, digest, switch, caller, account, category, version, incoming, calls, seconds, cost"
@@ -172,10 +183,11 @@ TEST_F(Figures, ABillFromFiguresIsTheBillOfEveryCall) {
 TEST_F(Figures, MonthlyFiguresAreMonthsByDepartment) {
     for (const bool kept : {false, true}) {
         if (kept) {
-            ASSERT_TRUE(keepCosts(database_, tariffs, "one").ok());
+            ASSERT_TRUE(keepCosts(database_, tariffs, "one", nullptr, &categories).ok());
         }
         MonthlyFigures trend;
-        ASSERT_TRUE(monthlyFigures(database_, "2026-01-01", "2026-03-31", "department", tariffs, "one", directory, trend)
+        ASSERT_TRUE(monthlyFigures(database_, "2026-01-01", "2026-03-31", "department", tariffs, "one", directory, trend,
+                                   &categories)
                         .ok());
         EXPECT_EQ(trend.months, (std::vector<std::string>{"2026-01", "2026-02", "2026-03"}));
         std::vector<std::string> shown;
@@ -186,22 +198,70 @@ TEST_F(Figures, MonthlyFiguresAreMonthsByDepartment) {
         }
         // 甲 the most costly first; 8001's calls in the department of their day; the incoming call left out;
         // the call to 110 counted, not rated.
+        // The forwarded call as 市话; the namesake 8004 in 甲 too; 8003 in 未登记.
         EXPECT_EQ(shown, (std::vector<std::string>{
-                             "甲: [2 calls 300 s 550 li 0 unrated] [1 calls 60 s 220 li 0 unrated] "
+                             "甲: [2 calls 300 s 550 li 0 unrated] [3 calls 660 s 1210 li 0 unrated] "
                              "[2 calls 60 s 0 li 1 unrated]",
-                             "8003: [0 calls 0 s 0 li 0 unrated] [1 calls 60 s 220 li 0 unrated] "
-                             "[0 calls 0 s 0 li 0 unrated]",
                              "乙: [0 calls 0 s 0 li 0 unrated] [1 calls 100 s 220 li 0 unrated] "
+                             "[0 calls 0 s 0 li 0 unrated]",
+                             "未登记: [0 calls 0 s 0 li 0 unrated] [1 calls 60 s 220 li 0 unrated] "
                              "[0 calls 0 s 0 li 0 unrated]"}))
             << (kept ? "costs kept" : "no costs kept");
         ASSERT_EQ(trend.total.size(), 3u);
-        EXPECT_EQ(text(trend.total[1]), "3 calls 220 s 660 li 0 unrated");
+        EXPECT_EQ(text(trend.total[1]), "5 calls 820 s 1650 li 0 unrated");
     }
     MonthlyFigures none;
     for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
              {"2026-13-01", "2026-12-31"}, {"2026-03-01", "2026-01-31"}, {"", ""}, {"x", "2026-01-31"}})
         EXPECT_FALSE(monthlyFigures(database_, from, to, "department", tariffs, "one", directory, none).ok())
             << from << " to " << to;
+}
+
+TEST_F(Figures, ThePagesTrendFromKeptCostsIsTheTrendOfEveryCall) {
+    const auto shown = [](const Trend& trend) {
+        std::string out;
+        for (const std::string& month : trend.months) out += month + " ";
+        for (const TrendRow& row : trend.groups) {
+            out += "\n" + row.group + ":";
+            for (const Totals& totals : row.months) out += " [" + text(totals) + "]";
+        }
+        for (const Totals& totals : trend.total) out += "\ntotal [" + text(totals) + "]";
+        return out;
+    };
+    Trend everyCall;
+    ASSERT_TRUE(monthlyTrend(database_, "2025-12", "2026-04", tariffs, directory, &categories, everyCall).ok());
+    EXPECT_EQ(everyCall.groups.back().group, std::string(unlistedDepartment));
+    for (const bool kept : {false, true}) {
+        if (kept) {
+            ASSERT_TRUE(keepCosts(database_, tariffs, "one", nullptr, &categories).ok());
+        }
+        Trend fromCosts;
+        ASSERT_TRUE(
+            monthlyTrend(database_, "2025-12", "2026-04", tariffs, "one", directory, &categories, fromCosts).ok());
+        EXPECT_EQ(shown(fromCosts), shown(everyCall)) << (kept ? "costs kept" : "no costs kept");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CostsDigest, CoversTheTariffsAndWhatDecidesACarriedCallsCategory) {
+    TempFolder folder;
+    const std::string path = folder.path().string();
+    const auto digest = [&] {
+        return quelvar::report::tariffsDigest("tariffs", quelvar::report::CallCategories::sourceOf(path));
+    };
+    const std::string none = digest();
+    EXPECT_NE(quelvar::report::tariffsDigest("tariffs!", quelvar::report::CallCategories::sourceOf(path)), none);
+    writeBytes(folder / "Quelvar.ini", "AREACODE=0755\r\n");
+    const std::string areaCode = digest();
+    EXPECT_NE(areaCode, none);
+    writeBytes(folder / "tele.ini", "110\r\n");
+    const std::string tele = digest();
+    EXPECT_NE(tele, areaCode);
+    writeBytes(folder / "Quelvar.ini", "AREACODE=010\r\n");
+    EXPECT_NE(digest(), tele);
 }
 
 }  // namespace

@@ -101,6 +101,10 @@ TEST(RecordLines, TimesKeysAndText) {
     EXPECT_EQ(isoTime("?"), std::nullopt);
     EXPECT_EQ(isoTime("241315093000"), std::nullopt);
     EXPECT_EQ(isoTime("2403150930"), std::nullopt);
+    // Days and times that do not exist are no time.
+    for (const char* impossible : {"261131100000", "260230100000", "250229100000", "261130256100", "261130235960"})
+        EXPECT_EQ(isoTime(impossible), std::nullopt) << impossible;
+    EXPECT_EQ(isoTime("240229235959"), "2024-02-29T23:59:59");
     EXPECT_EQ(quelvar::report::callKeyOf("77-2-1"), "77");
     EXPECT_EQ(quelvar::report::legOf("77-2-1"), "2-1");
     EXPECT_EQ(quelvar::report::legOf("77"), "");
