@@ -34,6 +34,7 @@
 #include "quelvar_report/index/index.h"
 #include "quelvar_report/reading/record_lines.h"
 #include "quelvar_report/index/index_reader.h"
+#include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/figures.h"
 #include "tools/quelvar_report/fixture_lines.h"
 
@@ -343,9 +344,15 @@ int main(int argc, char** argv) {
         quelvar::report::Directory people;
         std::string digest;
         sqlite3* handle = nullptr;
+        // Classified and kept as quelvar-report beside its collector does.
+        const std::string programFolder = fs::path(QUELVAR_REPORT).parent_path().string();
+        const quelvar::report::CallCategories categories =
+            quelvar::report::CallCategories::ofProgramFolder(programFolder);
         if (!quelvar::report::Tariffs::read(tariffs, rules).ok() ||
             !quelvar::report::Directory::read(directory, people).ok() ||
-            !quelvar::report::readTariffsDigest(tariffs, digest).ok() ||
+            !quelvar::report::readTariffsDigest(tariffs, digest,
+                                                quelvar::report::CallCategories::sourceOf(programFolder))
+                 .ok() ||
             !quelvar::report::openIndex(database, handle).ok()) {
             std::fprintf(stderr, "cannot read the tariffs, the directory or the index\n");
             return 1;
@@ -355,7 +362,8 @@ int main(int argc, char** argv) {
         for (int round = 0; round < 3; ++round) {
             begin = Clock::now();
             const quelvar::Status made = quelvar::report::monthlyFigures(handle, "2026-01-01", "2026-12-31",
-                                                                        "department", rules, digest, people, trend);
+                                                                        "department", rules, digest, people, trend,
+                                                                        &categories);
             fastest = std::min(fastest, since(begin));
             if (!made.ok()) {
                 std::fprintf(stderr, "%s\n", made.text().c_str());
