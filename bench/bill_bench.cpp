@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "quelvar_report/index/index.h"
+#include "report_run.h"
 #include "quelvar_report/index/schema.h"
 
-extern char** environ;
 
 namespace {
 
@@ -110,33 +110,6 @@ void fill(const std::string& path, long total) {
     sqlite3_close(database);
 }
 
-// Runs quelvar-report to its end with its output thrown away; gives its
-// seconds.
-double run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(QUELVAR_REPORT));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto begin = std::chrono::steady_clock::now();
-    pid_t child = -1;
-    if (posix_spawn(&child, QUELVAR_REPORT, &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("quelvar-report");
-        std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    waitpid(child, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "quelvar-report ended with status %d\n", status);
-        std::exit(1);
-    }
-    return seconds;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,7 +143,7 @@ int main(int argc, char** argv) {
     // The costs `index --tariffs` keeps (no record files: nothing else to do).
     fs::create_directories(folder / "rec");
     std::printf("costs kept by index --tariffs in %.2f s\n",
-                run({"index", "--root", (folder / "rec").string(), "--db", database, "--tariffs",
+                runReport({"index", "--root", (folder / "rec").string(), "--db", database, "--tariffs",
                      (folder / "tariffs.csv").string()}));
     const std::vector<std::string> common = {"--month", "2026-11", "--db", database, "--tariffs",
                                              (folder / "tariffs.csv").string(), "--directory",
@@ -188,9 +161,7 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         std::vector<std::string> arguments = c.arguments;
         arguments.insert(arguments.end(), common.begin(), common.end());
-        double best = 1e9;
-        for (int round = 0; round < 3; ++round) best = std::min(best, run(arguments));
-        std::printf("%-28s %6.2f s\n", c.name, best);
+        std::printf("%-28s %6.2f s\n", c.name, bestOfRuns(3, arguments));
         std::fflush(stdout);
     }
     rusage usage{};

@@ -32,13 +32,13 @@
 #include <vector>
 
 #include "quelvar_report/index/index.h"
+#include "report_run.h"
 #include "quelvar_report/reading/record_lines.h"
 #include "quelvar_report/index/index_reader.h"
 #include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/figures.h"
 #include "tools/quelvar_report/fixture_lines.h"
 
-extern char** environ;
 
 namespace {
 
@@ -212,38 +212,6 @@ struct Generator {
     }
 };
 
-// Runs quelvar-report to its end with its output thrown away; gives its seconds.
-double run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(QUELVAR_REPORT));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto begin = Clock::now();
-    pid_t child = -1;
-    if (posix_spawn(&child, QUELVAR_REPORT, &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("quelvar-report");
-        std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    waitpid(child, &status, 0);
-    const double seconds = since(begin);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "quelvar-report ended with status %d\n", status);
-        std::exit(1);
-    }
-    return seconds;
-}
-
-double best(int rounds, const std::vector<std::string>& arguments) {
-    double fastest = 1e9;
-    for (int round = 0; round < rounds; ++round) fastest = std::min(fastest, run(arguments));
-    return fastest;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,7 +267,7 @@ int main(int argc, char** argv) {
     std::printf("%ld calls of January 2026 written as record files in %.1f s (%d switches)\n", written, since(begin),
                 switches);
     std::fflush(stdout);
-    const double firstIndex = run(index);
+    const double firstIndex = runReport(index);
     std::printf("first index of January (%ld calls):  %7.2f s, database %.0f MB\n", written, firstIndex,
                 static_cast<double>(fs::file_size(database)) / 1e6);
     std::fflush(stdout);
@@ -327,15 +295,15 @@ int main(int argc, char** argv) {
         }
         std::printf("daily figures of the year made anew: %7.2f s\n", since(begin));
     }
-    const double rated = run(indexRated);
+    const double rated = runReport(indexRated);
     std::printf("costs of the year kept (index --tariffs): %7.2f s, database %.0f MB\n", rated,
                 static_cast<double>(fs::file_size(database)) / 1e6);
     std::fflush(stdout);
 
     generator.writeDay(root, first + 365, static_cast<long>(static_cast<double>(total) / weights));
     std::printf("index --tariffs after one more day of %ld calls: %7.2f s\n",
-                static_cast<long>(static_cast<double>(total) / weights), run(indexRated));
-    std::printf("index --tariffs with nothing new:   %7.2f s\n", run(indexRated));
+                static_cast<long>(static_cast<double>(total) / weights), runReport(indexRated));
+    std::printf("index --tariffs with nothing new:   %7.2f s\n", runReport(indexRated));
     std::fflush(stdout);
 
     // The trend as the page asks for it, in one process.
@@ -382,13 +350,13 @@ int main(int argc, char** argv) {
         arguments.insert(arguments.end(), year.begin(), year.end());
         return arguments;
     };
-    std::printf("year's bill by department:          %7.3f s\n", best(3, with({"bill", "--by", "department"})));
+    std::printf("year's bill by department:          %7.3f s\n", bestOfRuns(3, with({"bill", "--by", "department"})));
     std::printf("year's bill by department, JSON:    %7.3f s\n",
-                best(3, with({"bill", "--by", "department", "--format", "json"})));
-    std::printf("year's bill by ext:                 %7.3f s\n", best(3, with({"bill", "--by", "ext"})));
-    std::printf("year's bill by trunk (every call):  %7.3f s\n", best(1, with({"bill", "--by", "trunk"})));
+                bestOfRuns(3, with({"bill", "--by", "department", "--format", "json"})));
+    std::printf("year's bill by ext:                 %7.3f s\n", bestOfRuns(3, with({"bill", "--by", "ext"})));
+    std::printf("year's bill by trunk (every call):  %7.3f s\n", bestOfRuns(1, with({"bill", "--by", "trunk"})));
     std::printf("year's summary by category:         %7.3f s (its top destinations read every call)\n",
-                best(1, {"summary", "--by", "category", "--from", "2026-01-01", "--to", "2026-12-31", "--db", database}));
+                bestOfRuns(1, {"summary", "--by", "category", "--from", "2026-01-01", "--to", "2026-12-31", "--db", database}));
     std::fflush(stdout);
     if (!keep) fs::remove_all(folder);
     return 0;

@@ -226,12 +226,6 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
-std::vector<std::string> commandNames() {
-    std::vector<std::string> names;
-    for (const CommandInfo& info : commandInfo) names.emplace_back(info.name);
-    return names;
-}
-
 std::string parseOptions(const std::string& name, const std::vector<std::string>& arguments, Options& options) {
     const auto found = std::find_if(commandInfo.begin(), commandInfo.end(),
                                     [&](const CommandInfo& info) { return name == info.name; });
@@ -283,9 +277,6 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
 }
 
 std::string overallHelp() {
-    Options options;
-    std::string format, lang, encoding;
-    const std::unique_ptr<CLI::App> app = commandLine(options, format, lang, encoding);
     std::string text = "quelvar-report: answers from the calls the collector filed.\n\n"
                        "usage: quelvar-report COMMAND [OPTIONS]\n\nCommands:\n";
     for (const CommandInfo& info : commandInfo) {

@@ -37,9 +37,6 @@ struct Options {
     bool appendix = false;       // bill --format html: the long lists too
 };
 
-// The commands by name, in the order help lists them.
-std::vector<std::string> commandNames();
-
 // Reads the arguments after the command's name into `options`, whose
 // defaults (the files beside the program, the time) are set already. An
 // empty text when they are good, else what is wrong, in one line. The period
