@@ -22,8 +22,8 @@ const std::string macFolder = "00-1A-2B-3C-4D-5E";
 
 std::string recordOf(int id, const std::string& timeStart = "240315093000", const std::string& count = "") {
     return "RECORD:ID=" + std::to_string(id) + "&RID=" + std::to_string(id) +
-           "-1&CPN=8001&CDPN=66001234&TYPE=OU&ROUTE=IP&MAC=" + macText + "&TIME-S=" + timeStart +
-           "&DURATION=1&" + (count.empty() ? "" : "COUNT=" + count + "&");
+           "-1&CPN=8001&CDPN=66001234&TYPE=OU&ROUTE=IP&MAC=" + macText + "&TIME-S=" + timeStart + "&DURATION=1&" +
+           (count.empty() ? "" : "COUNT=" + count + "&");
 }
 
 std::string hexOf(const std::string& bytes) {

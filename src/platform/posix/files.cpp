@@ -241,8 +241,7 @@ int openInOneStep(const std::string& path, int flags, int& error) {
 #ifdef SYS_openat2
     std::string root;
     std::vector<std::string> names;
-    if (walkOnly() || !belowDataRoot(path, root, names) ||
-        std::find(names.begin(), names.end(), "..") != names.end())
+    if (walkOnly() || !belowDataRoot(path, root, names) || std::find(names.begin(), names.end(), "..") != names.end())
         return -2;
     std::string way;
     for (const std::string& name : names) way += (way.empty() ? "" : "/") + name;

@@ -141,22 +141,20 @@ public:
         // The last name is the file's own.
         for (std::size_t index = 0; index + 1 < ends.size(); ++index) {
             const std::wstring folder = wide.substr(0, ends[index]);
-            const HANDLE held = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            const HANDLE held =
+                CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (held == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
             folders_.push_back(held);
             if (reparseOf(held) == Reparse::link)
                 return Status::error(Status::Code::failed, "open", path,
-                                     index + 2 == ends.size() ? folderIsLinkText() : wayIsLink);
+                                     index + 2 == ends.size() ? folderIsLink : wayIsLink);
         }
         return {};
     }
     bool confined() const { return confined_; }
 
 private:
-    static const char* folderIsLinkText() { return "Its folder is a symbolic link, which is not followed"; }
-
     std::vector<HANDLE> folders_;
     bool confined_ = false;
 };
@@ -164,8 +162,7 @@ private:
 // Below a data root: the way held, and the name itself no link.
 Status holdWayTo(const std::string& path, HeldWay& way) {
     if (Status held = way.hold(path); !held.ok()) return held;
-    if (way.confined() && isLinkName(widePath(path)))
-        return Status::error(Status::Code::failed, "open", path, "A symbolic link, which is not followed");
+    if (way.confined() && isLinkName(widePath(path))) return Status::error(Status::Code::failed, "open", path, isLink);
     return {};
 }
 
@@ -440,10 +437,8 @@ Status makeFolderChain(const std::string& path) {
     // anything is made beyond it.
     {
         HeldWay way;
-        if (Status held = holdWayTo(path, way); !held.ok() && !held.is(Status::Code::notFound)) {
-            held = Status::error(Status::Code::failed, "make folder", path, held.reason());
-            return held;
-        }
+        if (const Status held = holdWayTo(path, way); !held.ok() && !held.is(Status::Code::notFound))
+            return Status::error(Status::Code::failed, "make folder", path, held.reason());
     }
     const std::wstring folder = widePath(path);
     if (folder.empty()) return systemError("make folder", path, ERROR_PATH_NOT_FOUND);
