@@ -11,6 +11,7 @@
 #include "filing/record_files.h"
 #include "filing/record_writer.h"
 #include "filing/special_numbers.h"
+#include "filing/undo_reading.h"
 #include "filing/workbook_export.h"
 #include "log/event_log.h"
 #include "net/encrypted_receiver.h"
@@ -69,7 +70,9 @@ Status runCollector(const Settings& settings, const EventLog& log) {
     FilingBatch batch;
     FilingBatch::Leftover leftover;
     const std::string undoPath = pathIn(settings.programDirAnsi, undoFileName);
-    if (Status opened = batch.open(undoPath, leftover); !opened.ok()) {
+    const std::string rec = pathIn(settings.programDirAnsi, "rec");
+    const std::vector<std::string> recordBases{settings.dataRoot.empty() ? rec : toAnsi(settings.dataRoot), rec};
+    if (Status opened = batch.open(undoPath, recordBases, leftover); !opened.ok()) {
         // Held by another collector in this folder, whose lines it guards.
         const std::wstring reason = opened.is(Status::Code::busy)
                                         ? std::wstring(L"another collector runs in this folder")
@@ -82,6 +85,16 @@ Status runCollector(const Settings& settings, const EventLog& log) {
         log.writeEventLine(formatText(L"WARNING   lines of an unfinished datagram taken back from %s\r\n",
                                       escapeControlCharacters(fromAnsi(file))));
     for (const Status& failure : leftover.failures) log.writeEventLine(linesNotTakenBack(failure));
+    if (leftover.refused > 0)
+        log.writeEventLine(formatText(
+            L"WARNING   the undo file names %d files that are no record files below the "
+            L"data root, left as they are: %s, ...\r\n",
+            static_cast<long long>(leftover.refused), escapeControlCharacters(fromAnsi(leftover.firstRefused))));
+    if (leftover.cutShort)
+        log.writeEventLine(
+            formatText(L"WARNING   the undo file is larger than %d MiB, which the collector never "
+                       L"writes: only its first %d MiB were read\r\n",
+                       static_cast<long long>(undoReadLimit >> 20), static_cast<long long>(undoReadLimit >> 20)));
 
     Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
     classifier.readSpecialNumbers();
@@ -109,13 +122,13 @@ std::wstring describe(const Settings& settings) {
         allowed += (allowed.empty() ? L"" : L", ") + fromAnsi(addressRangeText(range));
     return formatText(L"mode: %s, UDP port %d\n", settings.encryptMode != 0 ? L"encrypted" : L"plain", recordPort) +
            formatText(L"program folder: %s\n", settings.programDir) +
-           formatText(L"data root: %s\n", settings.dataRoot.empty() ? pathIn(settings.programDir, L"rec")
-                                                                    : settings.dataRoot) +
+           formatText(L"data root: %s\n",
+                      settings.dataRoot.empty() ? pathIn(settings.programDir, L"rec") : settings.dataRoot) +
            formatText(L"area code: %s\n", settings.areaCode.empty() ? L"none" : quoted(settings.areaCode)) +
            // The filter takes effect from two characters on.
-           formatText(L"type filter: %s\n",
-                      settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
-           formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed);
+           formatText(L"type filter: %s\n", settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
+           formatText(L"senders: %s\n",
+                      allowed.empty() ? (noValidSender(settings) ? L"none" : L"every sender") : allowed);
 }
 
 std::wstring warningText(const SettingsWarning& warning) {
@@ -143,10 +156,14 @@ int check() {
         const std::wstring file = fromAnsi(path) + (read.is(Status::Code::notFound) ? L" (none: the defaults)" : L"");
         std::wstring text = formatText(L"quelvar %s\nQuelvar.ini: %s\n", versionText, file) + describe(settings);
         for (const SettingsWarning& warning : warnings) text += L"warning: " + warningText(warning) + L"\n";
-        if (warnings.empty()) text += L"no warnings\n";
+        std::wstring refusal;
+        if (noValidSender(settings, &refusal))
+            text += L"error: " + refusal + L"\n";
+        else if (warnings.empty())
+            text += L"no warnings\n";
         platform::writeStandardOutput(toAnsi(text));
     }
-    return warnings.empty() ? 0 : 1;
+    return warnings.empty() && !noValidSender(settings) ? 0 : 1;
 }
 
 }  // namespace
@@ -155,6 +172,7 @@ Status serviceMain(Settings& settings, const EventLog& log) {
     ensureSpecialNumberFile(specialNumberFilePath(settings.programDirAnsi), log);
     std::vector<SettingsWarning> warnings;
     loadSettings(pathIn(settings.programDirAnsi, "Quelvar.ini"), settings, &warnings);
+    keepDataRoots(settings);
     log.writeEventLine(std::wstring(L"Quelvar startup ").append(versionText).append(L"\r\n"));
     log.writeEventLine(formatText(L"encrypt:%d areacode:%s \r\n", settings.encryptMode, settings.areaCode));
     log.writePlainEventLine(settings.programDirAnsi);
@@ -166,6 +184,11 @@ Status serviceMain(Settings& settings, const EventLog& log) {
     platform::writeStandardError(toAnsi(formatText(L"quelvar %s started: %s\n", versionText, described)));
     for (const SettingsWarning& warning : warnings)
         log.writeEventLine(L"WARNING   " + warningText(warning) + L"\r\n");
+    // An ALLOW list that names nobody valid is a mistake, not leave for everyone.
+    if (std::wstring refusal; noValidSender(settings, &refusal)) {
+        log.writeEventLine(L"ERROR   " + refusal + L"\r\n");
+        return Status::error(Status::Code::failed, "start", "quelvar", toAnsi(refusal));
+    }
     ensureFolder(pathIn(settings.programDirAnsi, "rec"));
     return runCollector(settings, log);
 }

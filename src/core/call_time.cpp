@@ -27,6 +27,31 @@ int readTimeNumbers(std::wstring_view text, int (&numbers)[6]) {
     return count;
 }
 
+namespace {
+
+template <class Text>
+bool namesNoDayOf(Text timeStart) {
+    if (timeStart.size() < 6) return false;
+    int numbers[3] = {0, 0, 0};
+    for (std::size_t index = 0; index < 6; ++index) {
+        const auto c = timeStart[index];
+        if (c < '0' || c > '9') return false;
+        numbers[index / 2] = numbers[index / 2] * 10 + static_cast<int>(c - '0');
+    }
+    const int year = 2000 + numbers[0];
+    const int month = numbers[1];
+    const int day = numbers[2];
+    if (month < 1 || month > 12 || day < 1) return true;
+    constexpr int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+}  // namespace
+
+bool namesNoDay(std::wstring_view timeStart) { return namesNoDayOf(timeStart); }
+bool namesNoDay(std::string_view timeStart) { return namesNoDayOf(timeStart); }
+
 std::wstring endTimeText(std::wstring_view timeStart, long long durationSeconds, const CalendarTime& today) {
     int numbers[6] = {0, 0, 0, 0, 0, 0};
     const int read = readTimeNumbers(timeStart, numbers);

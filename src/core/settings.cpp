@@ -167,6 +167,7 @@ private:
     }
 
     void readAllowed(std::wstring_view value) {
+        target_.allowGiven = true;
         std::size_t start = 0;
         while (start <= value.size()) {
             std::size_t end = value.find(L',', start);
@@ -214,9 +215,25 @@ private:
 
 }  // namespace
 
+bool noValidSender(const Settings& settings, std::wstring* why) {
+    if (!settings.allowGiven || !settings.allow.empty()) return false;
+    if (why != nullptr)
+        *why =
+            L"Quelvar.ini: ALLOW names no valid IPv4 address or network: the collector does not start rather "
+            L"than let every sender in";
+    return true;
+}
+
+void keepDataRoots(const Settings& settings) {
+    const std::string rec = pathIn(settings.programDirAnsi, "rec");
+    platform::setDataRoots({settings.dataRoot.empty() ? rec : toAnsi(settings.dataRoot), rec});
+}
+
 void prepareDataRoot(Settings& target) {
     if (const Status made = ensureFolderPath(target.dataRoot); !made.ok() && !made.is(Status::Code::exists))
         target.dataRoot.clear();
+    // Today's files are made as the records' are: never through a link.
+    keepDataRoots(target);
     const CalendarTime today = currentLocalTime();
     const std::string root = target.dataRoot.empty() ? pathIn(target.programDirAnsi, "rec") : toAnsi(target.dataRoot);
     std::vector<std::string> names;

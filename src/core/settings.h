@@ -15,8 +15,10 @@ struct Settings {
     std::wstring typeFilter;
     // Empty means records go under <programDir>/rec.
     std::wstring dataRoot;
-    // The senders that may send; empty: everyone.
+    // The senders that may send; empty: everyone, unless ALLOW lines were
+    // given (see noValidSender).
     std::vector<AddressRange> allow;
+    bool allowGiven = false;
     // The program's folder, and the same in the 8-bit code page of file names.
     std::wstring programDir;
     std::string programDirAnsi;
@@ -50,8 +52,18 @@ void loadSettings(const std::string& path, Settings& target, std::vector<Setting
 void applySettingsText(const std::string& contents, Settings& target, void (*prepareFolders)(Settings&),
                        std::vector<SettingsWarning>* warnings = nullptr);
 
+// Whether ALLOW lines were given and none of their entries is a valid
+// address or network: then the collector does not start, rather than take
+// the empty list for everyone. `why` says so for the operator.
+bool noValidSender(const Settings& settings, std::wstring* why = nullptr);
+
 // The PATH folder procedure: the data root made, or emptied when it cannot
-// be, and today's empty record file in every folder under it.
+// be, and today's empty record file in every folder under it (none through
+// a link, see keepDataRoots).
 void prepareDataRoot(Settings& target);
+
+// Names the data root and the program's rec to the file functions, below
+// which nothing is reached through a link (platform::setDataRoots).
+void keepDataRoots(const Settings& settings);
 
 }  // namespace quelvar

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "filing/undo_reading.h"
+
 namespace quelvar {
 
 // The undo file holds one line for each noted append, "U <datagram>
@@ -25,95 +27,42 @@ void appendHex(std::string& out, std::string_view bytes) {
     }
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool readHex(std::string_view hex, std::string& bytes) {
-    if (hex.size() % 2 != 0) return false;
-    bytes.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]);
-        const int low = hexValue(hex[i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes += static_cast<char>(high * 16 + low);
-    }
-    return true;
-}
-
-bool readNumber(std::string_view text, std::uint64_t& number) {
-    if (text.empty() || text.size() > 19) return false;
-    number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
-}
-
-// The fields of an entry's line after its letter and a blank.
-bool splitFields(std::string_view line, std::string_view* fields, std::size_t count) {
-    if (line.size() < 2 || line[1] != ' ') return false;
-    line.remove_prefix(2);
-    for (std::size_t index = 0; index + 1 < count; ++index) {
-        const std::size_t blank = line.find(' ');
-        if (blank == std::string_view::npos) return false;
-        fields[index] = line.substr(0, blank);
-        line.remove_prefix(blank + 1);
-    }
-    fields[count - 1] = line;
-    return true;
-}
-
 }  // namespace
 
-Status FilingBatch::open(const std::string& path, Leftover& leftover) {
+Status FilingBatch::open(const std::string& path, const std::vector<std::string>& recordBases, Leftover& leftover) {
     leftover = {};
     if (Status opened = undo_.openOwn(path); !opened.ok()) return opened;
     opened_ = true;
-    std::string contents;
-    if (Status read = undo_.read(contents); !read.ok()) return read;
-
-    std::vector<Entry> unfinished;
-    std::uint64_t kept = 0;
-    std::uint64_t datagram = 0;
-    for (std::size_t start = 0; start < contents.size();) {
-        const std::size_t end = contents.find('\n', start);
-        if (end == std::string::npos) break;
-        const std::string_view line = std::string_view(contents).substr(start, end - start);
-        std::string_view fields[3];
-        std::uint64_t number = 0;
-        if (!splitFields(line, fields, 3) || !readNumber(fields[0], number) || (start > 0 && number != datagram))
-            break;
-        datagram = number;
-        if (line[0] == 'D' && start == 0) {
-            if (!readHex(fields[1], lastKey_) || !readHex(fields[2], lastAnswer_)) break;
-            filedBefore_ = true;
-            kept = end + 1;
-            break;
+    // The lines of the unfinished datagram are taken back as they are read.
+    // Cutting only ever shortens, so a file noted twice ends at its first
+    // size, the smaller one.
+    UndoReading reading;
+    const Status read = readUndoFile(undo_, reading, [&](const std::string& file, std::uint64_t size) {
+        // Only the record writers' own files: the undo file is no list of
+        // files anyone may have cut.
+        if (!isRecordFileBelow(file, recordBases)) {
+            if (leftover.refused++ == 0) leftover.firstRefused = file;
+            return;
         }
-        Entry entry;
-        if (line[0] != 'U' || !readNumber(fields[1], entry.size) || !readHex(fields[2], entry.path)) break;
-        unfinished.push_back(std::move(entry));
-        start = end + 1;
-    }
-    datagram_ = datagram + 1;
-    // Last noted first: a file noted twice ends at its first size.
-    for (auto entry = unfinished.rbegin(); entry != unfinished.rend(); ++entry) {
         bool cut = false;
-        const Status truncated = platform::truncateFile(entry->path, entry->size, cut);
-        if (cut &&
-            std::find(leftover.takenBack.begin(), leftover.takenBack.end(), entry->path) == leftover.takenBack.end())
-            leftover.takenBack.push_back(entry->path);
+        const Status truncated = platform::truncateFile(file, size, cut);
+        if (cut && std::find(leftover.takenBack.begin(), leftover.takenBack.end(), file) == leftover.takenBack.end())
+            leftover.takenBack.push_back(file);
         // A file that is gone holds no line twice.
         if (!truncated.ok() && !truncated.is(Status::Code::notFound)) leftover.failures.push_back(truncated);
-    }
+    });
+    if (!read.ok()) return read;
+    leftover.cutShort = reading.cutShort;
+    datagram_ = reading.datagram + 1;
+    filedBefore_ = reading.filedBefore;
+    lastKey_ = std::move(reading.key);
+    lastAnswer_ = std::move(reading.answer);
     // From here the file holds nothing but what was read as the last
     // datagram filed whole.
-    if (kept == contents.size()) return {};
-    return undo_.resize(kept);
+    std::uint64_t size = 0;
+    if (Status sized = undo_.size(size); !sized.ok()) return sized;
+    if (reading.kept == size) return {};
+    return undo_.resize(reading.kept);
 }
 
 Status FilingBatch::beforeAppend(const std::string& path, std::uint64_t sizeBefore) {

@@ -28,12 +28,20 @@ public:
         std::vector<std::string> takenBack;
         // Files of an unfinished datagram that could not be cut back.
         std::vector<Status> failures;
+        // Paths it names that are no record file below the record bases,
+        // left as they are: how many, and the first.
+        std::uint64_t refused = 0;
+        std::string firstRefused;
+        // The file is larger than it is read (undoReadLimit, undo_reading.h).
+        bool cutShort = false;
     };
 
     // Opens the undo file, made when missing, and takes back what an
-    // unfinished datagram left. Fails when the file cannot be opened or set
-    // right, or is no regular file. Without it, the list alone is kept.
-    [[nodiscard]] Status open(const std::string& path, Leftover& leftover);
+    // unfinished datagram left in the record files below `recordBases`
+    // (the data root, the program's rec), never any other file. Fails when
+    // the file cannot be opened or set right, or is no regular file.
+    // Without it, the list alone is kept.
+    [[nodiscard]] Status open(const std::string& path, const std::vector<std::string>& recordBases, Leftover& leftover);
 
     [[nodiscard]] Status beforeAppend(const std::string& path, std::uint64_t sizeBefore) override;
 

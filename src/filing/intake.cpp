@@ -18,6 +18,9 @@ Status Intake::submitMessage(const Record& record, std::wstring_view text, std::
         return {};
     }
     const StoredRecord stored = records_.storeRecord(record);
+    // Told once for the line as it came, not again for the merged call.
+    if (stored.noSuchDay && stored.text.ok() && !text.empty())
+        log_.writeEventLine(filedWithoutDay(record[Field::rid], record[Field::timeStart]));
     if (!stored.text.ok()) log_.writeEventLine(recordNotWritten(stored.text));
     if (!stored.csv.ok()) log_.writeEventLine(recordNotWritten(stored.csv));
     if (!stored.text.ok()) return stored.text;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "core/call_time.h"
 #include "core/folders.h"
 #include "core/format.h"
 #include "core/numbers.h"
@@ -65,6 +66,7 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
     Status written = platform::appendWithHeader(file, header, bytes, batch_);
     if (written.is(Status::Code::notFound)) {
         ensureFolder(pathIn(programFolder_, "rec"));
+        ensureFolder(switchFolder.substr(0, switchFolder.rfind(platform::pathSeparator)));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
         written = platform::appendWithHeader(file, header, bytes, batch_);
@@ -75,8 +77,11 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
 StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& received) {
     if (received.mac.empty()) return {};
 
-    const std::string switchFolder = pathIn(pathIn(programFolder_, "rec"), macFolderOf(received.mac));
     const std::string& timeStart = received.timeStart;
+    const bool noSuchDay = namesNoDay(timeStart);
+    const std::string rec = pathIn(programFolder_, "rec");
+    const std::string recordBase = noSuchDay ? pathIn(rec, "err") : rec;
+    const std::string switchFolder = pathIn(recordBase, macFolderOf(received.mac));
     const int year = pieceValue(timeStart, 0, 2);
     const int month = pieceValue(timeStart, 2, 2);
     const int day = pieceValue(timeStart, 4, 2);
@@ -93,6 +98,7 @@ StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& receive
     if (callId.size() < 19) callId.insert(0, 19 - callId.size(), '0');
 
     StoredPlainRecord stored;
+    stored.noSuchDay = noSuchDay;
     const std::string newFolder = pathIn(switchFolder, "new");
     const std::string newStem = pathIn(newFolder, formatBytes("CDR_20%02d_%02d_%02d", year, month, day));
     const std::string textHeader = formatBytes("#%s&%s\r\n", versionBytes, fields.mac) + toGbk(textColumnHeads());

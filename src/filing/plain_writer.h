@@ -14,12 +14,15 @@ struct StoredPlainRecord {
     Status newText;
     Status csv;
     Status oldText;
+    // Its start names no day of the calendar: filed under rec/err.
+    bool noSuchDay = false;
 
     bool written() const { return newText.ok() && csv.ok() && oldText.ok(); }
 };
 
 // The record writer of the plain mode: files 8-bit records byte for byte
-// into three daily files of their switch under <programDir>/rec/<MAC>.
+// into three daily files of their switch under <programDir>/rec/<MAC>, or
+// rec/err/<MAC> for a record dated a day no calendar has.
 class PlainRecordWriter {
 public:
     // The program's folder in the 8-bit code page of file names. Each append

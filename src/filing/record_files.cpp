@@ -23,6 +23,19 @@ std::string recordNotWrittenBytes(const Status& failure) {
                        failure.reason());
 }
 
+std::wstring filedWithoutDay(std::wstring_view rid, std::wstring_view timeStart) {
+    // The six digits alone: the rest of the value is the network's.
+    return formatText(L"WARNING   record %s dated 20%.2s-%.2s-%.2s, a day no calendar has, filed under err\r\n",
+                      escapeControlCharacters(rid), timeStart.substr(0, 2), timeStart.substr(2, 2),
+                      timeStart.substr(4, 2));
+}
+
+std::string filedWithoutDayBytes(std::string_view rid, std::string_view timeStart) {
+    return formatBytes("WARNING   record %s dated 20%.2s-%.2s-%.2s, a day no calendar has, filed under err",
+                       escapeControlCharacters(rid), timeStart.substr(0, 2), timeStart.substr(2, 2),
+                       timeStart.substr(4, 2));
+}
+
 std::wstring linesNotTakenBack(const Status& failure) {
     return formatText(L"ERROR   lines of a datagram not acknowledged left in %s: %s\r\n",
                       escapeControlCharacters(fromAnsi(failure.subject())), fromAnsi(failure.reason()));

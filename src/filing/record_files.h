@@ -16,6 +16,11 @@ std::wstring_view textColumnHeads();
 std::wstring recordNotWritten(const Status& failure);
 std::string recordNotWrittenBytes(const Status& failure);
 
+// The event-log line for a record whose start names no day of the calendar
+// (namesNoDay), filed under the err tree.
+std::wstring filedWithoutDay(std::wstring_view rid, std::wstring_view timeStart);
+std::string filedWithoutDayBytes(std::string_view rid, std::string_view timeStart);
+
 // The event-log line for a file whose lines of a datagram that was not
 // acknowledged could not be taken back.
 std::wstring linesNotTakenBack(const Status& failure);

@@ -72,7 +72,9 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     const std::wstring macFolder = macFolderOf(std::wstring(received[Field::mac]));
     const std::wstring macShown = escapeControlCharacters(macFolder);
     std::wstring recordBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
-    if (incomplete) recordBase = pathIn(recordBase, L"err");
+    // A day no calendar has would stand among the month's days, never priced.
+    const bool noSuchDay = namesNoDay(received[Field::timeStart]);
+    if (incomplete || noSuchDay) recordBase = pathIn(recordBase, L"err");
     const std::wstring_view timeStart = timeStartValue == L"?" ? std::wstring_view(L"000000000000") : timeStartValue;
     // The date pairs name a file: a separator among them would name a
     // folder, a character the system refuses would make it unwritable.
@@ -108,7 +110,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
                                              record[Field::cpn], cdpn, teletype, type, timeStartValue, computedEnd,
                                              duration, route, record[Field::trunk], record[Field::account]);
-        return {appendLine(folder, fileStem + L".txt", header, line, batch_), {}};
+        return {appendLine(folder, fileStem + L".txt", header, line, batch_), {}, noSuchDay};
     }
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macShown, textColumnHeads());
@@ -119,6 +121,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         formatText(textFormat, rid, record[Field::account], record[Field::cpn], record[Field::count], cdpn, teletype,
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);
     StoredRecord stored;
+    stored.noSuchDay = noSuchDay;
     stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_);
 
     const std::wstring csvHeader =

@@ -14,6 +14,8 @@ namespace quelvar {
 struct StoredRecord {
     Status text;
     Status csv;
+    // Its start names no day of the calendar: filed under the err tree.
+    bool noSuchDay = false;
 };
 
 // The record writer of the encrypted mode: files the records of switches
@@ -26,7 +28,8 @@ public:
 
     // Files one record that carries a MAC: one with COUNT as a text and a
     // CSV line under <mac>/new, one without as a text line under <mac>/old,
-    // one lacking a required field under the err tree. A record held back by
+    // one lacking a required field or dated a day no calendar has under the
+    // err tree. A record held back by
     // the type filter counts as written.
     StoredRecord storeRecord(const Record& record);
 

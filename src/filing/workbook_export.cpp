@@ -1,5 +1,6 @@
 #include "filing/workbook_export.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/folders.h"
@@ -281,10 +282,13 @@ void WorkbookExport::resumeLeftovers() {
     if (!platform::listFolder(toAnsi(folder), names).ok()) return;
     for (const std::string& name : names) {
         const std::wstring wide = fromAnsi(name);
-        // Only what lies beside a workbook.
+        // Only what lies beside a month's workbook, YYYYMM.xls: a journal
+        // beside any other file would change that file.
+        const bool month = wide.size() > 6 && std::all_of(wide.begin(), wide.begin() + 6,
+                                                          [](wchar_t c) { return c >= L'0' && c <= L'9'; });
         for (const std::wstring_view ending : {std::wstring_view(L".xls.queue"), std::wstring_view(L".xls-journal")})
-            if (wide.size() > ending.size() && wide.ends_with(ending))
-                waiting_.emplace(pathIn(folder, wide.substr(0, wide.size() - ending.size() + 4)), Waiting{});
+            if (month && wide.size() == 6 + ending.size() && wide.ends_with(ending))
+                waiting_.emplace(pathIn(folder, wide.substr(0, 6 + 4)), Waiting{});
     }
     tryWaiting();
 }

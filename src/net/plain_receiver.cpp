@@ -81,6 +81,8 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
             if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
         bool written = stored.written();
+        if (written && stored.noSuchDay)
+            receiver.log.writePlainEventLine(filedWithoutDayBytes(fields.rid, fields.timeStart));
         if (written) {
             if (const Status finished = receiver.batch.finish(key, answer); !finished.ok()) {
                 receiver.log.writePlainEventLine(recordNotWrittenBytes(finished));

@@ -17,6 +17,19 @@ inline constexpr char pathSeparator = '\\';
 inline constexpr char pathSeparator = '/';
 #endif
 
+// The folders whose contents are the collector's own: the data root and the
+// program's rec. Below them no file or folder is ever reached through a
+// symbolic link (on Windows a link or junction): each is found folder by
+// folder from its root, and a path that climbs out with ".." is refused.
+// The roots themselves may be links an administrator made. Start-up names
+// them before it opens anything below them; every function here keeps to
+// them, and a path below none is opened as it always was.
+void setDataRoots(std::vector<std::string> roots);
+
+// For tests: finds each file by opening one folder after another, as on a
+// kernel without openat2 (POSIX; nothing elsewhere).
+void walkFolderByFolder(bool walk);
+
 // Full path of the running executable as the file system spells it, or
 // empty text when it cannot be fetched or the code page cannot show it.
 std::string executablePath();

@@ -64,6 +64,23 @@ TEST(ReadTimeNumbers, ReadsTwoCharactersAtATimeAsScanfDoes) {
     EXPECT_EQ(readTimeNumbers(L"24x5", numbers), 1);
 }
 
+TEST(NamesNoDay, TellsSixDigitsThatNoCalendarHasFromRealDaysAndFromWhatIsNoDate) {
+    const struct {
+        const char* timeStart;
+        bool noDay;
+    } cases[] = {
+        {"261131093000", true},  {"270229093000", true}, {"241329", true},        {"240001", true},
+        {"240300", true},        {"000000000000", true}, {"240229093000", false}, {"000229", false},
+        {"261130235959", false}, {"991231", false},      {"2403", false},         {"24-3-1", false},
+        {"?", false},            {"", false},
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(namesNoDay(std::string_view(each.timeStart)), each.noDay) << each.timeStart;
+        const std::string text = each.timeStart;
+        EXPECT_EQ(namesNoDay(std::wstring(text.begin(), text.end())), each.noDay) << each.timeStart;
+    }
+}
+
 TEST(LeadingInteger, ReadsAsAtoiDoes) {
     const struct {
         const wchar_t* text;

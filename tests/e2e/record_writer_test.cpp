@@ -176,7 +176,8 @@ TEST_F(RecordWriter, UnusableStartDatesEndOnTodaysDate) {
     EXPECT_EQ(exchange("RECORD:ID=2&RID=18-2&CPN=8001&CDPN=8002&TYPE=LO&ROUTE=IC&MAC=" + macText +
                        "&TIME-S=2403&DURATION=30&"),
               "RECORD:ID=2");
-    expectFile(macFolder + "/old/CDR_2099_13_01.txt",
+    // A month 13 names no day of the calendar: the record goes under err.
+    expectFile("err/" + macFolder + "/old/CDR_2099_13_01.txt",
                oldHeader(macFolder) + oldLine({"8-1", "", "8001", "", "8002", "内线", "LO", "IC", "991301083000",
                                                todayAt(8, 30, 30), "30", ""}));
     expectFile(macFolder + "/old/CDR_2024_03_.txt",

@@ -46,11 +46,12 @@ protected:
     ~FilingBatchTest() override { platform::setFaultHook({}); }
 
     std::string undoPath() const { return folder / undoFileName; }
+    std::vector<std::string> recordBases() const { return {folder / "rec"}; }
 
     // A start: the batch opened over the undo file.
     FilingBatch::Leftover start(FilingBatch& batch) {
         FilingBatch::Leftover leftover;
-        EXPECT_TRUE(batch.open(undoPath(), leftover).ok());
+        EXPECT_TRUE(batch.open(undoPath(), recordBases(), leftover).ok());
         return leftover;
     }
 
@@ -113,6 +114,50 @@ TEST_F(FilingBatchTest, AFailedLineTakesBackEveryLineOfItsDatagram) {
     }
 }
 
+// The undo file is no list of files anyone may cut: only the record
+// writers' own files below the record bases are.
+TEST_F(FilingBatchTest, AStartCutsBackOnlyRecordFilesBelowTheRecordBases) {
+    const auto under = [&](const std::string& names) {
+        std::string path = folder / names;
+        std::replace(path.begin(), path.end(), '/', platform::pathSeparator);
+        return path;
+    };
+    const struct {
+        std::string path;
+        bool cut;
+    } cases[] = {
+        {under("rec/00-11/old/CDR_2024_03_15.txt"), true},
+        {under("rec/err/00-11/new/CDR_2024_03_15.csv"), true},
+        {under("rec/00-11/new/CDR_2024_03_15.txt"), true},
+        {under("outside.txt"), false},
+        {under("rec/202403.xls"), false},
+        {under("rec/00-11/old/notes.txt"), false},
+        {under("rec/00-11/new/../../../outside.txt"), false},
+        {under("rec/00-11/other/CDR_2024_03_15.txt"), false},
+    };
+    std::string undo;
+    for (const auto& each : cases) {
+        fs::create_directories(fs::path(each.path).parent_path());
+        writeBytes(each.path, "0123456789");
+        std::string hex;
+        for (const char c : each.path) {
+            constexpr char digits[] = "0123456789abcdef";
+            hex += digits[static_cast<unsigned char>(c) >> 4];
+            hex += digits[static_cast<unsigned char>(c) & 15];
+        }
+        undo += "U 7 4 " + hex + "\n";
+    }
+    writeBytes(undoPath(), undo);
+    FilingBatch batch;
+    const FilingBatch::Leftover leftover = start(batch);
+    for (const auto& each : cases) EXPECT_EQ(readBytes(each.path), each.cut ? "0123" : "0123456789") << each.path;
+    EXPECT_EQ(leftover.takenBack.size(), 3u);
+    EXPECT_EQ(leftover.refused, 5u);
+    EXPECT_EQ(leftover.firstRefused, under("outside.txt"));
+    EXPECT_FALSE(leftover.cutShort);
+    EXPECT_EQ(readBytes(undoPath()), "");
+}
+
 TEST_F(FilingBatchTest, AKillAtAnyStepLeavesEveryLineOnceAfterTheStartAndTheRetry) {
     // How the files stand with both calls filed once, and how many changes
     // the second takes.
@@ -163,8 +208,11 @@ TEST_F(FilingBatchTest, AKillAtAnyStepLeavesEveryLineOnceAfterTheStartAndTheRetr
 }
 
 TEST_F(FilingBatchTest, StartCutsBackOnlyWhatIsLongerThanNoted) {
-    const fs::path longer = folder.path() / "longer.txt";
-    const fs::path shorter = folder.path() / "shorter.txt";
+    // Record files, as only they are ever cut.
+    const fs::path longer = folder.path() / "rec" / "00-11" / "old" / "CDR_2024_03_15.txt";
+    const fs::path shorter = folder.path() / "rec" / "00-11" / "new" / "CDR_2024_03_15.txt";
+    fs::create_directories(longer.parent_path());
+    fs::create_directories(shorter.parent_path());
     const auto hex = [](const std::string& bytes) {
         std::string text;
         for (const char c : bytes) {
@@ -183,8 +231,8 @@ TEST_F(FilingBatchTest, StartCutsBackOnlyWhatIsLongerThanNoted) {
         writeBytes(longer, "kept\r\nhalf a datagram\r\n");
         writeBytes(shorter, "ab");
         writeBytes(undoPath(), "U 7 6 " + hex(longer.string()) + "\nU 7 5 " + hex(shorter.string()) + "\nU 7 0 " +
-                                   hex((folder.path() / "gone.txt").string()) + "\n" + tail + "U 7 0 " +
-                                   hex(longer.string()) + "\n");
+                                   hex((folder.path() / "rec" / "00-11" / "old" / "CDR_2024_03_16.txt").string()) +
+                                   "\n" + tail + "U 7 0 " + hex(longer.string()) + "\n");
         FilingBatch batch;
         const FilingBatch::Leftover leftover = start(batch);
         EXPECT_EQ(leftover.takenBack, std::vector<std::string>{longer.string()});
@@ -214,7 +262,7 @@ TEST_F(FilingBatchTest, RefusesAnUndoFileThatIsNoRegularFile) {
         each.lay();
         FilingBatch batch;
         FilingBatch::Leftover leftover;
-        const Status opened = batch.open(undoPath(), leftover);
+        const Status opened = batch.open(undoPath(), recordBases(), leftover);
         EXPECT_FALSE(opened.ok());
         EXPECT_EQ(opened.subject(), undoPath());
         EXPECT_EQ(opened.reason(), each.reason);

@@ -264,6 +264,74 @@ TEST(Files, NeverFollowALinkToAFileOrItsFolderNorWriteWhatIsNoRegularFile) {
     EXPECT_EQ(readBytes(root / "elsewhere|20240315.log"), "line\r\n");
 }
 
+// Below a data root every function finds its file folder by folder and
+// never passes a link, wherever on the way it stands; the root itself may
+// be one.
+TEST(DataRoots, NothingBelowThemIsReachedThroughALink) {
+    const SeamFolder root;
+    ASSERT_TRUE(makeFolderChain(root / "elsewhere").ok());
+    ASSERT_TRUE(makeFolderChain(root / "rec|B|old").ok());
+    writeBytes(root / "elsewhere|target", "kept");
+    if (!makeLink(root / "elsewhere", root / "rec|A", true) ||
+        !makeLink(root / "elsewhere|target", root / "rec|202612.xls.queue") ||
+        !makeLink(root / "elsewhere|target", root / "rec|B|old|CDR_2024_03_15.txt") ||
+        !makeLink(root / "rec", root / "linked", true))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    const std::string way = "A folder on its way is a symbolic link, which is not followed";
+    const std::string link = "A symbolic link, which is not followed";
+    const std::string folder = "Its folder is a symbolic link, which is not followed";
+    for (const bool walk : {false, true}) {
+        SCOPED_TRACE(walk ? "folder by folder" : "in one step where the kernel can");
+        walkFolderByFolder(walk);
+        for (const std::string& dataRoot : {root / "rec", root / "linked"}) {
+            SCOPED_TRACE(dataRoot);
+            setDataRoots({dataRoot + pathSeparator});
+            const auto below = [&](const std::string& names) {
+                std::string path = dataRoot + pathSeparator + names;
+                std::replace(path.begin() + static_cast<long>(dataRoot.size()), path.end(), '|', pathSeparator);
+                return path;
+            };
+            EXPECT_EQ(appendWithHeader(below("A|old|CDR_2024_03_15.txt"), "#head\r\n", "line\r\n").reason(), way);
+            EXPECT_EQ(makeFolderChain(below("A|old")).reason(), way);
+            EXPECT_EQ(createNewFile(below("A|CDR_2024_03_15.txt"), "").reason(), folder);
+            EXPECT_FALSE(isFolder(below("A")));
+            EXPECT_EQ(appendDurably(below("202612.xls.queue"), "row").reason(), link);
+            bool cut = true;
+            EXPECT_EQ(truncateFile(below("B|old|CDR_2024_03_15.txt"), 0, cut).reason(), link);
+            EXPECT_FALSE(cut);
+            EXPECT_EQ(truncateFile(below("B|..|..|elsewhere|target"), 0, cut).reason(),
+                      "It leads out of its folder with \"..\", which is not followed");
+            LockedFile file;
+            EXPECT_EQ(file.open(below("202612.xls.queue")).reason(), link);
+            std::string contents;
+            EXPECT_EQ(readFile(below("A|target"), contents).reason(), folder);
+            EXPECT_EQ(readFile(below("202612.xls.queue"), contents).reason(), link);
+            EXPECT_EQ(readBytes(root / "elsewhere|target"), "kept");
+            EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(root / "elsewhere")), fs::directory_iterator()), 1);
+            // What lies below the root without a link is reached as ever.
+            ASSERT_TRUE(makeFolderChain(below("B|new")).ok());
+            ASSERT_TRUE(appendWithHeader(below("B|new|CDR_2024_03_15.txt"), "#head\r\n", "line\r\n").ok());
+            ASSERT_TRUE(truncateFile(below("B|new|CDR_2024_03_15.txt"), 7, cut).ok());
+            EXPECT_TRUE(cut);
+            ASSERT_TRUE(writeFileDurably(below("B|journal"), "j").ok());
+            ASSERT_TRUE(file.open(below("B|journal")).ok());
+            ASSERT_TRUE(file.replace({"replaced"}).ok());
+            file.close();
+            ASSERT_TRUE(readFile(below("B|journal"), contents).ok());
+            EXPECT_EQ(contents, "replaced");
+            ASSERT_TRUE(removeFileDurably(below("B|journal")).ok());
+            std::vector<std::string> names;
+            ASSERT_TRUE(listFolder(below("B"), names).ok());
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, (std::vector<std::string>{"new", "old"}));
+            EXPECT_EQ(readBytes(root / "rec|B|new|CDR_2024_03_15.txt"), "#head\r\n");
+            fs::remove_all(fs::path(root / "rec|B|new"));
+        }
+    }
+    walkFolderByFolder(false);
+    setDataRoots({});
+}
+
 #ifndef _WIN32
 TEST(Files, AreNeitherReadNorWrittenWhenTheyArePipes) {
     const SeamFolder root;

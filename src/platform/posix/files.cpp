@@ -3,11 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
+#ifdef SYS_openat2
+#include <linux/openat2.h>
+#endif
+
 #include <algorithm>
+#include <vector>
 
 #include "platform/file_faults.h"
 #include "platform/posix/system_error.h"
@@ -50,10 +56,8 @@ constexpr const char* notRegular = "Not a regular file";
 constexpr const char* isLink = "A symbolic link, which is not followed";
 constexpr const char* folderIsLink = "Its folder is a symbolic link, which is not followed";
 
-bool isSymbolicLink(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
+constexpr const char* wayIsLink = "A folder on its way is a symbolic link, which is not followed";
+constexpr const char* climbsOut = "It leads out of its folder with \"..\", which is not followed";
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -61,17 +65,233 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The data roots, without a trailing separator (setDataRoots).
+std::vector<std::string>& dataRoots() {
+    static std::vector<std::string> roots;
+    return roots;
+}
+
+// Whether openat2 is not to be used: the kernel lacks it, or a test says so.
+bool& walkOnly() {
+    static bool walk = false;
+    return walk;
+}
+
+// The data root a path lies below and the names after it, or false for a
+// path below none (the root itself included).
+bool belowDataRoot(const std::string& path, std::string& root, std::vector<std::string>& names) {
+    std::size_t best = 0;
+    for (const std::string& each : dataRoots()) {
+        const bool below = path.size() > each.size() && path.compare(0, each.size(), each) == 0 &&
+                           (path[each.size()] == '/' || each == "/");
+        if (below && each.size() >= best) {
+            best = each.size();
+            root = each;
+        }
+    }
+    if (root.empty()) return false;
+    names.clear();
+    for (std::size_t position = best; position < path.size();) {
+        const std::size_t slash = std::min(path.find('/', position), path.size());
+        const std::string name = path.substr(position, slash - position);
+        if (!name.empty() && name != ".") names.push_back(name);
+        position = slash + 1;
+    }
+    return !names.empty();
+}
+
+// The file a handle on its folder and its name lead to, without following a
+// link in its place.
+bool isLinkIn(int folder, const std::string& name) {
+    struct stat info {};
+    return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+}
+
+#ifdef O_PATH
+constexpr int wayFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#else
+constexpr int wayFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#endif
+
+// The folder `count` names below the root, opened one folder after another
+// without following a link: its descriptor, or -1 with the reason.
+int walkDown(int root, const std::vector<std::string>& names, std::size_t count, const std::string& path,
+             Status& refused) {
+    int folder = root;
+    for (std::size_t index = 0; index < count; ++index) {
+        const int next = openat(folder, names[index].c_str(), wayFlags);
+        const int error = errno;
+        if (next < 0) {
+            if ((error == ELOOP || error == ENOTDIR) && isLinkIn(folder, names[index]))
+                refused = Status::error(Status::Code::failed, "open", path,
+                                        index + 2 == names.size() ? folderIsLink : wayIsLink);
+            else
+                refused = systemError("open", path, error);
+        }
+        if (folder != root) close(folder);
+        if (next < 0) return -1;
+        folder = next;
+    }
+    return folder == root ? dup(root) : folder;
+}
+
+// The same in one step where the kernel can be told to refuse every link
+// and every way out of the root.
+int resolveDown(int root, const std::vector<std::string>& names, std::size_t count, const std::string& path,
+                Status& refused) {
+#ifdef SYS_openat2
+    if (count > 0 && !walkOnly()) {
+        std::string way;
+        for (std::size_t index = 0; index < count; ++index) way += (index > 0 ? "/" : "") + names[index];
+        open_how how{};
+        how.flags = static_cast<std::uint64_t>(wayFlags);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const long folder = syscall(SYS_openat2, root, way.c_str(), &how, sizeof how);
+            if (folder >= 0) return static_cast<int>(folder);
+            const int error = errno;
+            // A link on the way: the walk says which.
+            if (error == ELOOP || error == ENOTDIR || error == EXDEV) break;
+            if (error == ENOSYS || error == EPERM || error == EINVAL || error == E2BIG) {
+                walkOnly() = true;
+                break;
+            }
+            if (error != EAGAIN && error != EINTR) {
+                refused = systemError("open", path, error);
+                return -1;
+            }
+        }
+    }
+#endif
+    return walkDown(root, names, count, path, refused);
+}
+
+// Where a path's last name lies: for a path below a data root, a handle on
+// its folder reached from the root without a link; for any other path the
+// path itself, from the working folder, as it always was.
+class Place {
+public:
+    Place() = default;
+    ~Place() {
+        if (folder_ >= 0) close(folder_);
+    }
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+
+    [[nodiscard]] Status find(const std::string& path) {
+        path_ = &path;
+        std::string root;
+        std::vector<std::string> names;
+        if (!belowDataRoot(path, root, names)) {
+            name_ = path;
+            return {};
+        }
+        if (std::find(names.begin(), names.end(), "..") != names.end())
+            return Status::error(Status::Code::failed, "open", path, climbsOut);
+        const int rootFolder = ::open(root.c_str(), wayFlags & ~O_NOFOLLOW);
+        if (rootFolder < 0) return systemError("open", path, errno);
+        Status refused;
+        folder_ = resolveDown(rootFolder, names, names.size() - 1, path, refused);
+        close(rootFolder);
+        if (folder_ < 0) return refused;
+        name_ = names.back();
+        return {};
+    }
+
+    bool confined() const { return folder_ >= 0; }
+    int folder() const { return folder_ >= 0 ? folder_ : AT_FDCWD; }
+    const char* name() const { return name_.c_str(); }
+    const std::string& path() const { return *path_; }
+
+    // Opens the name; below a data root never through a link in its place.
+    int open(int flags, mode_t mode = 0666) const {
+        return openat(folder(), name(), confined() ? flags | O_NOFOLLOW : flags, mode);
+    }
+    // What the name is: below a data root the name itself, elsewhere (as
+    // always) what it leads to, unless `ownName`.
+    int look(struct stat& info, bool ownName = false) const {
+        return fstatat(folder(), name(), &info, confined() || ownName ? AT_SYMLINK_NOFOLLOW : 0);
+    }
+    bool isLink() const { return isLinkIn(folder(), name_); }
+
+private:
+    const std::string* path_ = nullptr;
+    int folder_ = -1;
+    std::string name_;
+};
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// The refusal of an open that failed with `error`.
+Status openRefusal(const Place& place, int error) {
+    if (error == ELOOP && place.isLink()) return Status::error(Status::Code::failed, "open", place.path(), isLink);
+    if (error == ENXIO)  // a pipe without a reader
+        return Status::error(Status::Code::failed, "open", place.path(), notRegular);
+    return systemError("open", place.path(), error);
+}
+
+// A file below a data root opened in one step from the root, refusing
+// every link: as few calls as opening it through its folder. -1 with the
+// errno where the kernel refused it; -2 where that cannot be done here
+// (below no root, no openat2), and the open goes through Place.
+int openInOneStep(const std::string& path, int flags, int& error) {
+#ifdef SYS_openat2
+    std::string root;
+    std::vector<std::string> names;
+    if (walkOnly() || !belowDataRoot(path, root, names) || std::find(names.begin(), names.end(), "..") != names.end())
+        return -2;
+    std::string way;
+    for (const std::string& name : names) way += (way.empty() ? "" : "/") + name;
+    const int rootFolder = ::open(root.c_str(), wayFlags & ~O_NOFOLLOW);
+    if (rootFolder < 0) return -2;
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW);
+    how.mode = (flags & O_CREAT) != 0 ? 0666 : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long descriptor = syscall(SYS_openat2, rootFolder, way.c_str(), &how, sizeof how);
+    error = errno;
+    close(rootFolder);
+    if (descriptor >= 0) return static_cast<int>(descriptor);
+    if (error == ENOSYS || error == EPERM || error == E2BIG) walkOnly() = true;
+    // A missing folder is told as it is; anything else is said more
+    // precisely by the walk.
+    return error == ENOENT ? -1 : -2;
+#else
+    static_cast<void>(path);
+    static_cast<void>(flags);
+    static_cast<void>(error);
+    return -2;
+#endif
+}
+
 // Opens a file to append to where it lies: not through a link in its place,
-// nor, with `folderToo`, in the place of its folder. The descriptor, or -1
-// with the reason in `refused`.
+// nor, with `folderToo`, in the place of its folder, nor below a data root
+// anywhere on its way. The descriptor, or -1 with the reason in `refused`.
 int openForAppending(const std::string& path, bool folderToo, Status& refused, int flags = appendFlags) {
+    int error = 0;
+    if (const int direct = openInOneStep(path, flags, error); direct != -2) {
+        if (direct < 0) {
+            refused = systemError("open", path, error);
+            return -1;
+        }
+        struct stat info {};
+        if (fstat(direct, &info) == 0 && S_ISREG(info.st_mode)) return direct;
+        close(direct);
+        refused = Status::error(Status::Code::failed, "open", path, notRegular);
+        return -1;
+    }
+    Place place;
+    if (refused = place.find(path); !refused.ok()) return -1;
     int folder = AT_FDCWD;
     std::string name = path;
-    if (folderToo && path.find('/') != std::string::npos) {
+    if (!place.confined() && folderToo && path.find('/') != std::string::npos) {
         const std::string folderPath = folderOf(path);
         folder = open(folderPath.c_str(), folderFlags);
         if (folder < 0) {
-            const int error = errno;
+            error = errno;
             refused = (error == ELOOP || error == ENOTDIR) && isSymbolicLink(folderPath)
                           ? Status::error(Status::Code::failed, "open", path, folderIsLink)
                           : systemError("open", path, error);
@@ -79,16 +299,11 @@ int openForAppending(const std::string& path, bool folderToo, Status& refused, i
         }
         name = path.substr(path.rfind('/') + 1);
     }
-    const int descriptor = openat(folder, name.c_str(), flags, 0666);
-    const int error = errno;
+    const int descriptor = place.confined() ? place.open(flags) : openat(folder, name.c_str(), flags, 0666);
+    error = errno;
     if (folder != AT_FDCWD) close(folder);
     if (descriptor < 0) {
-        if (error == ELOOP && isSymbolicLink(path))
-            refused = Status::error(Status::Code::failed, "open", path, isLink);
-        else if (error == ENXIO)  // a pipe without a reader
-            refused = Status::error(Status::Code::failed, "open", path, notRegular);
-        else
-            refused = systemError("open", path, error);
+        refused = openRefusal(place, error);
         return -1;
     }
     struct stat info {};
@@ -125,6 +340,15 @@ std::string executablePath() {
     }
 }
 
+void setDataRoots(std::vector<std::string> roots) {
+    for (std::string& root : roots)
+        while (root.size() > 1 && root.back() == '/') root.pop_back();
+    std::erase(roots, std::string());
+    dataRoots() = std::move(roots);
+}
+
+void walkFolderByFolder(bool walk) { walkOnly() = walk; }
+
 Status fileVersion(const std::string& path, FileVersion& version) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return systemError("stat", path, errno);
@@ -146,11 +370,14 @@ Status readRegularFile(const std::string& path, std::size_t limit, std::string& 
     contents.clear();
     whole = true;
     // Looked at before it is opened: opening a device may do something of its own.
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return systemError("open", path, errno);
+    if (place.look(info) != 0) return systemError("open", path, errno);
+    if (S_ISLNK(info.st_mode)) return Status::error(Status::Code::failed, "open", path, isLink);
     if (S_ISDIR(info.st_mode)) return systemError("open", path, EISDIR);
     if (!S_ISREG(info.st_mode)) return Status::error(Status::Code::failed, "open", path, notRegular);
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int descriptor = place.open(O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (descriptor < 0) return systemError("open", path, errno);
     // Another file may have taken the name's place meanwhile.
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -253,25 +480,76 @@ Status truncateFile(const std::string& path, std::uint64_t size, bool& cut) {
 }
 
 Status createNewFile(const std::string& path, std::string_view bytes) {
-    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    // A new file only: never a link's target, a device or a pipe.
+    const int descriptor = place.open(O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0) return systemError("create", path, errno);
     const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
     if (error == 0) return {};
-    unlink(path.c_str());
+    unlinkat(place.folder(), place.name(), 0);
     return systemError(Status::Code::failed, "write", path, error);
 }
 
 Status makeFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) == 0) return {};
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    if (mkdirat(place.folder(), place.name(), 0777) == 0) return {};
     const int error = errno;
-    if (error == EEXIST && isFolder(path)) return {};
+    struct stat info {};
+    if (error == EEXIST && place.look(info) == 0 && S_ISDIR(info.st_mode)) return {};
+    if (error == EEXIST && place.confined() && place.isLink())
+        return Status::error(Status::Code::failed, "make folder", path, isLink);
     return systemError("make folder", path, error);
 }
+
+namespace {
+
+// The folders below a data root one after another, each made when missing
+// and none followed where it is a link.
+Status makeFoldersBelow(const std::string& root, const std::vector<std::string>& names, const std::string& path) {
+    if (std::find(names.begin(), names.end(), "..") != names.end())
+        return Status::error(Status::Code::failed, "make folder", path, climbsOut);
+    int folder = open(root.c_str(), wayFlags & ~O_NOFOLLOW);
+    if (folder < 0) return systemError("make folder", root, errno);
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const char* name = names[index].c_str();
+        int next = openat(folder, name, wayFlags);
+        if (next < 0 && errno == ENOENT) {
+            // Made meanwhile by someone else is as good as made here.
+            if (mkdirat(folder, name, 0777) != 0 && errno != EEXIST) {
+                const int error = errno;
+                close(folder);
+                return systemError("make folder", path, error);
+            }
+            next = openat(folder, name, wayFlags);
+        }
+        const int error = errno;
+        const bool link = next < 0 && isLinkIn(folder, names[index]);
+        close(folder);
+        if (next < 0) {
+            if (link) return Status::error(Status::Code::failed, "make folder", path, wayIsLink);
+            return systemError(error == ENOTDIR ? Status::Code::exists : Status::Code::failed, "make folder", path,
+                               error == ENOTDIR ? EEXIST : error);
+        }
+        folder = next;
+    }
+    close(folder);
+    return {};
+}
+
+}  // namespace
 
 Status makeFolderChain(const std::string& path) {
     if (path.empty()) return systemError("make folder", path, ENOENT);
     // Nearly always the whole chain is there already: one look settles it.
     if (isFolder(path)) return {};
+    std::string root;
+    std::vector<std::string> names;
+    if (belowDataRoot(path, root, names)) {
+        if (Status made = makeFolderChain(root); !made.ok()) return made;
+        return makeFoldersBelow(root, names, path);
+    }
     std::size_t position = 0;
     for (;;) {
         const std::size_t next = path.find('/', position);
@@ -292,19 +570,30 @@ Status makeFolderChain(const std::string& path) {
 }
 
 bool pathExists(const std::string& path) {
+    Place place;
+    // Beyond a link on the way something stands that is not to be made anew.
+    if (Status found = place.find(path); !found.ok()) return !found.is(Status::Code::notFound);
     struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
+    return place.look(info, true) == 0;
 }
 
 bool isFolder(const std::string& path) {
+    Place place;
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return place.find(path).ok() && place.look(info) == 0 && S_ISDIR(info.st_mode);
 }
 
 Status listFolder(const std::string& path, std::vector<std::string>& names) {
     names.clear();
-    DIR* folder = opendir(path.c_str());
-    if (folder == nullptr) return systemError("list folder", path, errno);
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    const int descriptor = place.open(O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* folder = descriptor < 0 ? nullptr : fdopendir(descriptor);
+    if (folder == nullptr) {
+        const int error = errno;
+        if (descriptor >= 0) close(descriptor);
+        return systemError("list folder", path, error);
+    }
     while (const dirent* entry = readdir(folder)) {
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") names.emplace_back(name);
@@ -329,7 +618,9 @@ std::string lockFileOf(const std::string& path) {
 
 // Any lock of another process stands in the way of writing.
 bool lockedByAnotherProcess(const std::string& path) {
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    Place place;
+    if (!place.find(path).ok()) return false;
+    const int descriptor = place.open(O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (descriptor < 0) return false;
     struct flock probe {};
     probe.l_type = F_WRLCK;
@@ -351,7 +642,9 @@ bool lockForWriting(int descriptor) {
 // A rename is durable once the folder's entry is on disk too.
 int syncFolder(const std::string& folder) {
     if (!mayChange({FileStep::flushFolder, folder})) return EIO;
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Place place;
+    if (!place.find(folder).ok()) return ELOOP;
+    const int descriptor = place.open(O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0) return errno;
     const int error = fsync(descriptor) == 0 ? 0 : errno;
     ::close(descriptor);
@@ -362,8 +655,18 @@ int syncFolder(const std::string& folder) {
 int createFile(const std::string& path, int flags, int& descriptor) {
     descriptor = -1;
     if (!mayChange({FileStep::create, path})) return EIO;
-    descriptor = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
-    return descriptor < 0 ? errno : 0;
+    Place place;
+    if (!place.find(path).ok()) return ELOOP;
+    descriptor = place.open(flags | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) return errno;
+    // A link's target, a device or a pipe in the file's place is left alone.
+    struct stat info {};
+    if (place.confined() && (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(descriptor);
+        descriptor = -1;
+        return EINVAL;
+    }
+    return 0;
 }
 
 int writeBytesAt(int descriptor, const std::string& path, std::uint64_t offset, std::string_view bytes) {
@@ -401,14 +704,21 @@ Status writeFileDurably(const std::string& path, std::string_view bytes) {
 }
 
 Status appendDurably(const std::string& path, std::string_view bytes) {
-    int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    int descriptor = place.open(O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     const bool made = descriptor < 0 && errno == ENOENT;
     int error = 0;
     if (made) error = createFile(path, O_WRONLY | O_EXCL, descriptor);
-    else if (descriptor < 0) error = errno;
+    else if (descriptor < 0)
+        return openRefusal(place, errno);
     if (error != 0) return systemError("open", path, error);
     struct stat info {};
     if (fstat(descriptor, &info) != 0) error = errno;
+    else if (!S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return Status::error(Status::Code::failed, "open", path, notRegular);
+    }
     if (error == 0) error = writeBytesAt(descriptor, path, static_cast<std::uint64_t>(info.st_size), bytes);
     if (error == 0) error = flushFile(descriptor, path);
     error = closeAfter(descriptor, error);
@@ -417,16 +727,22 @@ Status appendDurably(const std::string& path, std::string_view bytes) {
 }
 
 Status removeFileDurably(const std::string& path) {
-    if (!pathExists(path)) return systemError("remove", path, ENOENT);
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    struct stat info {};
+    if (place.look(info, true) != 0) return systemError("remove", path, ENOENT);
     if (!mayChange({FileStep::remove, path})) return systemError(Status::Code::failed, "remove", path, EIO);
-    if (unlink(path.c_str()) != 0) return systemError("remove", path, errno);
+    if (unlinkat(place.folder(), place.name(), 0) != 0) return systemError("remove", path, errno);
     const int error = syncFolder(folderOf(path));
     return error == 0 ? Status() : systemError(Status::Code::failed, "remove", path, error);
 }
 
 Status fileStamp(const std::string& path, FileStamp& stamp) {
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return systemError("stat", path, errno);
+    if (place.look(info) != 0) return systemError("stat", path, errno);
+    if (S_ISLNK(info.st_mode)) return Status::error(Status::Code::failed, "stat", path, isLink);
     stamp.size = static_cast<std::uint64_t>(info.st_size);
     stamp.changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return {};
@@ -437,8 +753,10 @@ LockedFile::~LockedFile() { close(); }
 Status LockedFile::open(const std::string& path) {
     close();
     path_ = path;
-    descriptor_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (descriptor_ < 0) return systemError("open", path, errno);
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    descriptor_ = place.open(O_RDWR | O_CLOEXEC | (place.confined() ? O_NONBLOCK | O_NOCTTY : 0));
+    if (descriptor_ < 0) return place.confined() ? openRefusal(place, errno) : systemError("open", path, errno);
     struct stat info {};
     if (fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
         close();
@@ -456,12 +774,10 @@ Status LockedFile::open(const std::string& path) {
 Status LockedFile::openOwn(const std::string& path) {
     close();
     path_ = path;
-    descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
-    if (descriptor_ < 0) {
-        const int error = errno;
-        if (error == ELOOP && isSymbolicLink(path)) return Status::error(Status::Code::failed, "open", path, isLink);
-        return systemError("open", path, error);
-    }
+    Place place;
+    if (Status found = place.find(path); !found.ok()) return found;
+    descriptor_ = place.open(O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (descriptor_ < 0) return openRefusal(place, errno);
     struct stat info {};
     if (fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
         close();
@@ -505,8 +821,11 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     const std::string name = path_.substr(path_.rfind('/') + 1);
     const std::string folder = folderOf(path_);
     const std::string beside = (folder == "/" ? "" : folder) + "/." + name + "." + std::to_string(getpid()) + ".new";
+    Place besidePlace, place;
+    if (Status found = besidePlace.find(beside); !found.ok()) return found;
+    if (Status found = place.find(path_); !found.ok()) return found;
     // A file of that name can only be left over from a crash of this same process id.
-    unlink(beside.c_str());
+    unlinkat(besidePlace.folder(), besidePlace.name(), 0);
     // Opened for reading too: after the rename it is the file that is read.
     int fresh = -1;
     if (const int error = createFile(beside, O_RDWR | O_EXCL, fresh); error != 0)
@@ -523,10 +842,11 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
     }
     if (error == 0) error = flushFile(fresh, beside);
     if (error == 0 && !mayChange({FileStep::rename, beside, 0, {}, &path_})) error = EIO;
-    if (error == 0 && rename(beside.c_str(), path_.c_str()) != 0) error = errno;
+    if (error == 0 && renameat(besidePlace.folder(), besidePlace.name(), place.folder(), place.name()) != 0)
+        error = errno;
     if (error != 0) {
         ::close(fresh);
-        unlink(beside.c_str());
+        unlinkat(besidePlace.folder(), besidePlace.name(), 0);
         return systemError(Status::Code::failed, "write", path_, error);
     }
     // From here the new file is in place and locked; the old one may go.

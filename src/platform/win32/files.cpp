@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwctype>
+#include <vector>
 
 #include "platform/file_faults.h"
 #include "platform/win32/system_error.h"
@@ -81,12 +82,98 @@ Reparse reparseOf(HANDLE file) {
     return IsReparseTagNameSurrogate(tag.ReparseTag) ? Reparse::link : Reparse::other;
 }
 
+constexpr const char* wayIsLink = "A folder on its way is a symbolic link, which is not followed";
+constexpr const char* climbsOut = "It leads out of its folder with \"..\", which is not followed";
+
+// The data roots, without a trailing separator (setDataRoots).
+std::vector<std::wstring>& dataRoots() {
+    static std::vector<std::wstring> roots;
+    return roots;
+}
+
+bool isPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether the name itself (not what it leads to) is a link or a junction.
+bool isLinkName(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool link = reparseOf(file) == Reparse::link;
+    CloseHandle(file);
+    return link;
+}
+
+// For a path below a data root, every folder from the root down to the
+// path's own, each held without leave to delete or rename it, so that no
+// link takes its place until the file is open: refused where one is a link
+// or a junction, or where the path climbs out with "..". Nothing for a path
+// below no data root.
+class HeldWay {
+public:
+    HeldWay() = default;
+    ~HeldWay() {
+        for (const HANDLE folder : folders_) CloseHandle(folder);
+    }
+    HeldWay(const HeldWay&) = delete;
+    HeldWay& operator=(const HeldWay&) = delete;
+
+    [[nodiscard]] Status hold(const std::string& path) {
+        const std::wstring wide = widePath(path);
+        std::size_t best = 0;
+        bool below = false;
+        for (const std::wstring& root : dataRoots()) {
+            if (wide.size() > root.size() && wide.compare(0, root.size(), root) == 0 &&
+                isPathSeparator(wide[root.size()]) && root.size() >= best) {
+                best = root.size();
+                below = true;
+            }
+        }
+        if (!below) return {};
+        confined_ = true;
+        std::vector<std::size_t> ends;
+        for (std::size_t position = best + 1; position <= wide.size(); ++position) {
+            if (position < wide.size() && !isPathSeparator(wide[position])) continue;
+            const std::size_t start = wide.find_last_of(L"\\/", position - 1) + 1;
+            const std::wstring name = wide.substr(start, position - start);
+            if (name == L"..") return Status::error(Status::Code::failed, "open", path, climbsOut);
+            if (!name.empty() && name != L".") ends.push_back(position);
+        }
+        // The last name is the file's own.
+        for (std::size_t index = 0; index + 1 < ends.size(); ++index) {
+            const std::wstring folder = wide.substr(0, ends[index]);
+            const HANDLE held =
+                CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (held == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
+            folders_.push_back(held);
+            if (reparseOf(held) == Reparse::link)
+                return Status::error(Status::Code::failed, "open", path,
+                                     index + 2 == ends.size() ? folderIsLink : wayIsLink);
+        }
+        return {};
+    }
+    bool confined() const { return confined_; }
+
+private:
+    std::vector<HANDLE> folders_;
+    bool confined_ = false;
+};
+
+// Below a data root: the way held, and the name itself no link.
+Status holdWayTo(const std::string& path, HeldWay& way) {
+    if (Status held = way.hold(path); !held.ok()) return held;
+    if (way.confined() && isLinkName(widePath(path))) return Status::error(Status::Code::failed, "open", path, isLink);
+    return {};
+}
+
 // Opens a file to append to where it lies: not through a link in its place,
 // nor, with `folderToo`, in the place of its folder; never a file that is
 // no file on a disk. The handle, or INVALID_HANDLE_VALUE with the reason in
 // `refused`.
 HANDLE openForAppending(const std::string& path, DWORD access, bool folderToo, Status& refused,
                         DWORD disposition = OPEN_ALWAYS) {
+    HeldWay way;
+    if (refused = way.hold(path); !refused.ok()) return INVALID_HANDLE_VALUE;
     const std::wstring wide = widePath(path);
     HANDLE folder = INVALID_HANDLE_VALUE;
     const std::size_t cut = wide.find_last_of(L"\\/");
@@ -187,6 +274,18 @@ std::wstring moduleFileName() {
 
 }  // namespace
 
+void setDataRoots(std::vector<std::string> roots) {
+    std::vector<std::wstring> wide;
+    for (const std::string& root : roots) {
+        std::wstring each = widePath(root);
+        while (each.size() > 1 && isPathSeparator(each.back())) each.pop_back();
+        if (!each.empty()) wide.push_back(std::move(each));
+    }
+    dataRoots() = std::move(wide);
+}
+
+void walkFolderByFolder(bool) {}
+
 std::string executablePath() {
     const std::wstring path = moduleFileName();
     // A folder whose name the ANSI code page cannot show would come back as
@@ -223,6 +322,8 @@ Status readRegularFile(const std::string& path, std::size_t limit, std::string& 
                        FileVersion& version) {
     contents.clear();
     whole = true;
+    HeldWay way;
+    if (Status held = holdWayTo(path, way); !held.ok()) return held;
     const std::wstring wide = widePath(path);
     // A folder cannot be opened as a file.
     const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -311,6 +412,8 @@ Status appendWithHeader(const std::string& path, std::string_view header, std::s
 }
 
 Status createNewFile(const std::string& path, std::string_view bytes) {
+    HeldWay way;
+    if (Status held = way.hold(path); !held.ok()) return held;
     const HANDLE file = openFile(path, GENERIC_WRITE, CREATE_NEW);
     if (file == INVALID_HANDLE_VALUE) return systemError("create", path, GetLastError());
     const DWORD error = closeAfter(file, writeAll(file, bytes));
@@ -320,6 +423,8 @@ Status createNewFile(const std::string& path, std::string_view bytes) {
 }
 
 Status makeFolder(const std::string& path) {
+    HeldWay way;
+    if (Status held = holdWayTo(path, way); !held.ok()) return held;
     const std::wstring folder = widePath(path);
     if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
     const DWORD error = GetLastError();
@@ -328,6 +433,13 @@ Status makeFolder(const std::string& path) {
 }
 
 Status makeFolderChain(const std::string& path) {
+    // Below a data root, a folder on the way that is a link is refused before
+    // anything is made beyond it.
+    {
+        HeldWay way;
+        if (const Status held = holdWayTo(path, way); !held.ok() && !held.is(Status::Code::notFound))
+            return Status::error(Status::Code::failed, "make folder", path, held.reason());
+    }
     const std::wstring folder = widePath(path);
     if (folder.empty()) return systemError("make folder", path, ERROR_PATH_NOT_FOUND);
     // Nearly always the whole chain is there already: one look settles it.
@@ -355,7 +467,10 @@ bool pathExists(const std::string& path) {
     return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool isFolder(const std::string& path) { return isFolderWide(widePath(path)); }
+bool isFolder(const std::string& path) {
+    HeldWay way;
+    return holdWayTo(path, way).ok() && isFolderWide(widePath(path));
+}
 
 Status listFolder(const std::string& path, std::vector<std::string>& names) {
     names.clear();
@@ -442,6 +557,8 @@ DWORD sizeOf(HANDLE file, std::uint64_t& bytes) {
 }  // namespace
 
 Status writeFileDurably(const std::string& path, std::string_view bytes) {
+    HeldWay way;
+    if (Status held = holdWayTo(path, way); !held.ok()) return held;
     if (!mayChange({FileStep::create, path})) return systemError(Status::Code::failed, "create", path, ERROR_WRITE_FAULT);
     const HANDLE file = openFile(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return systemError("create", path, GetLastError());
@@ -453,6 +570,8 @@ Status writeFileDurably(const std::string& path, std::string_view bytes) {
 }
 
 Status appendDurably(const std::string& path, std::string_view bytes) {
+    HeldWay way;
+    if (Status held = holdWayTo(path, way); !held.ok()) return held;
     HANDLE file = openFile(path, GENERIC_WRITE, OPEN_EXISTING);
     const bool made = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
     if (made) {
@@ -542,6 +661,8 @@ LockedFile::~LockedFile() { close(); }
 Status LockedFile::open(const std::string& path) {
     close();
     path_ = path;
+    HeldWay way;
+    if (Status held = holdWayTo(path, way); !held.ok()) return held;
     const HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return systemError("open", path, GetLastError());
@@ -557,6 +678,8 @@ Status LockedFile::open(const std::string& path) {
 Status LockedFile::openOwn(const std::string& path) {
     close();
     path_ = path;
+    HeldWay way;
+    if (Status held = way.hold(path); !held.ok()) return held;
     const auto open = [&](DWORD flags) {
         return CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | flags, nullptr);
@@ -659,6 +782,8 @@ Status LockedFile::replace(std::initializer_list<std::string_view> pieces) {
 Status LockedFile::create(const std::string& path) {
     close();
     path_ = path;
+    HeldWay way;
+    if (Status held = way.hold(path); !held.ok()) return held;
     if (!mayChange({FileStep::create, path})) return systemError(Status::Code::failed, "create", path, ERROR_WRITE_FAULT);
     const HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, shareWithReaders, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
