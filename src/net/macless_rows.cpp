@@ -8,7 +8,8 @@ void MaclessRowRate::refill(Allowance& allowance, TimeValue now) {
     // A clock set back gives nothing, and counts on from the new time.
     if (now > allowance.at)
         allowance.rows = std::min<std::uint64_t>(
-            burst, allowance.rows + static_cast<std::uint64_t>(std::min<TimeValue>(now - allowance.at, burst)) * perSecond);
+            burst,
+            allowance.rows + static_cast<std::uint64_t>(std::min<TimeValue>(now - allowance.at, burst)) * perSecond);
     allowance.at = now;
 }
 

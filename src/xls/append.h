@@ -88,7 +88,7 @@ private:
         std::uint32_t firstRow = 0;
         std::uint16_t firstColumn = 0;
         std::uint16_t endColumn = 0;
-        std::uint64_t positionAt = 0;    // of the position in its BOUNDSHEET
+        std::uint64_t positionAt = 0;  // of the position in its BOUNDSHEET
         std::uint64_t bofAt = 0;
         std::uint64_t dimensionsAt = 0;  // of its body
         std::uint64_t closingAt = 0;     // of its closing records
