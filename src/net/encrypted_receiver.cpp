@@ -72,8 +72,9 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     });
     if (!receiver.maclessRows.admits(sender.address, static_cast<std::size_t>(macless), now)) {
         if (receiver.gate.mayTellUnknown(sender, now))
-            receiver.log.writeEventLine(formatText(L"WARNING   datagram of %d rows without a MAC from %s:%d refused\r\n",
-                                                   static_cast<int>(macless), address, sender.port));
+            receiver.log.writeEventLine(
+                formatText(L"WARNING   datagram of %d rows without a MAC from %s:%d refused\r\n",
+                           static_cast<int>(macless), address, sender.port));
         return;
     }
     const std::wstring_view mac = datagram.lines.empty() ? std::wstring_view() : datagram.lines.front().record[Field::mac];
