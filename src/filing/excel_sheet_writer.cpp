@@ -157,8 +157,19 @@ Status ExcelSheetWriter::leavePlace() {
         if (const Status added = appendWhole(row); !added.ok()) return added;
     rows_.clear();
     cells_.clear();
-    placedRows_ = 0;
     return {};
+}
+
+bool ExcelSheetWriter::hasSheet(std::wstring_view sheet) const {
+    const std::u16string name = toUtf16(sheet);
+    if (inPlace_) {
+        const xls::AppendSite& site = *memory_->site;
+        for (std::size_t i = 0; i < site.sheetCount(); ++i)
+            if (sameSheet(site.sheetName(i), name)) return true;
+        return false;
+    }
+    return std::any_of(workbook_.sheets.begin(), workbook_.sheets.end(),
+                       [&](const xls::Sheet& each) { return sameSheet(each.name, name); });
 }
 
 Status ExcelSheetWriter::appendRow(std::wstring_view sheet, std::initializer_list<std::wstring_view> columns,
@@ -191,11 +202,14 @@ Status ExcelSheetWriter::append(Row row) {
 // cannot go in place.
 Status ExcelSheetWriter::appendInPlace(const Row& row, bool& placed) {
     const xls::AppendSite& site = *memory_->site;
-    if (!sameSheet(site.sheetName(), toUtf16(row.sheet))) return {};
+    const std::u16string name = toUtf16(row.sheet);
+    std::size_t sheet = 0;
+    while (sheet < site.sheetCount() && !sameSheet(site.sheetName(sheet), name)) ++sheet;
+    if (sheet == site.sheetCount() || !site.takesRows(sheet)) return {};
     std::vector<xls::RowCell> cells;
     for (std::size_t i = 0; i < row.columns.size(); ++i) {
         std::uint16_t column = 0;
-        if (!site.columnOf(toUtf16(row.columns[i]), column))
+        if (!site.columnOf(sheet, toUtf16(row.columns[i]), column))
             return workbookError(Code::columnMissing, "write", path_,
                                  formatText(L"sheet '%s' has no column '%s'", row.sheet, row.columns[i]));
         std::u16string text = toUtf16(row.values[i]);
@@ -205,7 +219,13 @@ Status ExcelSheetWriter::appendInPlace(const Row& row, bool& placed) {
         if (text.size() > xls::AppendSite::maxText) return {};
         if (!text.empty()) cells.push_back({column, std::move(text)});
     }
-    if (site.nextRow() + placedRows_ >= xls::maxRows)
+    auto group = std::find_if(cells_.begin(), cells_.end(),
+                              [&](const xls::SheetRows& each) { return each.sheet == sheet; });
+    std::uint32_t taken = 0;
+    if (group != cells_.end())
+        taken = static_cast<std::uint32_t>(std::count_if(
+            group->rows.begin(), group->rows.end(), [](const std::vector<xls::RowCell>& r) { return !r.empty(); }));
+    if (site.nextRow(sheet) + taken >= xls::maxRows)
         return workbookError(Code::sheetFull, "write", path_,
                              formatText(L"sheet '%s' is full: it holds 65536 rows", row.sheet));
     std::stable_sort(cells.begin(), cells.end(),
@@ -218,8 +238,8 @@ Status ExcelSheetWriter::appendInPlace(const Row& row, bool& placed) {
         else
             kept.push_back(std::move(cell));
     }
-    if (!kept.empty()) ++placedRows_;
-    cells_.push_back(std::move(kept));
+    if (group == cells_.end()) group = cells_.insert(cells_.end(), xls::SheetRows{sheet, {}});
+    group->rows.push_back(std::move(kept));
     rows_.push_back(row);
     changed_ = true;
     placed = true;
@@ -248,9 +268,10 @@ Status ExcelSheetWriter::appendWhole(const Row& row) {
     }
     // The columns are named by the sheet's first row.
     const std::vector<xls::Cell>& cells = sheet->cells;
+    const std::uint32_t next = cells.empty() ? 0 : cells.back().row + 1;
     const auto headerEnd =
         std::find_if(cells.begin(), cells.end(), [&](const xls::Cell& cell) { return cell.row != cells.front().row; });
-    std::vector<xls::Cell> added;
+    std::vector<std::pair<std::uint16_t, std::u16string>> texts;
     for (std::size_t i = 0; i < row.columns.size(); ++i) {
         const std::u16string head = toUtf16(row.columns[i]);
         const auto header = std::find_if(cells.begin(), headerEnd, [&](const xls::Cell& cell) {
@@ -264,16 +285,19 @@ Status ExcelSheetWriter::appendWhole(const Row& row) {
             return workbookError(Code::valueTooLong, "write", path_,
                                  formatText(L"the value for '%s' is longer than 32767 characters", row.columns[i]));
         // An empty value leaves its cell empty.
-        if (text.empty()) continue;
-        xls::Cell cell;
-        cell.column = header->column;
-        cell.text = xls::addString(workbook_, std::move(text));
-        added.push_back(cell);
+        if (!text.empty()) texts.emplace_back(header->column, std::move(text));
     }
-    const std::uint32_t next = cells.empty() ? 0 : cells.back().row + 1;
+    // Before any text goes into the shared ones.
     if (next >= xls::maxRows)
         return workbookError(Code::sheetFull, "write", path_,
                              formatText(L"sheet '%s' is full: it holds 65536 rows", sheetName));
+    std::vector<xls::Cell> added;
+    for (auto& [column, text] : texts) {
+        xls::Cell cell;
+        cell.column = column;
+        cell.text = xls::addString(workbook_, std::move(text));
+        added.push_back(cell);
+    }
     std::stable_sort(added.begin(), added.end(),
                      [](const xls::Cell& a, const xls::Cell& b) { return a.column < b.column; });
     for (xls::Cell& cell : added) {
@@ -295,7 +319,13 @@ Status ExcelSheetWriter::commitWork(const QueueUpdate* queue) {
     std::vector<FileChangePlan> plans;
     if (changed_ && inPlace_) {
         FileChangePlan plan{toAnsi(path_), &file_, true, memory_->site->fileSize(), 0, {}, {}};
-        if (memory_->site->append(cells_, plan.edits, plan.sizeAfter)) {
+        const xls::FileReader read = [&](std::uint64_t offset, std::size_t size, std::string& bytes) {
+            return file_.readAt(offset, size, bytes).ok();
+        };
+        const auto appended = memory_->site->append(cells_, read, plan.edits, plan.sizeAfter);
+        if (appended == xls::AppendSite::Result::unreadable)
+            return failed(Status::error(Status::Code::failed, "read", toAnsi(path_), "cannot read it"));
+        if (appended == xls::AppendSite::Result::added) {
             plans.push_back(std::move(plan));
         } else {
             memory_->site.reset();
@@ -341,7 +371,6 @@ Status ExcelSheetWriter::commitWork(const QueueUpdate* queue) {
     changed_ = false;
     rows_.clear();
     cells_.clear();
-    placedRows_ = 0;
     return {};
 }
 
@@ -354,7 +383,6 @@ void ExcelSheetWriter::closeWorkbook() {
     whole_ = false;
     rows_.clear();
     cells_.clear();
-    placedRows_ = 0;
     bytes_.clear();
     workbook_ = {};
 }

@@ -37,7 +37,7 @@ struct QueueUpdate {
 // One month's workbook, open for the rows of one moment: the file is
 // locked when it is opened (a missing file is a new, empty workbook),
 // rows are added in memory, and committing puts them into the file. Rows
-// for the last sheet of a workbook of the collector's own go in where the
+// for any sheet of a workbook of the collector's own go in where the
 // file lies, under a rollback journal; other rows make the whole workbook
 // written anew (FORMAT.md, "How the collector writes its workbooks"). A
 // failure's Status carries its "XLS-" number (workbook_error.h) and the
@@ -62,6 +62,9 @@ public:
                      std::initializer_list<std::wstring_view> values);
     Status appendRow(std::wstring_view sheet, const std::vector<std::wstring>& columns,
                      const std::vector<std::wstring>& values);
+
+    // Whether the workbook has the sheet, as it stands with the rows given.
+    bool hasSheet(std::wstring_view sheet) const;
 
     // Puts the new rows into the file; with `queue`, sets the queue's count
     // of rows in the workbook in the same step.
@@ -96,8 +99,8 @@ private:
     // where they cannot.
     bool inPlace_ = false;
     std::vector<Row> rows_;
-    std::vector<std::vector<xls::RowCell>> cells_;
-    std::uint32_t placedRows_ = 0;
+    // The rows placed, by sheet in the order they came.
+    std::vector<xls::SheetRows> cells_;
     bool whole_ = false;
     std::string bytes_;
     xls::Workbook workbook_;

@@ -55,6 +55,14 @@ bool refusedRow(const Status& status) {
 
 const wchar_t* const columns[] = {L"帐号", L"类型", L"主叫", L"被叫", L"时间", L"时长", L"线路"};
 
+// The sheets a full day's sheet goes on in, "01 (2)" to "01 (999)": 65
+// million rows a day.
+constexpr int lastPart = 999;
+
+bool sheetFull(const Status& status) {
+    return static_cast<WorkbookErrorCode>(status.number()) == WorkbookErrorCode::sheetFull;
+}
+
 }  // namespace
 
 std::wstring workbookErrorLine(const Status& status) {
@@ -110,12 +118,33 @@ Status WorkbookExport::exportToWorkbook(const Record& record, const CalendarTime
     return kept;
 }
 
+// The row in its day's sheet or, where that is full, in the first of the
+// sheets it goes on in that is not; `continued` gets the line that tells of
+// a sheet made so, to be written once the row is in the file.
+Status WorkbookExport::appendDayRow(ExcelSheetWriter& writer, const std::wstring& path, const QueuedRow& row,
+                                    std::vector<std::wstring>& continued) const {
+    Status status = writer.appendRow(row.sheet, row.columns, row.values);
+    for (int part = 2; sheetFull(status) && part <= lastPart; ++part) {
+        const std::wstring sheet = formatText(L"%s (%d)", row.sheet, part);
+        const bool made = !writer.hasSheet(sheet);
+        status = writer.appendRow(sheet, row.columns, row.values);
+        if (status.ok() && made)
+            continued.push_back(formatText(L"WARNING   sheet '%s' of %s is full: its rows go on in sheet '%s'\r\n",
+                                           formatText(part == 2 ? L"%s" : L"%s (%d)", row.sheet, part - 1), path,
+                                           sheet));
+    }
+    return status;
+}
+
 Status WorkbookExport::writeRow(const std::wstring& path, const QueuedRow& row) {
     ExcelSheetWriter writer;
+    std::vector<std::wstring> continued;
     Status status = writer.openWorkbook(path, &memory_);
-    if (status.ok()) status = writer.appendRow(row.sheet, row.columns, row.values);
+    if (status.ok()) status = appendDayRow(writer, path, row, continued);
     if (status.ok()) status = writer.commitWork();
     writer.closeWorkbook();
+    if (status.ok())
+        for (const std::wstring& line : continued) log_.writeEventLine(line);
     return status;
 }
 
@@ -150,8 +179,9 @@ WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waitin
         return {false, queueTrouble(path, waiting, queue.damagedAt), {}};
 
     std::vector<Status> refused;
+    std::vector<std::wstring> continued;
     for (std::size_t i = queue.applied; status.ok() && i < queue.rows.size(); ++i) {
-        status = writer.appendRow(queue.rows[i].sheet, queue.rows[i].columns, queue.rows[i].values);
+        status = appendDayRow(writer, path, queue.rows[i], continued);
         if (refusedRow(status)) {
             refused.push_back(status);
             status = {};
@@ -159,7 +189,7 @@ WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waitin
     }
     Status rowStatus;
     if (status.ok() && row != nullptr) {
-        status = writer.appendRow(row->sheet, row->columns, row->values);
+        status = appendDayRow(writer, path, *row, continued);
         if (refusedRow(status)) {
             rowStatus = status;
             status = {};
@@ -172,6 +202,7 @@ WorkbookExport::CatchUp WorkbookExport::catchUp(const std::wstring& path, Waitin
     // Every row is in the workbook and counted so in the queue: the queue
     // may go, and if it stays it gives no row twice.
     if (read.ok()) static_cast<void>(platform::removeFileDurably(toAnsi(queuePath)));
+    for (const std::wstring& line : continued) log_.writeEventLine(line);
     for (const Status& each : refused) tell(each);
     return {true, {}, rowStatus};
 }

@@ -2,6 +2,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/time.h"
 #include "filing/excel_sheet_writer.h"
@@ -18,8 +19,9 @@ namespace quelvar {
 // workbook cannot take now (another program holds it, it is damaged, it
 // cannot be written) waits in the workbook's queue beside it and goes in
 // later, in order, once the workbook takes rows again: tried at the next
-// row for it and at most once a second (tick). Nothing here waits for
-// another program.
+// row for it and at most once a second (tick). A day's sheet that is full
+// goes on in a sheet of its own, "01 (2)", then "01 (3)", the first row
+// there told in the log. Nothing here waits for another program.
 class WorkbookExport {
 public:
     // `log` takes the warnings and the troubles of rows that wait.
@@ -69,6 +71,8 @@ private:
         Status row;  // the refusal of the row given with it
     };
 
+    Status appendDayRow(ExcelSheetWriter& writer, const std::wstring& path, const QueuedRow& row,
+                        std::vector<std::wstring>& continued) const;
     Status writeRow(const std::wstring& path, const QueuedRow& row);
     CatchUp catchUp(const std::wstring& path, Waiting& waiting, const QueuedRow* row);
     Status keep(const std::wstring& path, Waiting& waiting, const QueuedRow& row);

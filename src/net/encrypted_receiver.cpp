@@ -1,5 +1,7 @@
 #include "net/encrypted_receiver.h"
 
+#include <algorithm>
+
 #include "core/format.h"
 #include "core/numbers.h"
 #include "core/text.h"
@@ -8,6 +10,7 @@
 #include "message/datagram.h"
 #include "message/merged_call.h"
 #include "net/gate.h"
+#include "net/macless_rows.h"
 #include "net/recent_record_table.h"
 #include "net/secure_udp_endpoint.h"
 #include "net/start_failure.h"
@@ -29,6 +32,7 @@ struct Receiver {
     RecentRecordTable recentRecords;
     Datagram datagram;
     MergedCall call;
+    MaclessRowRate maclessRows;
 };
 
 // Never more bytes than the datagram answered carried: a repeat claiming
@@ -63,6 +67,16 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     }
     Datagram& datagram = receiver.datagram;
     decodeDatagram(text, datagram);
+    const auto macless = std::count_if(datagram.lines.begin(), datagram.lines.end(), [](const DatagramLine& line) {
+        return line.record.isRecord() && line.record[Field::mac].empty();
+    });
+    if (!receiver.maclessRows.admits(sender.address, static_cast<std::size_t>(macless), now)) {
+        if (receiver.gate.mayTellUnknown(sender, now))
+            receiver.log.writeEventLine(
+                formatText(L"WARNING   datagram of %d rows without a MAC from %s:%d refused\r\n",
+                           static_cast<int>(macless), address, sender.port));
+        return;
+    }
     const std::wstring_view mac = datagram.lines.empty() ? std::wstring_view() : datagram.lines.front().record[Field::mac];
     const std::string key = repeatKeyFor(sender.address, toGbk(mac), repeatKeyOf(datagram.rid));
     std::string firstAnswer;
@@ -120,7 +134,7 @@ std::string repeatKeyOf(std::wstring_view rid) {
 
 Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& batch,
                             const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, intake, batch, Gate(log, allow), {}, {}, {}, {}};
+    Receiver receiver{log, intake, batch, Gate(log, allow), {}, {}, {}, {}, {}};
     // The call filed last before the start may not have been answered.
     if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
                                       !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))

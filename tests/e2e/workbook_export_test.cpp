@@ -76,10 +76,14 @@ TEST_F(WorkbookExport, TheMonthsWorkbookGetsADaysSheetWithAHeaderAndARowPerRecor
     send("01", "23:59:59", "ACCOUNT=张三&TYPE=IN&CPN=02112345678&CDPN=O'Brien ''x&ROUTE=XO&DURATION=3725");
     sendExample("02", "");
     sendExample("02", "360000");
+    // A row of the 1st after the 2nd's sheet: the 1st's goes to the end of
+    // the workbook, and readers find it by its place all the same.
+    send("01", "23:59:59", "ACCOUNT=8002&TYPE=IN&CPN=8002&CDPN=110&ROUTE=XO&DURATION=1");
     settle();
     const std::string expected = "sheet 01\n" + header +
                                  "8001|OU|8001|95588|10:20:30|00:01:15|IP\n"
                                  "张三|IN|02112345678|O'Brien ''x|23:59:59|01:02:05|XO\n"
+                                 "8002|IN|8002|110|23:59:59|00:00:01|XO\n"
                                  "sheet 02\n" +
                                  header +
                                  "8001|OU|8001|95588|10:20:30|00:00:00|IP\n"
@@ -93,6 +97,29 @@ TEST_F(WorkbookExport, TheMonthsWorkbookGetsADaysSheetWithAHeaderAndARowPerRecor
     const fs::path converted = convertWithLibreOffice(workbook(), "xls:MS Excel 97", scratch.path());
     ASSERT_FALSE(converted.empty()) << "LibreOffice cannot convert the workbook";
     EXPECT_EQ(readWithXlrd(converted), expected);
+}
+
+// One sender's rows without a MAC: its burst is filed, a datagram past it
+// is refused whole, told in the log, and not answered.
+TEST_F(WorkbookExport, RowsWithoutAMacAreLimitedPerSender) {
+    const auto datagram = [&](int first) {
+        std::string lines;
+        for (int i = first; i < first + 64; ++i)
+            lines += (lines.empty() ? "" : "\n") + std::string("RECORD:ID=") + std::to_string(i) + "&RID=" +
+                     std::to_string(i) + "-1&ACCOUNT=8001&CDPN=" + std::to_string(i) + "&TIME=" + todayAs("%m") +
+                     "-01 10:20:30&";
+        return lines;
+    };
+    // 256 rows at once, then a datagram more.
+    for (int first = 1000; first < 1000 + 5 * 64; first += 64) sw.send(gbk(datagram(first)));
+    settle();
+    EXPECT_FALSE(sw.receive(std::chrono::milliseconds(100)).has_value()) << "refused, not answered";
+    const std::string rows = readWithXlrd(workbook());
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 2 + 256) << "the sheet's name and header, and the burst";
+    EXPECT_EQ(rows.find("|1256|"), std::string::npos);
+    const std::string log = folder.todaysLogTexts();
+    EXPECT_NE(log.find("WARNING   datagram of 64 rows without a MAC from 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CDPN=1256&"), std::string::npos) << "nothing of the refused datagram is filed or logged";
 }
 
 // A workbook as another program writes it: several sheets, numbers in

@@ -371,6 +371,19 @@ TEST_F(WorkbookCrash, EveryStepOfEveryWayOfWritingLeavesTheWorkbookBeforeOrAfter
         fill(workbooks, 1, 0, 30);
     }
     const Files month = files();
+    {
+        WorkbookExport workbooks = fresh();
+        fill(workbooks, 2, 0, 5);
+    }
+    // The 1st's sheet before the 2nd's, which is last in the stream; then
+    // the 1st's moved to the end, the 2nd's left with room after it.
+    const Files twoDays = files();
+    {
+        WorkbookExport workbooks = fresh();
+        fill(workbooks, 1, 30, 31);
+    }
+    const Files moved = files();
+    lay(month);
     const auto row = [&](int day, int callee) {
         return [=](WorkbookExport& workbooks) { return workbooks.exportToWorkbook(record(day, callee), now); };
     };
@@ -391,16 +404,22 @@ TEST_F(WorkbookCrash, EveryStepOfEveryWayOfWritingLeavesTheWorkbookBeforeOrAfter
          withQueue(month, {queuedRow(1, 110), queuedRow(3, 111)}), tick, {}},
         {"waiting rows that make the workbook", withQueue({}, {queuedRow(1, 112), queuedRow(2, 113)}), tick, {}},
         {"the next row with the waiting ones", withQueue(month, {queuedRow(1, 114)}), row(1, 115), "13910115"},
+        {"a row for an earlier day's sheet, moved to the end of the stream", twoDays, row(1, 116), "13910116"},
+        {"a row for a sheet with room after it", moved, row(2, 117), "13910117"},
+        {"a row for the sheet moved to the end", moved, row(1, 118), "13910118"},
+        {"waiting rows for two days' sheets, in place",
+         withQueue(twoDays, {queuedRow(1, 119), queuedRow(2, 120), queuedRow(1, 121)}), tick, {}},
     };
     for (const Step& step : steps) crashEverywhere(step);
     readResultsElsewhere();
 }
 
-// The cells of record(1, callee)'s row, as they go in place.
-std::vector<std::vector<xls::RowCell>> cellsOf(int callee) {
+// The cells of record(1, callee)'s row, as they go in place in the second sheet.
+std::vector<xls::SheetRows> cellsOf(int callee) {
     const QueuedRow row = queuedRow(1, callee);
-    std::vector<std::vector<xls::RowCell>> cells(1);
-    for (std::uint16_t column = 0; column < 7; ++column) cells[0].push_back({column, toUtf16(row.values[column])});
+    std::vector<xls::SheetRows> cells{{1, {{}}}};
+    for (std::uint16_t column = 0; column < 7; ++column)
+        cells[0].rows[0].push_back({column, toUtf16(row.values[column])});
     return cells;
 }
 
@@ -459,19 +478,24 @@ TEST_F(WorkbookCrash, TheTablesOfTheContainerGrowWholeOrNotAtAll) {
         ASSERT_EQ(xls::readWorkbookFile(file, read, why), xls::FileReadResult::ok);
         ASSERT_TRUE(xls::AppendSite::find(file, read, site));
         WorkbookExport workbooks = fresh();
+        const xls::FileReader reader = [&](std::uint64_t offset, std::size_t size, std::string& bytes) {
+            bytes = readBytes(workbook()).substr(static_cast<std::size_t>(offset), size);
+            return true;
+        };
+        const auto added = xls::AppendSite::Result::added;
         int callee = 200;
         for (;; ++callee) {
             xls::AppendSite next = site;
             std::vector<xls::FileEdit> edits;
             std::uint64_t size = 0;
-            ASSERT_TRUE(next.append(cellsOf(callee), edits, size));
+            ASSERT_EQ(next.append(cellsOf(callee), reader, edits, size), added);
             if (std::any_of(edits.begin(), edits.end(), [&](const xls::FileEdit& edit) {
                     return edit.offset <= limit.tableAt && edit.offset + edit.bytes.size() > limit.tableAt;
                 }))
                 break;
             const Status saved = workbooks.exportToWorkbook(record(1, callee), now);
             ASSERT_TRUE(saved.ok()) << saved.text();
-            ASSERT_TRUE(site.append(cellsOf(callee), edits, size));
+            ASSERT_EQ(site.append(cellsOf(callee), reader, edits, size), added);
             ASSERT_LT(callee, 400) << "the table never grew";
         }
         ASSERT_EQ(fs::file_size(workbook()), site.fileSize());

@@ -380,14 +380,33 @@ TEST_F(WorkbookExportTest, RowsGoInWhereTheWorkbookLiesChangingOnlyWhatTheyMust)
     written = 0;
     save(record(L"11-02 08:00:00"));
     EXPECT_GT(written, first.size());
+    const std::uint64_t size = fs::file_size(workbook());
+    // A row for the 1st, whose sheet now comes before the 2nd's: the sheet
+    // is copied to the end of the workbook once, nothing else written anew.
+    written = 0;
+    save(record(L"11-01 10:20:03"));
+    EXPECT_LT(written, size + 8192);
+    EXPECT_GT(written, size / 2);
+    // From then on rows of either day go where they lie: the 2nd's sheet
+    // into the room left after it.
+    for (const wchar_t* time : {L"11-01 10:20:04", L"11-02 08:00:01", L"11-01 10:20:05", L"11-02 08:00:02"}) {
+        written = 0;
+        save(record(time));
+        EXPECT_LT(written, 1500u) << time;
+    }
     platform::setFaultHook({});
     EXPECT_EQ(logged(), "");
     const std::string dump = dumpWorkbookFile(workbook());
     EXPECT_EQ(dump.substr(dump.find("x\n8001")), "x\n8001|OU|8001|95588|10:20:00|00:01:15|IP\n"
                                                   "8001|OU|8001|95588|10:20:01|00:01:15|IP\n"
                                                   "8001|OU|8001|95588|10:20:02|00:01:15|IP\n"
+                                                  "8001|OU|8001|95588|10:20:03|00:01:15|IP\n"
+                                                  "8001|OU|8001|95588|10:20:04|00:01:15|IP\n"
+                                                  "8001|OU|8001|95588|10:20:05|00:01:15|IP\n"
                                                   "sheet 02\n" + header +
-                                                  "8001|OU|8001|95588|08:00:00|00:01:15|IP\n");
+                                                  "8001|OU|8001|95588|08:00:00|00:01:15|IP\n"
+                                                  "8001|OU|8001|95588|08:00:01|00:01:15|IP\n"
+                                                  "8001|OU|8001|95588|08:00:02|00:01:15|IP\n");
     EXPECT_EQ(filesInRec(), 1u);
 }
 
@@ -421,17 +440,48 @@ TEST_F(WorkbookExportTest, ADamagedQueueIsToldOnceAndKeepsEveryRow) {
                                                 "8001|OU|8001|95588|10:20:04|00:01:15|IP\n");
 }
 
-TEST_F(WorkbookExportTest, AFullSheetRefusesTheRowAndSaysSo) {
+// A full day's sheet goes on in a sheet of its own, and that one in the
+// next; the first row of each is told once, and no row is lost.
+TEST_F(WorkbookExportTest, AFullSheetGoesOnInASheetOfItsOwnAndSaysSo) {
     Workbook full;
     full.strings = {u"帐号", u"类型", u"主叫", u"被叫", u"时间", u"时长", u"线路", u"x"};
-    Sheet day{u"01", 0, {}};
-    for (std::uint16_t column = 0; column < 7; ++column) day.cells.push_back({0, column, CellKind::text, column, 0});
-    for (std::uint32_t row = 1; row < maxRows; ++row) day.cells.push_back({row, 0, CellKind::text, 7, 0});
-    full.sheets = {day};
-    fs::create_directories(folder.path() / "rec");
-    writeBytes(workbook(), workbookFileBytes(full));
-    save(record(L"11-01 10:20:30"));
-    EXPECT_EQ(logged(), "XLS-00015: sheet '01' is full: it holds 65536 rows\n");
+    const auto fullSheet = [&](std::u16string name, std::uint32_t rows) {
+        Sheet day{std::move(name), 0, {}};
+        for (std::uint16_t column = 0; column < 7; ++column)
+            day.cells.push_back({0, column, CellKind::text, column, 0});
+        for (std::uint32_t row = 1; row < rows; ++row) day.cells.push_back({row, 0, CellKind::text, 7, 0});
+        return day;
+    };
+    const struct {
+        std::vector<Sheet> sheets;
+        const char* full;
+        const char* next;
+    } cases[] = {
+        {{fullSheet(u"01", maxRows)}, "01", "01 (2)"},
+        {{fullSheet(u"01", maxRows), fullSheet(u"02", 3), fullSheet(u"01 (2)", maxRows)}, "01 (2)", "01 (3)"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.next);
+        fs::remove_all(folder.path() / "rec");
+        fs::remove_all(folder.path() / "log");
+        fs::create_directories(folder.path() / "rec");
+        full.sheets = each.sheets;
+        writeBytes(workbook(), workbookFileBytes(full));
+        WorkbookExport export_(fromAnsi(folder.path().string()), log);
+        for (const wchar_t* time : {L"11-01 10:20:30", L"11-01 10:20:31"})
+            ASSERT_TRUE(export_.exportToWorkbook(record(time), {2017, 11, 20, 9, 0, 0}).ok());
+        std::string all;
+        for (const auto& file : fs::directory_iterator(folder.path() / "log")) all += readBytes(file.path());
+        const std::string line = "WARNING   sheet '" + std::string(each.full) + "' of " + workbook().string() +
+                                 " is full: its rows go on in sheet '" + each.next + "'\r\n";
+        EXPECT_NE(all.find(line), std::string::npos) << all;
+        EXPECT_EQ(all.find(line), all.rfind(line)) << "told once";
+        const std::string dump = dumpWorkbookFile(workbook());
+        EXPECT_TRUE(dump.ends_with("sheet " + std::string(each.next) + "\n" + header +
+                                   "8001|OU|8001|95588|10:20:30|00:01:15|IP\n"
+                                   "8001|OU|8001|95588|10:20:31|00:01:15|IP\n"))
+            << dump.substr(dump.size() - 300);
+    }
 }
 
 // What the writer answers to rows other than the export's own.

@@ -37,6 +37,25 @@ std::string dumpOf(const std::string& file) {
     return readWorkbookFile(file, workbook, why) == FileReadResult::ok ? dumpWorkbook(workbook) : "unread: " + why;
 }
 
+// Reads the bytes of a file the site does not keep.
+FileReader readerOf(const std::string& file) {
+    return [&file](std::uint64_t offset, std::size_t size, std::string& bytes) {
+        if (offset > file.size()) return false;
+        bytes = file.substr(static_cast<std::size_t>(offset), size);
+        return true;
+    };
+}
+
+// Rows for one sheet, applied to the file.
+AppendSite::Result appendTo(AppendSite& site, std::string& file, std::size_t sheet,
+                            std::vector<std::vector<RowCell>> rows) {
+    std::vector<FileEdit> edits;
+    std::uint64_t size = 0;
+    const AppendSite::Result result = site.append({{sheet, std::move(rows)}}, readerOf(file), edits, size);
+    if (result == AppendSite::Result::added) file = applied(file, edits, size);
+    return result;
+}
+
 AppendSite siteOf(const std::string& file) {
     Workbook workbook;
     std::string why;
@@ -79,12 +98,14 @@ TEST(AppendSite, PutsRowsBelowTheLastSheetsLastRowAndTheFileReadsAsIfWrittenWhol
     workbook.sheets.insert(workbook.sheets.begin(), Sheet{u"Notes", 1, {{0, 1, CellKind::number, 0, 2.5}}});
     std::string file = workbookFileBytes(workbook);
     AppendSite site = siteOf(file);
-    EXPECT_EQ(utf8Of(site.sheetName()), "01");
+    ASSERT_EQ(site.sheetCount(), 2u);
+    EXPECT_EQ(utf8Of(site.sheetName(1)), "01");
+    EXPECT_FALSE(site.takesRows(0)) << "no text in its first row names a column";
     std::uint16_t column = 0;
-    EXPECT_TRUE(site.columnOf(u"主叫", column));
+    EXPECT_TRUE(site.columnOf(1, u"主叫", column));
     EXPECT_EQ(column, 2);
-    EXPECT_FALSE(site.columnOf(u"时长", column));
-    EXPECT_EQ(site.nextRow(), 1u);
+    EXPECT_FALSE(site.columnOf(1, u"时长", column));
+    EXPECT_EQ(site.nextRow(1), 1u);
 
     std::string expected = "sheet Notes hidden\n|#2.5\nsheet 01\n帐号|类型|主叫\n";
     const struct {
@@ -99,14 +120,11 @@ TEST(AppendSite, PutsRowsBelowTheLastSheetsLastRowAndTheFileReadsAsIfWrittenWhol
         {{{{5, u"x"}}}, "|||||x\n"},
     };
     for (const auto& step : steps) {
-        std::vector<FileEdit> edits;
-        std::uint64_t size = 0;
-        ASSERT_TRUE(site.append(step.rows, edits, size));
-        file = applied(file, edits, size);
+        ASSERT_EQ(appendTo(site, file, 1, step.rows), AppendSite::Result::added);
         expected += step.lines;
         EXPECT_EQ(dumpOf(file), expected);
         expectSiteKnows(site, file);
-        EXPECT_EQ(siteOf(file).nextRow(), site.nextRow()) << "the site found again is the one kept";
+        EXPECT_EQ(siteOf(file).nextRow(1), site.nextRow(1)) << "the site found again is the one kept";
     }
     // Written whole again, the cells are the same.
     Workbook read;
@@ -145,10 +163,7 @@ TEST(AppendSite, GrowsTheContainerAcrossTheLimitsOfItsTables) {
         std::uint32_t fatSectors = readU32(file, 44);
         for (int i = 0; file.size() / 512 <= limit.sectors + 8; ++i) {
             const std::u16string text(200, static_cast<char16_t>(u'a' + i % 26));
-            std::vector<FileEdit> edits;
-            std::uint64_t size = 0;
-            ASSERT_TRUE(site.append({row({text, u"中文"})}, edits, size));
-            file = applied(file, edits, size);
+            ASSERT_EQ(appendTo(site, file, 1, {row({text, u"中文"})}), AppendSite::Result::added);
             rows += utf8Of(text) + "|中文\n";
             if (readU32(file, 44) != fatSectors) {
                 fatSectors = readU32(file, 44);
@@ -157,8 +172,80 @@ TEST(AppendSite, GrowsTheContainerAcrossTheLimitsOfItsTables) {
         }
         EXPECT_EQ(dumpOf(file), before + rows) << limit.limit;
         expectSiteKnows(site, file);
-        EXPECT_EQ(siteOf(file).nextRow(), site.nextRow());
+        EXPECT_EQ(siteOf(file).nextRow(1), site.nextRow(1));
     }
+}
+
+// Days' sheets taking rows in every order: a sheet whose room is used up
+// moves to the end of the stream, the others stay where they are, and after
+// every step the file reads as if written whole, the site found in it
+// again is the one kept, and the edits found what they said they replace.
+TEST(AppendSite, PutsRowsBelowTheLastRowOfAnySheetMovingItToTheEndWhereItHasNoRoom) {
+    Workbook workbook;
+    workbook.strings = {u"帐号", u"类型", u"old"};
+    for (const char16_t* name : {u"01", u"02", u"03"}) {
+        Sheet sheet{name, 0, {{0, 0, CellKind::text, 0, 0}, {0, 1, CellKind::text, 1, 0}}};
+        for (std::uint32_t r = 1; r <= 20; ++r) sheet.cells.push_back({r, 0, CellKind::text, 2, 0});
+        workbook.sheets.push_back(std::move(sheet));
+    }
+    std::string file = workbookFileBytes(workbook);
+    std::vector<std::string> lines(3, "帐号|类型\n" + [] {
+        std::string rows;
+        for (int r = 0; r < 20; ++r) rows += "old\n";
+        return rows;
+    }());
+    const auto expected = [&] {
+        return "sheet 01\n" + lines[0] + "sheet 02\n" + lines[1] + "sheet 03\n" + lines[2];
+    };
+    AppendSite site = siteOf(file);
+    const std::uint64_t startSize = file.size();
+    // The first sheet in turn with the last, then all three in turn, rows
+    // of every size, some steps with rows for several sheets at once.
+    const std::size_t order[] = {0, 2, 0, 2, 1, 0, 1, 2, 0, 0, 1, 1, 2, 1, 0};
+    for (int step = 0; step < 300; ++step) {
+        const std::size_t sheet = order[step % std::size(order)];
+        const std::u16string text(1 + step * 37 % 250, static_cast<char16_t>(u'a' + step % 26));
+        std::vector<SheetRows> rows{{sheet, {row({text, u"中"})}}};
+        lines[sheet] += utf8Of(text) + "|中\n";
+        if (step % 7 == 3) {
+            const std::size_t other = (sheet + 1) % 3;
+            rows.push_back({other, {row({u"", u"x"}), row({u"y"})}});
+            lines[other] += "|x\ny\n";
+        }
+        std::vector<FileEdit> edits;
+        std::uint64_t size = 0;
+        ASSERT_EQ(site.append(rows, readerOf(file), edits, size), AppendSite::Result::added) << step;
+        file = applied(file, edits, size);
+        ASSERT_EQ(dumpOf(file), expected()) << step;
+        expectSiteKnows(site, file);
+        const AppendSite found = siteOf(file);
+        for (std::size_t s = 0; s < 3; ++s) EXPECT_EQ(found.nextRow(s), site.nextRow(s)) << step;
+    }
+    // Nothing moved twice without having doubled first: the file stays
+    // within a few times the rows it holds.
+    Workbook read;
+    std::string why;
+    ASSERT_EQ(readWorkbookFile(file, read, why), FileReadResult::ok);
+    const std::string whole = workbookFileBytes(read);
+    EXPECT_EQ(dumpOf(whole), expected());
+    EXPECT_LT(file.size(), 4 * whole.size() + startSize) << file.size() << " against " << whole.size();
+}
+
+// What a site cannot read leaves it as it was: the next try succeeds.
+TEST(AppendSite, AFileThatCannotBeReadLeavesTheSiteAsItWas) {
+    Workbook workbook = dayWorkbook(0, 30);
+    workbook.sheets.push_back(Sheet{u"02", 0, workbook.sheets[0].cells});
+    std::string file = workbookFileBytes(workbook);
+    AppendSite site = siteOf(file);
+    std::vector<FileEdit> edits;
+    std::uint64_t size = 0;
+    const FileReader failing = [](std::uint64_t, std::size_t, std::string&) { return false; };
+    EXPECT_EQ(site.append({{0, {row({u"a"})}}}, failing, edits, size), AppendSite::Result::unreadable);
+    EXPECT_TRUE(edits.empty());
+    expectSiteKnows(site, file);
+    ASSERT_EQ(appendTo(site, file, 0, {row({u"a"})}), AppendSite::Result::added);
+    EXPECT_EQ(site.nextRow(0), 32u);
+    expectSiteKnows(site, file);
 }
 
 TEST(AppendSite, TakesOnlyAFileOfItsOwnWriterThatEndsWithTheLastSheet) {
@@ -192,20 +279,18 @@ TEST(AppendSite, TakesOnlyAFileOfItsOwnWriterThatEndsWithTheLastSheet) {
     }
     const std::string empty = workbookFileBytes({{}, {{u"01", 0, {}}}});
     ASSERT_EQ(readWorkbookFile(empty, workbook, why), FileReadResult::ok);
-    EXPECT_FALSE(AppendSite::find(empty, workbook, site)) << "a sheet without a first row names no columns";
+    ASSERT_TRUE(AppendSite::find(empty, workbook, site));
+    EXPECT_FALSE(site.takesRows(0)) << "a sheet without a first row names no columns";
 }
 
 TEST(AppendSite, StopsAtTheLastRowASheetCanHold) {
     std::string file = workbookFileBytes(dayWorkbook(0, maxRows - 2));
     AppendSite site = siteOf(file);
-    ASSERT_EQ(site.nextRow(), maxRows - 1);
-    std::vector<FileEdit> edits;
-    std::uint64_t size = 0;
-    EXPECT_FALSE(site.append({row({u"a"}), row({u"b"})}, edits, size));
-    EXPECT_EQ(site.nextRow(), maxRows - 1);
-    ASSERT_TRUE(site.append({row({u"a"})}, edits, size));
-    file = applied(file, edits, size);
-    EXPECT_FALSE(site.append({row({u"b"})}, edits, size));
+    ASSERT_EQ(site.nextRow(0), maxRows - 1);
+    EXPECT_EQ(appendTo(site, file, 0, {row({u"a"}), row({u"b"})}), AppendSite::Result::tooLarge);
+    EXPECT_EQ(site.nextRow(0), maxRows - 1);
+    ASSERT_EQ(appendTo(site, file, 0, {row({u"a"})}), AppendSite::Result::added);
+    EXPECT_EQ(appendTo(site, file, 0, {row({u"b"})}), AppendSite::Result::tooLarge);
     const std::string dump = dumpOf(file);
     EXPECT_EQ(dump.substr(dump.size() - 8), "\n8001\na\n");
 }
