@@ -11,8 +11,10 @@
 #include "filing/record_files.h"
 #include "filing/record_writer.h"
 #include "filing/special_numbers.h"
+#include "filing/switch_folders.h"
 #include "filing/workbook_export.h"
 #include "log/event_log.h"
+#include "log/network_log.h"
 #include "net/encrypted_receiver.h"
 #include "net/plain_receiver.h"
 #include "platform/files.h"
@@ -85,21 +87,35 @@ Status runCollector(const Settings& settings, const EventLog& log) {
 
     Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
     classifier.readSpecialNumbers();
+    NetworkLog lines(log);
+    SwitchFolders folders(settings, lines);
     if (settings.encryptMode != 0) {
-        RecordWriter records(settings, classifier, &batch);
+        RecordWriter records(settings, classifier, &batch, &folders);
         WorkbookExport workbook(settings.programDir, log);
         workbook.resumeLeftovers();
-        Intake intake(log, records, workbook);
-        return runEncryptedReceiver(log, intake, batch, settings.allow);
+        Intake intake(lines, records, workbook);
+        return runEncryptedReceiver(log, lines, intake, batch, settings.allow);
     }
-    PlainRecordWriter writer(settings.programDirAnsi, classifier, &batch);
-    return runPlainReceiver(log, writer, batch, settings.allow);
+    PlainRecordWriter writer(settings.programDirAnsi, classifier, &batch, &folders);
+    return runPlainReceiver(log, lines, writer, batch, settings.allow);
 }
 
 std::wstring quoted(std::wstring_view value) {
     std::wstring text;
     for (const wchar_t c : value) text += c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
     return text;
+}
+
+// Who may get a new switch folder, as --check tells it.
+std::wstring switchesText(const Settings& settings) {
+    std::wstring text = formatText(L"at most %d a sender and %d in all an hour",
+                                   static_cast<int>(SwitchFolders::perSenderPerHour),
+                                   static_cast<int>(SwitchFolders::allSendersPerHour));
+    if (!settings.switchesListed) return text + L", for every switch";
+    if (settings.switches.empty()) return L"none (SWITCHES lists no switch)";
+    std::wstring listed;
+    for (const std::wstring& mac : settings.switches) listed += (listed.empty() ? L"" : L", ") + quoted(mac);
+    return text + L", only for " + listed;
 }
 
 // The settings as they are taken, one "name: value" a line.
@@ -115,7 +131,8 @@ std::wstring describe(const Settings& settings) {
            // The filter takes effect from two characters on.
            formatText(L"type filter: %s\n",
                       settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
-           formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed);
+           formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed) +
+           formatText(L"new switch folders: %s\n", switchesText(settings));
 }
 
 std::wstring warningText(const SettingsWarning& warning) {

@@ -17,6 +17,10 @@ struct Settings {
     std::wstring dataRoot;
     // The senders that may send; empty: everyone.
     std::vector<AddressRange> allow;
+    // The switches (MACs) that may get a folder of their own; without a
+    // SWITCHES line (`switchesListed` false) every switch may.
+    std::vector<std::wstring> switches;
+    bool switchesListed = false;
     // The program's folder, and the same in the 8-bit code page of file names.
     std::wstring programDir;
     std::string programDirAnsi;
