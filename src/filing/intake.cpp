@@ -18,7 +18,7 @@ Status Intake::submitMessage(const Record& record, std::wstring_view text, std::
     }
     if (record[Field::mac].empty()) {
         const Status exported = workbook_.exportToWorkbook(record);
-        if (!exported.ok()) log_.writeEventLine(workbookErrorLine(exported));
+        if (!exported.ok()) network_.write(NetworkLine::other, workbookErrorLine(exported));
         if (filed != nullptr) *filed = exported.ok();
         return {};
     }
