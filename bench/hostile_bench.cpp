@@ -194,9 +194,10 @@ void unansweredKeys(long keys) {
     }
     std::ifstream file(collector.folder() / "rec" / "00-1A-2B-3C-4D-5E" / "old" / "CDR_2024_03_15.txt");
     const std::string filed((std::istreambuf_iterator<char>(file)), {});
-    std::printf("unanswered keys: %ld sent in %.1f s (%ld dropped by the kernel), then a switch's call sent twice: "
-                "filed %ld times\n",
-                keys, took, portDrops(), occurrences(filed, "00000000000000077-1"));
+    std::printf(
+        "unanswered keys: %ld sent in %.1f s (%ld dropped by the kernel), then a switch's call sent twice: "
+        "filed %ld times\n",
+        keys, took, portDrops(), occurrences(filed, "00000000000000077-1"));
     close(flooder);
     close(sw);
 }

@@ -106,16 +106,12 @@ std::wstring quoted(std::wstring_view value) {
     return text;
 }
 
-// Who may get a new switch folder, as --check tells it.
+// The switches that may get a new folder, where Quelvar.ini lists them.
 std::wstring switchesText(const Settings& settings) {
-    std::wstring text = formatText(L"at most %d a sender and %d in all an hour",
-                                   static_cast<int>(SwitchFolders::perSenderPerHour),
-                                   static_cast<int>(SwitchFolders::allSendersPerHour));
-    if (!settings.switchesListed) return text + L", for every switch";
-    if (settings.switches.empty()) return L"none (SWITCHES lists no switch)";
+    if (settings.switches.empty()) return L"switches: none may get a new folder (SWITCHES lists none)\n";
     std::wstring listed;
     for (const std::wstring& mac : settings.switches) listed += (listed.empty() ? L"" : L", ") + quoted(mac);
-    return text + L", only for " + listed;
+    return L"switches: only " + listed + L" may get a new folder\n";
 }
 
 // The settings as they are taken, one "name: value" a line.
@@ -132,7 +128,7 @@ std::wstring describe(const Settings& settings) {
            formatText(L"type filter: %s\n",
                       settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
            formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed) +
-           formatText(L"new switch folders: %s\n", switchesText(settings));
+           (settings.switchesListed ? switchesText(settings) : std::wstring());
 }
 
 std::wstring warningText(const SettingsWarning& warning) {

@@ -256,7 +256,8 @@ private:
                 return;
             }
         }
-        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line is ignored");
+        warn(L"the key " + shown(key) +
+             L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line is ignored");
     }
 
     Settings& target_;

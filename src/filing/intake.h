@@ -25,8 +25,7 @@ public:
     // when a line of a switch's record could not be written: the datagram
     // must not be acknowledged. `filed` tells whether the line went whole
     // into a switch's files or the workbook.
-    Status submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply,
-                         bool* filed = nullptr);
+    Status submitMessage(const Record& record, std::wstring_view text, std::wstring_view& reply, bool* filed = nullptr);
 
     // The receive loop's beat, at least once a second: rows that wait for
     // a workbook go in once it takes them again.

@@ -59,15 +59,13 @@ const PlainFields& withControlsEscaped(const PlainFields& fields, PlainFields& e
 // Appends a line to one of the record's files, making the missing folders
 // one level at a time only when the file cannot be opened for their lack.
 Status PlainRecordWriter::appendLine(const std::string& switchFolder, std::string_view switchName,
-                                     const std::string& subFolder,
-                                     const std::string& file, const std::string& header,
+                                     const std::string& subFolder, const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
     Status written = platform::appendWithHeader(file, header, bytes, batch_);
     if (written.is(Status::Code::notFound)) {
         if (folders_ != nullptr && !platform::isFolder(switchFolder))
-            if (Status granted = folders_->mayMake(fromAnsi(switchName), file); !granted.ok())
-                return granted;
+            if (Status granted = folders_->mayMake(fromAnsi(switchName), file); !granted.ok()) return granted;
         ensureFolder(pathIn(programFolder_, "rec"));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);

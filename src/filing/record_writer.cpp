@@ -17,16 +17,20 @@ namespace quelvar {
 
 namespace {
 
-// Who grants a new switch its folder, and which folder that is.
+// Who grants a new switch its folder, and which folder that is; for the
+// err tree, the switch's own folder too, which makes it no new switch.
 struct NewFolder {
     SwitchFolders* folders;
     std::wstring_view name;
     std::wstring switchFolder;
+    std::wstring ownFolder;
 };
 
 // A switch new to the data root gets its folder only when `folders` grants it.
 Status mayMakeFolders(const NewFolder& made, const std::string& file) {
-    if (made.folders == nullptr || platform::isFolder(toAnsi(made.switchFolder))) return {};
+    if (made.folders == nullptr || platform::isFolder(toAnsi(made.switchFolder)) ||
+        (!made.ownFolder.empty() && platform::isFolder(toAnsi(made.ownFolder))))
+        return {};
     return made.folders->mayMake(made.name, file);
 }
 
@@ -85,8 +89,8 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     const std::wstring_view route = required(Field::route);
     const std::wstring macFolder = macFolderOf(std::wstring(received[Field::mac]));
     const std::wstring macShown = escapeControlCharacters(macFolder);
-    std::wstring recordBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
-    if (incomplete) recordBase = pathIn(recordBase, L"err");
+    const std::wstring ownBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
+    const std::wstring recordBase = incomplete ? pathIn(ownBase, L"err") : ownBase;
     const std::wstring_view timeStart = timeStartValue == L"?" ? std::wstring_view(L"000000000000") : timeStartValue;
     // The date pairs name a file: a separator among them would name a
     // folder, a character the system refuses would make it unwritable.
@@ -99,7 +103,8 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     };
 
     const bool newFormat = !record[Field::count].empty();
-    const NewFolder made{folders_, macFolder, pathIn(recordBase, macFolder)};
+    const NewFolder made{folders_, macFolder, pathIn(recordBase, macFolder),
+                         incomplete ? pathIn(ownBase, macFolder) : std::wstring()};
     const std::wstring folder = pathIn(made.switchFolder, newFormat ? L"new" : L"old");
     const std::wstring fileStem = pathIn(folder, formatText(L"CDR_20%s_%s_%s", pair(0), pair(2), pair(4)));
 

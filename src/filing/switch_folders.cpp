@@ -35,7 +35,8 @@ Status SwitchFolders::mayMake(std::wstring_view folderName, const std::string& f
     auto sender = senders_.find(lines_.address());
     if (sender == senders_.end()) {
         // Forget the senders whose hour is over before counting a new one.
-        std::erase_if(senders_, [&](const auto& each) { return now - each.second.start >= hour || now < each.second.start; });
+        std::erase_if(senders_,
+                      [&](const auto& each) { return now - each.second.start >= hour || now < each.second.start; });
         const std::string& kept = senders_.size() < sendersPerHour ? lines_.address() : otherSenders;
         sender = senders_.try_emplace(kept, Window{now, 0}).first;
     }

@@ -20,10 +20,14 @@ void NetworkLog::from(std::string address, int port, TimeValue now) {
 
 LineCap& NetworkLog::capOf(NetworkLine kind) {
     switch (kind) {
-        case NetworkLine::unknown: return unknown_;
-        case NetworkLine::refused: return refused_;
-        case NetworkLine::notWritten: return notWritten_;
-        case NetworkLine::other: break;
+        case NetworkLine::unknown:
+            return unknown_;
+        case NetworkLine::refused:
+            return refused_;
+        case NetworkLine::notWritten:
+            return notWritten_;
+        case NetworkLine::other:
+            break;
     }
     return other_;
 }

@@ -84,8 +84,10 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
         unwritten = !receiver.intake.submitMessage(line.record, line.text, reply, &filed).ok() || unwritten;
         const std::wstring received =
             formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, shownPayload(line.text));
-        if (filed) receiver.log.writeEventLine(received);
-        else receiver.gate.lines().write(NetworkLine::other, received);
+        if (filed)
+            receiver.log.writeEventLine(received);
+        else
+            receiver.gate.lines().write(NetworkLine::other, received);
         anyFiled = anyFiled || filed;
         if (leadingInteger(reply) > leadingInteger(bestId)) bestId = reply;
     }

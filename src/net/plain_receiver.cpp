@@ -72,16 +72,17 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
     // The "recvfrom" line of a record filed is the log of the calls; the
     // others' are under the sender's cap.
     NetworkLog& lines = receiver.gate.lines();
-    const std::string received =
-        formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, shownPayload(text));
+    const std::string received = formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, shownPayload(text));
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
     const std::string_view answer =
         ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     if (text.starts_with("RECORD")) {
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
-        if (stored.written() && !fields.mac.empty()) receiver.log.writePlainEventLine(received);
-        else lines.writePlain(NetworkLine::other, received);
+        if (stored.written() && !fields.mac.empty())
+            receiver.log.writePlainEventLine(received);
+        else
+            lines.writePlain(NetworkLine::other, received);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
             if (!line->ok()) lines.writePlain(NetworkLine::notWritten, recordNotWrittenBytes(*line));
         bool written = stored.written();

@@ -1,7 +1,6 @@
 #pragma once
 #include <string>
 #include <string_view>
-
 #include <vector>
 
 #include "core/address_range.h"
