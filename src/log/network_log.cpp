@@ -1,5 +1,7 @@
 #include "log/network_log.h"
 
+#include <type_traits>
+
 #include "core/format.h"
 #include "core/text.h"
 
