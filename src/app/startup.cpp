@@ -12,8 +12,10 @@
 #include "filing/record_writer.h"
 #include "filing/special_numbers.h"
 #include "filing/undo_reading.h"
+#include "filing/switch_folders.h"
 #include "filing/workbook_export.h"
 #include "log/event_log.h"
+#include "log/network_log.h"
 #include "net/encrypted_receiver.h"
 #include "net/plain_receiver.h"
 #include "platform/files.h"
@@ -98,21 +100,31 @@ Status runCollector(const Settings& settings, const EventLog& log) {
 
     Classifier classifier(settings.areaCode, specialNumberFilePath(settings.programDirAnsi), &log);
     classifier.readSpecialNumbers();
+    NetworkLog lines(log);
+    SwitchFolders folders(settings, lines);
     if (settings.encryptMode != 0) {
-        RecordWriter records(settings, classifier, &batch);
+        RecordWriter records(settings, classifier, &batch, &folders);
         WorkbookExport workbook(settings.programDir, log);
         workbook.resumeLeftovers();
-        Intake intake(log, records, workbook);
-        return runEncryptedReceiver(log, intake, batch, settings.allow);
+        Intake intake(lines, records, workbook);
+        return runEncryptedReceiver(log, lines, intake, batch, settings.allow);
     }
-    PlainRecordWriter writer(settings.programDirAnsi, classifier, &batch);
-    return runPlainReceiver(log, writer, batch, settings.allow);
+    PlainRecordWriter writer(settings.programDirAnsi, classifier, &batch, &folders);
+    return runPlainReceiver(log, lines, writer, batch, settings.allow);
 }
 
 std::wstring quoted(std::wstring_view value) {
     std::wstring text;
     for (const wchar_t c : value) text += c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
     return text;
+}
+
+// The switches that may get a new folder, where Quelvar.ini lists them.
+std::wstring switchesText(const Settings& settings) {
+    if (settings.switches.empty()) return L"switches: none may get a new folder (SWITCHES lists none)\n";
+    std::wstring listed;
+    for (const std::wstring& mac : settings.switches) listed += (listed.empty() ? L"" : L", ") + quoted(mac);
+    return L"switches: only " + listed + L" may get a new folder\n";
 }
 
 // The settings as they are taken, one "name: value" a line.
@@ -126,9 +138,11 @@ std::wstring describe(const Settings& settings) {
                       settings.dataRoot.empty() ? pathIn(settings.programDir, L"rec") : settings.dataRoot) +
            formatText(L"area code: %s\n", settings.areaCode.empty() ? L"none" : quoted(settings.areaCode)) +
            // The filter takes effect from two characters on.
-           formatText(L"type filter: %s\n", settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
+           formatText(L"type filter: %s\n",
+                      settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
            formatText(L"senders: %s\n",
-                      allowed.empty() ? (noValidSender(settings) ? L"none" : L"every sender") : allowed);
+                      allowed.empty() ? (noValidSender(settings) ? L"none" : L"every sender") : allowed) +
+           (settings.switchesListed ? switchesText(settings) : std::wstring());
 }
 
 std::wstring warningText(const SettingsWarning& warning) {

@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/folders.h"
@@ -95,7 +96,18 @@ bool sameLetters(std::wstring_view a, std::wstring_view b) {
     return true;
 }
 
-constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW"};
+constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW", L"SWITCHES"};
+
+// Six pairs of hexadecimal digits, each pair apart from the next by '-' or ':'.
+bool looksLikeMac(std::wstring_view value) {
+    if (value.size() != 17) return false;
+    for (std::size_t index = 0; index < value.size(); ++index) {
+        const wchar_t c = value[index];
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (index % 3 == 2 ? (c != L'-' && c != L':') : !hex) return false;
+    }
+    return true;
+}
 
 class LineReader {
 public:
@@ -146,6 +158,9 @@ public:
                 warn(L"AREACODE is longer than 8 characters: taken " + shown(code));
             else if (!code.empty() && !isDigits(code))
                 warn(L"AREACODE is not digits: taken " + shown(code));
+        } else if (line.starts_with(L"SWITCHES")) {
+            checkEquals(line, L"SWITCHES");
+            readSwitches(withoutLineFeed(valueFrom(line, 9)));
         } else if (line.starts_with(L"ALLOW")) {
             checkEquals(line, L"ALLOW");
             readAllowed(withoutLineFeed(valueFrom(line, 6)));
@@ -187,6 +202,45 @@ private:
         }
     }
 
+    // Comma-separated MACs; every SWITCHES line adds to the list.
+    void readSwitches(std::wstring_view value) {
+        target_.switchesListed = true;
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t end = value.find(L',', start);
+            if (end == std::wstring_view::npos) end = value.size();
+            std::wstring_view item = value.substr(start, end - start);
+            const std::size_t first = item.find_first_not_of(L" \t");
+            const std::size_t last = item.find_last_not_of(L" \t");
+            item = first == std::wstring_view::npos ? std::wstring_view() : item.substr(first, last - first + 1);
+            start = end + 1;
+            if (item.empty()) continue;
+            const auto same = [&](const std::wstring& listed) { return sameSwitch(listed, item); };
+            if (std::any_of(target_.switches.begin(), target_.switches.end(), same)) {
+                warn(L"SWITCHES: " + shown(item) + L" is listed twice");
+                continue;
+            }
+            if (!looksLikeMac(item))
+                warn(L"SWITCHES: " + shown(item) +
+                     L" is no MAC of six hexadecimal pairs (00-1A-2B-3C-4D-5E): it is kept as it is written");
+            target_.switches.emplace_back(item);
+        }
+        if (target_.switches.empty()) warn(L"SWITCHES lists no switch: no new switch gets a folder");
+    }
+
+    // Two MACs that name one folder: ':' and '-' alike, letter case aside.
+    static bool sameSwitch(std::wstring_view a, std::wstring_view b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t index = 0; index < a.size(); ++index) {
+            const auto folded = [](wchar_t c) {
+                if (c == L':') return L'-';
+                return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+            };
+            if (folded(a[index]) != folded(b[index])) return false;
+        }
+        return true;
+    }
+
     void warnIgnored(const std::wstring& line) {
         // Blank lines, comments and section headers are meant to be ignored.
         if (line.empty() || line.starts_with(L';') || line.starts_with(L'#') || line.starts_with(L'[')) return;
@@ -203,7 +257,8 @@ private:
                 return;
             }
         }
-        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW): the line is ignored");
+        warn(L"the key " + shown(key) +
+             L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line is ignored");
     }
 
     Settings& target_;

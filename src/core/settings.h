@@ -19,6 +19,10 @@ struct Settings {
     // given (see noValidSender).
     std::vector<AddressRange> allow;
     bool allowGiven = false;
+    // The switches (MACs) that may get a folder of their own; without a
+    // SWITCHES line (`switchesListed` false) every switch may.
+    std::vector<std::wstring> switches;
+    bool switchesListed = false;
     // The program's folder, and the same in the 8-bit code page of file names.
     std::wstring programDir;
     std::string programDirAnsi;

@@ -59,12 +59,16 @@ const PlainFields& withControlsEscaped(const PlainFields& fields, PlainFields& e
 
 // Appends a line to one of the record's files, making the missing folders
 // one level at a time only when the file cannot be opened for their lack.
-Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std::string& subFolder,
-                                     const std::string& file, const std::string& header,
+Status PlainRecordWriter::appendLine(const std::string& switchFolder, std::string_view switchName,
+                                     const std::string& subFolder, const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
     Status written = platform::appendWithHeader(file, header, bytes, batch_);
     if (written.is(Status::Code::notFound)) {
+        // A switch's own folder makes its err folder no new one.
+        if (folders_ != nullptr && !platform::isFolder(switchFolder) &&
+            !platform::isFolder(pathIn(pathIn(programFolder_, "rec"), std::string(switchName))))
+            if (Status granted = folders_->mayMake(fromAnsi(switchName), file); !granted.ok()) return granted;
         ensureFolder(pathIn(programFolder_, "rec"));
         ensureFolder(switchFolder.substr(0, switchFolder.rfind(platform::pathSeparator)));
         ensureFolder(switchFolder);
@@ -77,11 +81,12 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
 StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& received) {
     if (received.mac.empty()) return {};
 
+    const std::string switchName = macFolderOf(received.mac);
     const std::string& timeStart = received.timeStart;
     const bool noSuchDay = namesNoDay(timeStart);
     const std::string rec = pathIn(programFolder_, "rec");
     const std::string recordBase = noSuchDay ? pathIn(rec, "err") : rec;
-    const std::string switchFolder = pathIn(recordBase, macFolderOf(received.mac));
+    const std::string switchFolder = pathIn(recordBase, switchName);
     const int year = pieceValue(timeStart, 0, 2);
     const int month = pieceValue(timeStart, 2, 2);
     const int day = pieceValue(timeStart, 4, 2);
@@ -105,7 +110,7 @@ StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& receive
     const std::string textLine = formatBytes("%-17s %-15s %-24s 1  %-24s %-16s   %-4s %-4s %-12s %-12s %-5s %-32s ",
                                              callId, fields.account, fields.cpn, fields.cdpn, teletype, fields.type,
                                              fields.route, fields.timeStart, endText, fields.duration, fields.trunk);
-    stored.newText = appendLine(switchFolder, newFolder, newStem + ".txt", textHeader, textLine);
+    stored.newText = appendLine(switchFolder, switchName, newFolder, newStem + ".txt", textHeader, textLine);
 
     const std::string csvHeader = formatBytes(
         "#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s \r\n", versionBytes, fields.mac,
@@ -115,13 +120,13 @@ StoredPlainRecord PlainRecordWriter::storePlainRecord(const PlainFields& receive
         "%-17s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s ", callId, fields.account, fields.cpn,
         fields.cdpn, teletype, toGbk(callTypeLabel(fromAnsi(fields.type))), toGbk(routeLabel(fromAnsi(fields.route))),
         fields.timeStart, endText, fields.duration, fields.trunk);
-    stored.csv = appendLine(switchFolder, newFolder, newStem + ".csv", csvHeader, csvLine);
+    stored.csv = appendLine(switchFolder, switchName, newFolder, newStem + ".csv", csvHeader, csvLine);
 
     const std::string oldFolder = pathIn(switchFolder, "old");
     const std::string oldLine = formatBytes("%-19s %-24s %-24s %-16s   %-2s %-12s %-12s %-5s %-2s %-32s %-15s", callId,
                                             fields.cpn, fields.cdpn, teletype, fields.type, fields.timeStart, endText,
                                             fields.duration, fields.route, fields.trunk, fields.account);
-    stored.oldText = appendLine(switchFolder, oldFolder,
+    stored.oldText = appendLine(switchFolder, switchName, oldFolder,
                                 pathIn(oldFolder, formatBytes("CDR_20%02d_%02d_%02d.txt", year, month, day)),
                                 formatBytes("#%s&%s\r\n", versionBytes, fields.mac), oldLine);
     return stored;

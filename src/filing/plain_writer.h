@@ -3,6 +3,7 @@
 
 #include "filing/classification.h"
 #include "filing/filing_batch.h"
+#include "filing/switch_folders.h"
 #include "message/plain_fields.h"
 #include "platform/status.h"
 
@@ -26,20 +27,23 @@ struct StoredPlainRecord {
 class PlainRecordWriter {
 public:
     // The program's folder in the 8-bit code page of file names. Each append
-    // is noted in the batch of the datagram in hand when there is one.
-    PlainRecordWriter(std::string programFolder, Classifier& classifier, FilingBatch* batch = nullptr)
-        : programFolder_(std::move(programFolder)), classifier_(classifier), batch_(batch) {}
+    // is noted in the batch of the datagram in hand when there is one. A
+    // switch new to rec gets a folder only when `folders` (if any) grants it.
+    PlainRecordWriter(std::string programFolder, Classifier& classifier, FilingBatch* batch = nullptr,
+                      SwitchFolders* folders = nullptr)
+        : programFolder_(std::move(programFolder)), classifier_(classifier), batch_(batch), folders_(folders) {}
 
     // A record without MAC is skipped: nothing is written, nothing fails.
     StoredPlainRecord storePlainRecord(const PlainFields& fields);
 
 private:
-    Status appendLine(const std::string& switchFolder, const std::string& subFolder, const std::string& file,
-                      const std::string& header, const std::string& line) const;
+    Status appendLine(const std::string& switchFolder, std::string_view switchName, const std::string& subFolder,
+                      const std::string& file, const std::string& header, const std::string& line) const;
 
     std::string programFolder_;
     Classifier& classifier_;
     FilingBatch* batch_;
+    SwitchFolders* folders_;
 };
 
 }  // namespace quelvar

@@ -17,15 +17,33 @@ namespace quelvar {
 
 namespace {
 
+// Who grants a new switch its folder, and which folder that is; for the
+// err tree, the switch's own folder too, which makes it no new switch.
+struct NewFolder {
+    SwitchFolders* folders;
+    std::wstring_view name;
+    std::wstring switchFolder;
+    std::wstring ownFolder;
+};
+
+// A switch new to the data root gets its folder only when `folders` grants it.
+Status mayMakeFolders(const NewFolder& made, const std::string& file) {
+    if (made.folders == nullptr || platform::isFolder(toAnsi(made.switchFolder)) ||
+        (!made.ownFolder.empty() && platform::isFolder(toAnsi(made.ownFolder))))
+        return {};
+    return made.folders->mayMake(made.name, file);
+}
+
 // Appends one line (and the header, when the file is empty), making the
 // file's folder only when the file cannot be opened for the lack of it.
 Status appendLine(const std::wstring& folder, const std::wstring& path, const std::wstring& header,
-                  const std::wstring& line, FilingBatch* batch) {
+                  const std::wstring& line, FilingBatch* batch, const NewFolder& made) {
     const std::string file = toAnsi(path);
     const std::string headerBytes = toGbk(header);
     const std::string lineBytes = toGbk(line) + "\r\n";
     Status written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
     if (written.is(Status::Code::notFound)) {
+        if (Status granted = mayMakeFolders(made, file); !granted.ok()) return granted;
         static_cast<void>(ensureFolderPath(folder));
         written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
     }
@@ -71,10 +89,10 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     const std::wstring_view route = required(Field::route);
     const std::wstring macFolder = macFolderOf(std::wstring(received[Field::mac]));
     const std::wstring macShown = escapeControlCharacters(macFolder);
-    std::wstring recordBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
+    const std::wstring ownBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
     // A day no calendar has would stand among the month's days, never priced.
     const bool noSuchDay = namesNoDay(received[Field::timeStart]);
-    if (incomplete || noSuchDay) recordBase = pathIn(recordBase, L"err");
+    const std::wstring recordBase = incomplete || noSuchDay ? pathIn(ownBase, L"err") : ownBase;
     const std::wstring_view timeStart = timeStartValue == L"?" ? std::wstring_view(L"000000000000") : timeStartValue;
     // The date pairs name a file: a separator among them would name a
     // folder, a character the system refuses would make it unwritable.
@@ -87,7 +105,9 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     };
 
     const bool newFormat = !record[Field::count].empty();
-    const std::wstring folder = pathIn(pathIn(recordBase, macFolder), newFormat ? L"new" : L"old");
+    const NewFolder made{folders_, macFolder, pathIn(recordBase, macFolder),
+                         incomplete ? pathIn(ownBase, macFolder) : std::wstring()};
+    const std::wstring folder = pathIn(made.switchFolder, newFormat ? L"new" : L"old");
     const std::wstring fileStem = pathIn(folder, formatText(L"CDR_20%s_%s_%s", pair(0), pair(2), pair(4)));
 
     std::wstring_view teletype = classifier_.classifyTeletype(route, type, record[Field::cpn], cdpn);
@@ -97,7 +117,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
 
     // Held back by the record-type filter: acknowledged all the same.
     if (settings_.typeFilter.size() >= 2 && settings_.typeFilter.find(type) == std::wstring::npos) {
-        static_cast<void>(ensureFolderPath(folder));
+        if (mayMakeFolders(made, toAnsi(folder)).ok()) static_cast<void>(ensureFolderPath(folder));
         return {};
     }
 
@@ -110,7 +130,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
                                              record[Field::cpn], cdpn, teletype, type, timeStartValue, computedEnd,
                                              duration, route, record[Field::trunk], record[Field::account]);
-        return {appendLine(folder, fileStem + L".txt", header, line, batch_), {}, noSuchDay};
+        return {appendLine(folder, fileStem + L".txt", header, line, batch_, made), {}, noSuchDay};
     }
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macShown, textColumnHeads());
@@ -122,7 +142,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);
     StoredRecord stored;
     stored.noSuchDay = noSuchDay;
-    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_);
+    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_, made);
 
     const std::wstring csvHeader =
         formatText(L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText,
@@ -132,7 +152,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, record[Field::account],
         record[Field::cpn], cdpn, teletype, callTypeLabel(type), routeLabel(route), timeStartValue,
         record[Field::timeEnd], duration, record[Field::trunk]);
-    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine, batch_);
+    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine, batch_, made);
     return stored;
 }
 

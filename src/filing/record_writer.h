@@ -4,6 +4,7 @@
 #include "core/settings.h"
 #include "filing/classification.h"
 #include "filing/filing_batch.h"
+#include "filing/switch_folders.h"
 #include "message/record.h"
 #include "platform/status.h"
 
@@ -20,11 +21,13 @@ struct StoredRecord {
 
 // The record writer of the encrypted mode: files the records of switches
 // into their daily files under the data root (or <programDir>/rec), noting
-// each append in the batch of the datagram in hand when it has one.
+// each append in the batch of the datagram in hand when it has one. A
+// switch new to its base gets a folder only when `folders` (if any) grants it.
 class RecordWriter {
 public:
-    RecordWriter(const Settings& settings, Classifier& classifier, FilingBatch* batch = nullptr)
-        : settings_(settings), classifier_(classifier), batch_(batch) {}
+    RecordWriter(const Settings& settings, Classifier& classifier, FilingBatch* batch = nullptr,
+                 SwitchFolders* folders = nullptr)
+        : settings_(settings), classifier_(classifier), batch_(batch), folders_(folders) {}
 
     // Files one record that carries a MAC: one with COUNT as a text and a
     // CSV line under <mac>/new, one without as a text line under <mac>/old,
@@ -37,6 +40,7 @@ private:
     const Settings& settings_;
     Classifier& classifier_;
     FilingBatch* batch_;
+    SwitchFolders* folders_;
 };
 
 }  // namespace quelvar

@@ -25,7 +25,10 @@ Status EventLog::writeEventLine(std::wstring_view message) const {
         platform::writeStandardError(toAnsi(line) + "\n");
     }
     const CalendarTime now = currentLocalTime();
-    return append(now, eventStamp(now) + toGbk(message));
+    std::string line = eventStamp(now) + toGbk(message);
+    // Every entry is a line of its own, whatever its text brought.
+    if (!message.ends_with(L"\r\n")) line.append("\r\n");
+    return append(now, line);
 }
 
 Status EventLog::writePlainEventLine(std::string_view text) const {

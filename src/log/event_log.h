@@ -17,9 +17,9 @@ public:
     // The program's folder in the 8-bit code page of file names.
     explicit EventLog(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
-    // The message in GBK behind the stamp. It brings its own line end: one
-    // without leaves its line open for the next. An ERROR or WARNING line
-    // goes to standard error as well.
+    // The message in GBK behind the stamp, closed with CR LF unless it
+    // brings its own. An ERROR or WARNING line goes to standard error as
+    // well: text from the network is never put at a line's start.
     Status writeEventLine(std::wstring_view message) const;
     // 8-bit text byte for byte behind the stamp, closed with CR LF: the
     // plain mode's lines.

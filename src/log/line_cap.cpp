@@ -11,14 +11,14 @@ const std::string otherSenders = "other senders";
 
 }  // namespace
 
-bool LineCap::admit(const std::string& source, TimeValue now) {
+bool LineCap::admit(const std::string& source, TimeValue now, bool room) {
     auto found = windows_.find(source);
     if (found == windows_.end()) {
         const std::string& kept = windows_.size() < sources_ ? source : otherSenders;
         found = windows_.try_emplace(kept, Window{now, 0, 0}).first;
     }
     Window& window = found->second;
-    if (window.passed < perMinute_) {
+    if (room && window.passed < perMinute_) {
         ++window.passed;
         return true;
     }

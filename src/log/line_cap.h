@@ -21,8 +21,9 @@ public:
     explicit LineCap(std::wstring summary, std::size_t perMinute = 10, std::size_t sources = 1024)
         : summary_(std::move(summary)), perMinute_(perMinute), sources_(sources) {}
 
-    // Whether a line about this source may be written now.
-    bool admit(const std::string& source, TimeValue now);
+    // Whether a line about this source may be written now; without `room`
+    // (a bound above this cap is reached) it is counted as held back.
+    bool admit(const std::string& source, TimeValue now, bool room = true);
 
     // Writes the count of every minute that is over, or of every minute
     // when the program stops.

@@ -50,17 +50,16 @@ void takeBack(Receiver& receiver) {
 }
 
 // One datagram, from its text to its merged call and its acknowledgement.
-void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carried, const platform::Peer& sender,
-                    TimeValue now) {
+void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carried, const platform::Peer& sender) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
-        if (receiver.gate.mayTellUnknown(sender, now))
+        if (receiver.gate.mayTellUnknown())
             receiver.log.writeEventLine(
-                formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(text)));
+                formatText(L"unknown message %s:%d [%s]\r\n", address, sender.port, shownPayload(text)));
         return;
     }
     if (hasMoreLinesThan(text, mostDatagramLines)) {
-        if (receiver.gate.mayTellUnknown(sender, now))
+        if (receiver.gate.mayTellUnknown())
             receiver.log.writeEventLine(formatText(L"WARNING   datagram of more than %d lines from %s:%d refused\r\n",
                                                    static_cast<int>(mostDatagramLines), address, sender.port));
         return;
@@ -70,8 +69,8 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     const auto macless = std::count_if(datagram.lines.begin(), datagram.lines.end(), [](const DatagramLine& line) {
         return line.record.isRecord() && line.record[Field::mac].empty();
     });
-    if (!receiver.maclessRows.admits(sender.address, static_cast<std::size_t>(macless), now)) {
-        if (receiver.gate.mayTellUnknown(sender, now))
+    if (!receiver.maclessRows.admits(sender.address, static_cast<std::size_t>(macless), platform::currentTime())) {
+        if (receiver.gate.mayTellUnknown())
             receiver.log.writeEventLine(
                 formatText(L"WARNING   datagram of %d rows without a MAC from %s:%d refused\r\n",
                            static_cast<int>(macless), address, sender.port));
@@ -87,14 +86,23 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     }
 
     // Every line is filed or logged as it came, each followed by its
-    // "recvfrom" line; the highest ID among them is the answer.
+    // "recvfrom" line; the highest ID among them is the answer. The
+    // "recvfrom" line of a line filed is the log of the calls; the others'
+    // are under the sender's cap.
     std::wstring_view bestId;
     bool unwritten = false;
+    bool anyFiled = false;
     for (const DatagramLine& line : datagram.lines) {
         std::wstring_view reply;
-        unwritten = !receiver.intake.submitMessage(line.record, line.text, reply).ok() || unwritten;
-        receiver.log.writeEventLine(
-            formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, escapeControlCharacters(line.text)));
+        bool filed = false;
+        unwritten = !receiver.intake.submitMessage(line.record, line.text, reply, &filed).ok() || unwritten;
+        const std::wstring received =
+            formatText(L"recvfrom %s:%d [%s]\r\n", address, sender.port, shownPayload(line.text));
+        if (filed)
+            receiver.log.writeEventLine(received);
+        else
+            receiver.gate.lines().write(NetworkLine::other, received);
+        anyFiled = anyFiled || filed;
         if (leadingInteger(reply) > leadingInteger(bestId)) bestId = reply;
     }
 
@@ -106,7 +114,7 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     std::string answerBytes = toGbk(bestId);
     if (!unwritten) {
         if (const Status finished = receiver.batch.finish(key, answerBytes); !finished.ok()) {
-            receiver.log.writeEventLine(recordNotWritten(finished));
+            receiver.gate.lines().write(NetworkLine::notWritten, recordNotWritten(finished));
             unwritten = true;
         }
     }
@@ -116,9 +124,12 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
         // neither find lines of this one nor be taken for a repeat.
         takeBack(receiver);
         receiver.recentRecords.forgetRecord(key);
-    } else {
+    } else if (!bestId.empty() || anyFiled) {
         if (!bestId.empty()) answer(receiver, bestId, sender, carried);
         receiver.recentRecords.rememberAcknowledgement(key, std::move(answerBytes));
+    } else {
+        // Neither answered nor filed: it takes no room among the recent records.
+        receiver.recentRecords.forgetRecord(key);
     }
 }
 
@@ -132,9 +143,9 @@ std::string repeatKeyOf(std::wstring_view rid) {
     return bytes;
 }
 
-Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& batch,
+Status runEncryptedReceiver(const EventLog& log, NetworkLog& lines, Intake& intake, FilingBatch& batch,
                             const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, intake, batch, Gate(log, allow), {}, {}, {}, {}, {}};
+    Receiver receiver{log, intake, batch, Gate(lines, allow), {}, {}, {}, {}, {}};
     // The call filed last before the start may not have been answered.
     if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
                                       !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
@@ -164,7 +175,7 @@ Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& ba
         // An empty datagram, or none in time.
         if (length == 0) continue;
         if (!receiver.gate.admits(sender, now)) continue;
-        handleDatagram(receiver, text, length, sender, now);
+        handleDatagram(receiver, text, length, sender);
     }
     receiver.gate.close();
     return {};

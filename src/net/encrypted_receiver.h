@@ -7,6 +7,7 @@
 #include "filing/filing_batch.h"
 #include "filing/intake.h"
 #include "log/event_log.h"
+#include "log/network_log.h"
 #include "platform/status.h"
 
 namespace quelvar {
@@ -15,11 +16,12 @@ namespace quelvar {
 inline constexpr int recordPort = 1809;
 
 // Receives, files and acknowledges enciphered record datagrams on UDP port
-// 1809 from the senders `allow` lets in, until a stop is asked for: a
+// 1809 from the senders `allow` lets in, until a stop is asked for, the
+// lines the network causes going through `lines`: a
 // datagram is acknowledged once every line of it is written, and otherwise
 // taken back through `batch`. Fails when it cannot start, after telling why
 // in the log and on standard error.
-Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& batch,
+Status runEncryptedReceiver(const EventLog& log, NetworkLog& lines, Intake& intake, FilingBatch& batch,
                             const std::vector<AddressRange>& allow);
 
 // The call's key against repeats from the datagram's RID: its 8-bit text

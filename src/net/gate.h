@@ -3,8 +3,7 @@
 
 #include "core/address_range.h"
 #include "core/time.h"
-#include "log/event_log.h"
-#include "log/line_cap.h"
+#include "log/network_log.h"
 #include "platform/udp.h"
 
 namespace quelvar {
@@ -13,26 +12,28 @@ namespace quelvar {
 // send at all, and how much of a flood of junk the log hears of.
 class Gate {
 public:
-    Gate(const EventLog& log, std::vector<AddressRange> allow) : log_(log), allow_(std::move(allow)) {}
+    Gate(NetworkLog& lines, std::vector<AddressRange> allow) : lines_(lines), allow_(std::move(allow)) {}
 
     // Whether the sender may send: without an ALLOW list everyone may. A
     // refused datagram is neither filed nor answered, only told in the log.
+    // The sender becomes the one whose lines the log counts.
     bool admits(const platform::Peer& sender, TimeValue now);
 
     // Whether a line about a datagram that is no record may be written for
-    // this sender now.
-    bool mayTellUnknown(const platform::Peer& sender, TimeValue now) { return unknown_.admit(sender.address, now); }
+    // the sender admitted last.
+    bool mayTellUnknown() { return lines_.admit(NetworkLine::unknown); }
+
+    // The lines the sender admitted last causes.
+    NetworkLog& lines() { return lines_; }
 
     // Writes the counts of the minutes that are over.
-    void tick(TimeValue now);
+    void tick(TimeValue now) { lines_.tick(now); }
     // Writes every count, at a stop.
-    void close();
+    void close() { lines_.close(); }
 
 private:
-    const EventLog& log_;
+    NetworkLog& lines_;
     std::vector<AddressRange> allow_;
-    LineCap unknown_{L"WARNING   %d more unknown messages from %s suppressed\r\n"};
-    LineCap refused_{L"WARNING   %d more datagrams from %s refused\r\n"};
 };
 
 }  // namespace quelvar

@@ -46,16 +46,15 @@ void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer
 }
 
 // One datagram, from its text to its acknowledgement.
-void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carried, const platform::Peer& sender,
-                    TimeValue now) {
+void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carried, const platform::Peer& sender) {
     if (!isPlainRecord(text)) {
-        if (receiver.gate.mayTellUnknown(sender, now))
+        if (receiver.gate.mayTellUnknown())
             receiver.log.writePlainEventLine(
-                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
+                formatBytes("unknown message %s:%d [%s]", sender.address, sender.port, shownPayload(text)));
         return;
     }
     if (hasMoreLinesThan(text, mostDatagramLines)) {
-        if (receiver.gate.mayTellUnknown(sender, now))
+        if (receiver.gate.mayTellUnknown())
             receiver.log.writePlainEventLine(formatBytes("WARNING   datagram of more than %d lines from %s:%d refused",
                                                          static_cast<int>(mostDatagramLines), sender.address,
                                                          sender.port));
@@ -70,22 +69,28 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
         acknowledge(receiver, firstAnswer, sender, carried);
         return;
     }
-    receiver.log.writePlainEventLine(
-        formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, escapeControlCharacters(text)));
+    // The "recvfrom" line of a record filed is the log of the calls; the
+    // others' are under the sender's cap.
+    NetworkLog& lines = receiver.gate.lines();
+    const std::string received = formatBytes("recvfrom %s:%d [%s]", sender.address, sender.port, shownPayload(text));
     // The text before the first "&"; none at all without one.
     const std::size_t ampersand = text.find('&');
     const std::string_view answer =
         ampersand == std::string_view::npos ? std::string_view() : text.substr(0, ampersand);
     if (text.starts_with("RECORD")) {
         const StoredPlainRecord stored = receiver.writer.storePlainRecord(fields);
+        if (stored.written() && !fields.mac.empty())
+            receiver.log.writePlainEventLine(received);
+        else
+            lines.writePlain(NetworkLine::other, received);
         for (const Status* line : {&stored.newText, &stored.csv, &stored.oldText})
-            if (!line->ok()) receiver.log.writePlainEventLine(recordNotWrittenBytes(*line));
+            if (!line->ok()) lines.writePlain(NetworkLine::notWritten, recordNotWrittenBytes(*line));
         bool written = stored.written();
         if (written && stored.noSuchDay)
             receiver.log.writePlainEventLine(filedWithoutDayBytes(fields.rid, fields.timeStart));
         if (written) {
             if (const Status finished = receiver.batch.finish(key, answer); !finished.ok()) {
-                receiver.log.writePlainEventLine(recordNotWrittenBytes(finished));
+                lines.writePlain(NetworkLine::notWritten, recordNotWrittenBytes(finished));
                 written = false;
             }
         }
@@ -100,8 +105,10 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
         }
     } else {
         // A head in another letter case passes as a record, but only "RECORD"
-        // is filed: the text goes to the log as it came.
-        receiver.log.writePlainEventLine(escapeControlCharacters(text));
+        // is filed: the log shows the text behind a head of its own.
+        lines.writePlain(NetworkLine::other, received);
+        lines.writePlain(NetworkLine::other,
+                         formatBytes("not a record %s:%d [%s]", sender.address, sender.port, shownPayload(text)));
     }
     acknowledge(receiver, answer, sender, carried);
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
@@ -128,9 +135,9 @@ std::string plainRepeatKey(std::string_view text) {
     return std::string(text.substr(rid + 4, dash - rid - 4));
 }
 
-Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBatch& batch,
+Status runPlainReceiver(const EventLog& log, NetworkLog& lines, PlainRecordWriter& writer, FilingBatch& batch,
                         const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, writer, batch, Gate(log, allow), platform::invalidSocket, {}};
+    Receiver receiver{log, writer, batch, Gate(lines, allow), platform::invalidSocket, {}};
     // The record filed last before the start may not have been answered.
     if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
                                       !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
@@ -166,7 +173,7 @@ Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBa
         if (!receiver.gate.admits(sender, now)) continue;
         // The text ends at the first zero byte, or with the datagram.
         buffer[length] = 0;
-        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length, sender, now);
+        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length, sender);
     }
     receiver.gate.close();
     platform::closeSocket(receiver.socket);

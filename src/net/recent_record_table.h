@@ -1,9 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <list>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "core/time.h"
 
@@ -11,10 +14,16 @@ namespace quelvar {
 
 // The keys of the record datagrams of the last 10 seconds, so that a repeat
 // is not filed twice, with what each was acknowledged with, so that a repeat
-// is answered alike. When it is full, new keys are not remembered. It holds
-// enough keys for a 10-second window at well over the collector's top rate;
-// a table of a few hundred keys would be full, and repeats filed twice, at a
-// few dozen records a second. The receive loop that uses it owns it.
+// is answered alike. It holds enough keys for a 10-second window at well
+// over the collector's top rate; a table of a few hundred keys would be
+// full, and repeats filed twice, at a few dozen records a second. When it is
+// full, each sender has a fair share: a new key takes the place of the
+// oldest key of the sender holding the most keys if that sender holds more
+// than the new key's, and otherwise of its own sender's oldest; so a sender
+// that floods the table only ever pushes out its own keys. The sender is the
+// part of the key before its first blank (see repeatKeyFor). The receive
+// loop that uses it owns it, and keeps only the keys of datagrams it
+// answered or filed.
 class RecentRecordTable {
 public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 18;
@@ -30,8 +39,8 @@ public:
 
     // True when the key was seen within the window; that renews its stamp,
     // and `acknowledgement` receives what its first copy was acknowledged
-    // with. Otherwise the key is remembered (if there is room) and the answer
-    // is false. An empty key is never a repeat. Keys are cut to 255 bytes.
+    // with. Otherwise the key is remembered and the answer is false. An
+    // empty key is never a repeat. Keys are cut to 255 bytes.
     bool isRepeatedRecord(std::string_view key, TimeValue now, std::string* acknowledgement = nullptr);
 
     // Notes what a remembered key's datagram was acknowledged with.
@@ -41,16 +50,32 @@ public:
     void forgetRecord(std::string_view key);
 
     std::size_t size() const { return entries_.size(); }
+    // How many keys a sender (a key's part before its first blank) holds.
+    std::size_t keysOf(std::string_view sender) const;
 
 private:
+    struct Entry;
+    using Place = std::list<Entry>::iterator;
+    // A sender's entries, oldest stamp first.
+    struct SenderKeys {
+        std::list<Place> byAge;
+    };
+    using Senders = std::map<std::string, SenderKeys, std::less<>>;
     struct Entry {
         std::string key;
         TimeValue stamp = 0;
         std::string acknowledgement;
+        Senders::iterator sender;
+        std::list<Place>::iterator inSender;
     };
-    using Place = std::list<Entry>::iterator;
 
     void sweep(TimeValue now);
+    void add(std::string_view key, TimeValue now);
+    void remove(Place entry);
+    // Moves a sender between counts in `holders_`.
+    void counted(Senders::iterator sender, std::size_t before);
+    // The entry a new key of `sender` takes the place of in a full table.
+    Place placeGivenUp(std::string_view sender);
 
     std::size_t capacity_ = defaultCapacity;
     // The keys, oldest stamp first: a renewal moves its entry to the back, so
@@ -59,6 +84,10 @@ private:
     std::list<Entry> byAge_;
     // The same entries by key; the keys view the entries' own.
     std::unordered_map<std::string_view, Place> entries_;
+    Senders senders_;
+    // Every sender with keys, by how many it holds; the names view the
+    // senders' own.
+    std::set<std::pair<std::size_t, std::string_view>> holders_;
     TimeValue latest_ = 0;
 };
 

@@ -69,8 +69,10 @@ TEST_F(EncryptedReceiver, GivesNoAcknowledgementWithoutAPositiveIdOfARecordWithM
     sw.send("record:ID=9&RID=3-1&" + mac);  // not a record head for the intake
     expectNothingMoreBefore("500");
     const std::string lowerCase = "record:ID=9&RID=3-1&" + mac;
-    EXPECT_NE(newLog().find(lowerCase + recvfrom(lowerCase)), std::string::npos)
-        << "a line without the capital head is logged as it came";
+    EXPECT_NE(newLog().find("not a record 127.0.0.1:" + std::to_string(sw.port()) + " [" + lowerCase + "]\r\n" +
+                            recvfrom(lowerCase)),
+              std::string::npos)
+        << "a line without the capital head is logged behind a head of the collector's own";
 }
 
 TEST_F(EncryptedReceiver, LogsUnknownDatagramsAndAnswersNothing) {
@@ -110,12 +112,16 @@ TEST_F(EncryptedReceiver, HandsOverEveryLineOfALongCall) {
     EXPECT_EQ(newLog(), expected);
 }
 
-TEST_F(EncryptedReceiver, KeepsGbkTextAndLongLinesWhole) {
+// The log shows the first 512 characters of a line (the GBK name counts two)
+// and how many bytes it left out; the record files have it whole.
+TEST_F(EncryptedReceiver, KeepsGbkTextAndShowsALongLineCut) {
     const std::string line =
         "RECORD:ID=3&RID=66-1&ACCOUNT=" + gbk("张三") + "&CPN=" + std::string(6000, '8') + "&" + mac;
     sw.send(line);
     EXPECT_EQ(sw.receive(), "RECORD:ID=3");
-    EXPECT_EQ(newLog(), recvfrom(line));
+    const std::size_t shownBytes = 512 + 2;
+    EXPECT_EQ(newLog(), recvfrom(line.substr(0, shownBytes) + "... (" + std::to_string(line.size() - shownBytes) +
+                                 " more bytes)"));
 }
 
 }  // namespace

@@ -141,9 +141,10 @@ TEST_F(PlainReceiver, MixedCaseHeadIsLoggedTwiceAndAnsweredButNotFiled) {
     EXPECT_EQ(exchange("RECORD:RID=4-1&ACCOUNT=8001&"), std::string("RECORD:RID=4-1\0", 15)) << "no MAC: answered";
     EXPECT_FALSE(fs::exists(folder / "rec/DD"));
     const std::string sender = from(sw);
-    EXPECT_EQ(newLog(), "recvfrom " + sender + " [" + text + "]\r\n" + text + "\r\nrecvfrom " + sender +
-                            " [RECORD:]\r\nrecvfrom " + sender + " [RECORD:ID=41&RID=77-1&ACCOUNT=8001&]\r\nrecvfrom " +
-                            sender + " [RECORD:RID=4-1&ACCOUNT=8001&]\r\n");
+    EXPECT_EQ(newLog(), "recvfrom " + sender + " [" + text + "]\r\nnot a record " + sender + " [" + text +
+                            "]\r\nrecvfrom " + sender + " [RECORD:]\r\nrecvfrom " + sender +
+                            " [RECORD:ID=41&RID=77-1&ACCOUNT=8001&]\r\nrecvfrom " + sender +
+                            " [RECORD:RID=4-1&ACCOUNT=8001&]\r\n");
 }
 
 TEST_F(PlainReceiver, UnknownDatagramsAreLoggedWithTheSendersPortAndNotAnswered) {

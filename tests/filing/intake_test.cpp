@@ -36,7 +36,8 @@ protected:
     Classifier classifier{L"", specialNumberFilePath(folder.path().string())};
     RecordWriter records{settings, classifier};
     WorkbookExport workbook{settings.programDir, log};
-    Intake intake{log, records, workbook};
+    NetworkLog lines{log};
+    Intake intake{lines, records, workbook};
 };
 
 TEST_F(IntakeTest, RepliesWithTheIdOfRecordsThatHaveAMac) {
@@ -56,14 +57,15 @@ TEST_F(IntakeTest, RepliesWithTheIdOfRecordsThatHaveAMac) {
         EXPECT_TRUE(submit(each.message, reply).ok());
         EXPECT_EQ(reply, each.reply) << testing::PrintToString(std::wstring(each.message));
     }
-    // The two messages that are no records reach the log as they came, but
-    // for their control characters, which never end a line there; so does
+    // The two messages that are no records reach the log behind a head of
+    // the collector's own, their control characters escaped; so does
     // the workbook's word on the two records without a MAC: they have no
     // TIME.
     EXPECT_EQ(loggedTexts(),
               "ERROR   XLS-00020: record time '' names no month and day\r\n"
               "ERROR   XLS-00020: record time '' names no month and day\r\n"
-              "record:ID=42&MAC=00-11&\\r\\nID=42&MAC=00-11&\\r\\n");
+              "not a record :0 [record:ID=42&MAC=00-11&\\r\\n]\r\n"
+              "not a record :0 [ID=42&MAC=00-11&\\r\\n]\r\n");
 }
 
 TEST_F(IntakeTest, ARecordThatCannotBeWrittenIsLoggedAndGetsNoReply) {

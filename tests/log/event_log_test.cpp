@@ -38,13 +38,13 @@ TEST_F(EventLogTest, WritesWideTextInGbkAndWholeMakingTheFolderWhenMissing) {
     EXPECT_EQ(texts(), "unknown message 127.0.0.1:1809 [\xD6\xD0\xCE\xC4]\r\n" + std::string(20000, 'x') + "\r\n");
 }
 
-TEST_F(EventLogTest, AMessageWithoutLineEndLeavesItsLineOpen) {
+// Before, a message without a line end left its line open and the next
+// entry was glued to it.
+TEST_F(EventLogTest, EveryEntryEndsWithCrLf) {
     log.writeEventLine(L"first");
     log.writeEventLine(L"second\r\n");
-    const std::string written = todaysLog();
-    ASSERT_EQ(written.substr(24, 5), "first");
-    EXPECT_EQ(written.substr(29, 4), written.substr(0, 4)) << "the next stamp follows on the same line";
-    EXPECT_EQ(written.substr(written.size() - 8), "second\r\n");
+    log.writeEventLine(L"third\n");
+    EXPECT_EQ(texts(), "first\r\nsecond\r\nthird\n\r\n");
 }
 
 TEST_F(EventLogTest, WritesEightBitTextByteForByteWithItsOwnLineEnd) {

@@ -30,12 +30,25 @@ TEST_F(RecentRecordTableTest, EmptyKeyIsNeverARepeatAndTakesNoEntry) {
     EXPECT_EQ(table->size(), 0u);
 }
 
-TEST_F(RecentRecordTableTest, FullTableAnswersNewWithoutRemembering) {
+// Before, a full table remembered no new key: one sender's flood of keys
+// left a real switch's next call unremembered, and its repeat was filed twice.
+TEST_F(RecentRecordTableTest, AFullTableGivesEverySenderItsShareAndAFloodPushesOutOnlyItsOwnKeys) {
     table = std::make_unique<RecentRecordTable>(512);
-    for (int index = 0; index < 512; ++index) ASSERT_FALSE(seen(std::to_string(index), 1000));
-    EXPECT_FALSE(seen("late", 1005));
-    EXPECT_FALSE(seen("late", 1005)) << "not remembered";
-    EXPECT_TRUE(seen("0", 1005));
+    const auto key = [](const char* sender, int index) { return std::string(sender) + " 0 " + std::to_string(index); };
+    for (int index = 0; index < 8; ++index) ASSERT_FALSE(seen(key("switch", index), 1000));
+    for (int index = 0; index < 2000; ++index) ASSERT_FALSE(seen(key("flood", index), 1001));
+    EXPECT_EQ(table->size(), 512u);
+    EXPECT_EQ(table->keysOf("switch"), 8u) << "the flood pushed out only its own keys";
+    for (int index = 0; index < 8; ++index) EXPECT_TRUE(seen(key("switch", index), 1002)) << index;
+    EXPECT_TRUE(seen(key("flood", 1999), 1002)) << "the flood's newest keys stay";
+    EXPECT_FALSE(seen(key("flood", 0), 1002)) << "its oldest gave way";
+
+    // The switch's new keys take the flood's place until both hold alike.
+    for (int index = 100; index < 600; ++index) ASSERT_FALSE(seen(key("switch", index), 1003));
+    EXPECT_EQ(table->keysOf("switch"), 256u);
+    EXPECT_EQ(table->keysOf("flood"), 256u);
+    EXPECT_TRUE(seen(key("switch", 599), 1003));
+
     // Once the old keys expire, room comes back.
     EXPECT_FALSE(seen("late", 1016));
     EXPECT_TRUE(seen("late", 1016));

@@ -60,6 +60,9 @@ void countLine(std::string_view text, LogCounts& counts) {
             counts.senders[address].unknown += count;
         } else if (countedLine(rest, "datagrams", "refused", count, address)) {
             counts.senders[address].refused += count;
+        } else if (countedLine(rest, "records", "not written", count, address)) {
+            // The collector's count of the "record not written" lines it held back.
+            counts.notWritten += count;
         }
     }
 }

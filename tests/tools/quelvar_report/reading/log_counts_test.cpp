@@ -20,8 +20,10 @@ TEST(LogCounts, EachLineCountsForItsSenderAndNothingElseCounts) {
         {"WARNING   datagram of more than 64 lines from 10.1.2.3:5000 refused", 0, 0, 1, 0},
         {"WARNING   datagram from 10.1.2.3 refused", 0, 0, 0, 1},
         {"WARNING   12 more datagrams from 10.1.2.3 refused", 0, 0, 0, 12},
+        {"WARNING   7 more records from 10.1.2.3 not written", 7, 0, 0, 0},
         // Not lines of those kinds.
         {"recvfrom 10.1.2.3:5000 [RECORD:ID=1&unknown message 10.1.2.3:1 [x]]", 0, 0, 0, 0},
+        {"not a record 10.1.2.3:5000 [ERROR   record not written to /x: No space left on device]", 0, 0, 0, 0},
         {"WARNING   -5 more unknown messages from 10.1.2.3 suppressed", 0, 0, 0, 0},
         {"WARNING   99999999999999999999999 more datagrams from 10.1.2.3 refused", 0, 0, 0, 0},
         {"WARNING   5 more unknown messages from 10.1.2.3", 0, 0, 0, 0},
