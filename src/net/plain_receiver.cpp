@@ -87,7 +87,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
             if (!line->ok()) lines.writePlain(NetworkLine::notWritten, recordNotWrittenBytes(*line));
         bool written = stored.written();
         if (written && stored.noSuchDay)
-            receiver.log.writePlainEventLine(filedWithoutDayBytes(fields.rid, fields.timeStart));
+            lines.writePlain(NetworkLine::other, filedWithoutDayBytes(fields.rid, fields.timeStart));
         if (written) {
             if (const Status finished = receiver.batch.finish(key, answer); !finished.ok()) {
                 lines.writePlain(NetworkLine::notWritten, recordNotWrittenBytes(finished));
