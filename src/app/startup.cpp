@@ -67,6 +67,7 @@ Status runCollector(const Settings& settings, const EventLog& log) {
     // Lines of a datagram cut short by a kill go before anything is filed:
     // the switch sends that datagram again.
     FilingBatch batch;
+    batch.setSyncing(settings.sync);
     FilingBatch::Leftover leftover;
     const std::string undoPath = pathIn(settings.programDirAnsi, undoFileName);
     if (Status opened = batch.open(undoPath, leftover); !opened.ok()) {
@@ -115,7 +116,8 @@ std::wstring describe(const Settings& settings) {
            // The filter takes effect from two characters on.
            formatText(L"type filter: %s\n",
                       settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
-           formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed);
+           formatText(L"senders: %s\n", allowed.empty() ? L"every sender" : allowed) +
+           formatText(L"sync: %s\n", settings.sync ? L"on" : L"off (SYNC=0)");
 }
 
 std::wstring warningText(const SettingsWarning& warning) {

@@ -95,7 +95,7 @@ bool sameLetters(std::wstring_view a, std::wstring_view b) {
     return true;
 }
 
-constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW"};
+constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW", L"SYNC"};
 
 class LineReader {
 public:
@@ -149,6 +149,14 @@ public:
         } else if (line.starts_with(L"ALLOW")) {
             checkEquals(line, L"ALLOW");
             readAllowed(withoutLineFeed(valueFrom(line, 6)));
+        } else if (line.starts_with(L"SYNC")) {
+            checkEquals(line, L"SYNC");
+            const std::wstring value = withoutLineFeed(valueFrom(line, 5));
+            if (value == L"0" || value == L"1")
+                target_.sync = value == L"1";
+            else
+                warn(L"SYNC=" + value + L": only 0 (no syncing) or 1 (syncing) is read: syncing stays " +
+                     (target_.sync ? L"on" : L"off"));
         } else {
             warnIgnored(withoutLineFeed(line));
         }
@@ -202,7 +210,7 @@ private:
                 return;
             }
         }
-        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW): the line is ignored");
+        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is ignored");
     }
 
     Settings& target_;

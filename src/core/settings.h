@@ -15,6 +15,9 @@ struct Settings {
     std::wstring typeFilter;
     // Empty means records go under <programDir>/rec.
     std::wstring dataRoot;
+    // Whether each batch of records is on the disk before it is answered
+    // (SYNC=0 turns it off).
+    bool sync = true;
     // The senders that may send; empty: everyone.
     std::vector<AddressRange> allow;
     // The program's folder, and the same in the 8-bit code page of file names.

@@ -62,12 +62,17 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
                                      const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
-    Status written = platform::appendWithHeader(file, header, bytes, batch_);
+    const auto write = [&] {
+        return batch_ != nullptr ? batch_->append(file, header, bytes) : platform::appendWithHeader(file, header, bytes);
+    };
+    Status written = write();
     if (written.is(Status::Code::notFound)) {
-        ensureFolder(pathIn(programFolder_, "rec"));
+        const std::string records = pathIn(programFolder_, "rec");
+        ensureFolder(records);
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
-        written = platform::appendWithHeader(file, header, bytes, batch_);
+        if (batch_ != nullptr) batch_->foldersMade(programFolder_, subFolder);
+        written = write();
     }
     return written;
 }

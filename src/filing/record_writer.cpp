@@ -19,15 +19,20 @@ namespace {
 
 // Appends one line (and the header, when the file is empty), making the
 // file's folder only when the file cannot be opened for the lack of it.
-Status appendLine(const std::wstring& folder, const std::wstring& path, const std::wstring& header,
-                  const std::wstring& line, FilingBatch* batch) {
+Status appendLine(const std::wstring& root, const std::wstring& folder, const std::wstring& path,
+                  const std::wstring& header, const std::wstring& line, FilingBatch* batch) {
     const std::string file = toAnsi(path);
     const std::string headerBytes = toGbk(header);
     const std::string lineBytes = toGbk(line) + "\r\n";
-    Status written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
+    const auto write = [&] {
+        return batch != nullptr ? batch->append(file, headerBytes, lineBytes)
+                                : platform::appendWithHeader(file, headerBytes, lineBytes);
+    };
+    Status written = write();
     if (written.is(Status::Code::notFound)) {
         static_cast<void>(ensureFolderPath(folder));
-        written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
+        if (batch != nullptr) batch->foldersMade(toAnsi(root), toAnsi(folder));
+        written = write();
     }
     return written;
 }
@@ -72,6 +77,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
     const std::wstring macFolder = macFolderOf(std::wstring(received[Field::mac]));
     const std::wstring macShown = escapeControlCharacters(macFolder);
     std::wstring recordBase = settings_.dataRoot.empty() ? pathIn(settings_.programDir, L"rec") : settings_.dataRoot;
+    const std::wstring root = recordBase;
     if (incomplete) recordBase = pathIn(recordBase, L"err");
     const std::wstring_view timeStart = timeStartValue == L"?" ? std::wstring_view(L"000000000000") : timeStartValue;
     // The date pairs name a file: a separator among them would name a
@@ -108,7 +114,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
                                              record[Field::cpn], cdpn, teletype, type, timeStartValue, computedEnd,
                                              duration, route, record[Field::trunk], record[Field::account]);
-        return {appendLine(folder, fileStem + L".txt", header, line, batch_), {}};
+        return {appendLine(root, folder, fileStem + L".txt", header, line, batch_), {}};
     }
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macShown, textColumnHeads());
@@ -119,7 +125,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         formatText(textFormat, rid, record[Field::account], record[Field::cpn], record[Field::count], cdpn, teletype,
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);
     StoredRecord stored;
-    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_);
+    stored.text = appendLine(root, folder, fileStem + L".txt", textHeader, textLine, batch_);
 
     const std::wstring csvHeader =
         formatText(L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText,
@@ -129,7 +135,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, record[Field::account],
         record[Field::cpn], cdpn, teletype, callTypeLabel(type), routeLabel(route), timeStartValue,
         record[Field::timeEnd], duration, record[Field::trunk]);
-    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine, batch_);
+    stored.csv = appendLine(root, folder, fileStem + L".csv", csvHeader, csvLine, batch_);
     return stored;
 }
 

@@ -13,9 +13,9 @@ namespace quelvar {
 
 // Receives, files and acknowledges plain record datagrams on UDP port 1809
 // from the senders `allow` lets in, until a stop is asked for: a record is
-// acknowledged once its three lines are written, and otherwise taken back
-// through `batch`. Fails when it cannot start, after telling why in the log
-// and on standard error.
+// acknowledged once its three lines are written and its batch committed,
+// and otherwise taken back through `batch`. Fails when it cannot start,
+// after telling why in the log and on standard error.
 Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBatch& batch,
                         const std::vector<AddressRange>& allow);
 

@@ -62,7 +62,7 @@ std::string startedLine(const ProgramFolder& folder, const Mode& mode) {
     return "quelvar 2.0.0.10 started: mode: " + std::string(mode.name) +
            ", UDP port 1809; program folder: " + collectorPath(folder.path()) +
            "; data root: " + collectorPath(folder / "rec") +
-           "; area code: none; type filter: none; senders: every sender\n";
+           "; area code: none; type filter: none; senders: every sender; sync: on\n";
 }
 
 // The log texts written since the start lines.
@@ -356,7 +356,7 @@ TEST(Start, EverySettingIsShownInTheStartLineAndEveryWarningOnStandardError) {
     EXPECT_EQ(folder.standardError(), "quelvar 2.0.0.10 started: mode: plain, UDP port 1809; program folder: " +
                                           collectorPath(folder.path()) + "; data root: " + root +
                                           "; area code: 0755; type filter: IN\\n; senders: 127.0.0.1/32, "
-                                          "10.0.0.0/8, 192.168.1.7/32\n" +
+                                          "10.0.0.0/8, 192.168.1.7/32; sync: on\n" +
                                           warning + "\n");
     EXPECT_EQ(folder.todaysLogTexts(), "Quelvar startup 2.0.0.10\r\nencrypt:0 areacode:0755 \r\n" +
                                            collectorPath(folder.path()) + "\r\n" + warning + "\r\n" +
@@ -441,6 +441,7 @@ struct Shown {
     std::string areaCode = "none";
     std::string typeFilter = "none";
     std::string senders = "every sender";
+    std::string sync = "on";
 };
 
 std::string checkOutput(const ProgramFolder& folder, const std::string& fileNote, const Shown& shown,
@@ -449,7 +450,7 @@ std::string checkOutput(const ProgramFolder& folder, const std::string& fileNote
                          "\nmode: " + shown.mode + ", UDP port 1809\nprogram folder: " + collectorPath(folder.path()) +
                          "\ndata root: " + (shown.dataRoot.empty() ? collectorPath(folder / "rec") : shown.dataRoot) +
                          "\narea code: " + shown.areaCode + "\ntype filter: " + shown.typeFilter +
-                         "\nsenders: " + shown.senders + "\n";
+                         "\nsenders: " + shown.senders + "\nsync: " + shown.sync + "\n";
     for (const std::string& warning : warnings) output += "warning: " + warning + "\n";
     return output + (warnings.empty() ? "no warnings\n" : "");
 }
