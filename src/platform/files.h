@@ -57,8 +57,11 @@ bool changedLately(const FileVersion& version);
 // notFound when there is none.
 [[nodiscard]] Status readFile(const std::string& path, std::string& contents);
 
-// Opens the file for appending (creating it when missing), writes the bytes
-// and closes it again. notFound when a folder of the path is missing. A
+// Opens the file for appending (creating it when missing) and writes the
+// bytes. Where an open file can still be moved or removed (not on
+// Windows), the file written last stays open while its path still leads to
+// it (one look at the path before each write), so that a log written line
+// by line is not opened for each line. notFound when a folder of the path is missing. A
 // symbolic link in the file's place (on Windows any link or junction) is
 // never followed, and a file that is no regular file never written to: both
 // are refused as a file that cannot be opened.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/file_faults.h"
 #include "platform/posix/system_error.h"
@@ -190,12 +191,56 @@ Status readFile(const std::string& path, std::string& contents) {
     return readRegularFile(path, static_cast<std::size_t>(-1) - 1, contents, whole, version);
 }
 
+namespace {
+
+// The file appendToFile wrote last (the event log of the day), kept open.
+struct KeptAppend {
+    std::mutex lock;
+    std::string path;
+    int descriptor = -1;
+    dev_t volume = 0;
+    ino_t file = 0;
+};
+
+KeptAppend& keptAppend() {
+    static KeptAppend kept;
+    return kept;
+}
+
+}  // namespace
+
 Status appendToFile(const std::string& path, std::string_view bytes) {
-    Status refused;
-    const int descriptor = openForAppending(path, false, refused);
-    if (descriptor < 0) return refused;
-    const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
-    return error == 0 ? Status() : systemError("write", path, error);
+    KeptAppend& kept = keptAppend();
+    const std::lock_guard<std::mutex> guard(kept.lock);
+    if (kept.descriptor >= 0) {
+        // Still the same regular file at the end of the same path?
+        struct stat info {};
+        if (kept.path != path || fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_dev != kept.volume || info.st_ino != kept.file) {
+            close(kept.descriptor);
+            kept.descriptor = -1;
+        }
+    }
+    if (kept.descriptor < 0) {
+        Status refused;
+        const int descriptor = openForAppending(path, false, refused);
+        if (descriptor < 0) return refused;
+        struct stat info {};
+        if (fstat(descriptor, &info) != 0) {
+            const int error = errno;
+            close(descriptor);
+            return systemError("write", path, error);
+        }
+        kept.path = path;
+        kept.descriptor = descriptor;
+        kept.volume = info.st_dev;
+        kept.file = info.st_ino;
+    }
+    const int error = writeAll(kept.descriptor, bytes);
+    if (error == 0) return {};
+    close(kept.descriptor);
+    kept.descriptor = -1;
+    return systemError("write", path, error);
 }
 
 Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
