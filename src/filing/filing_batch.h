@@ -78,6 +78,10 @@ public:
     // files that could not be are in `failures`).
     [[nodiscard]] Status commit(std::vector<Status>& failures);
 
+    // Nothing came for a while: the files kept open are closed, so that a
+    // quiet collector holds none (a file system can then be made read-only).
+    void rest() { files_.closeAll(); }
+
     // The datagrams of the batch last committed before the start: they may
     // not have been answered.
     const std::vector<Filed>& filedBeforeStart() const { return filedBefore_; }

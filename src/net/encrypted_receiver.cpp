@@ -190,7 +190,10 @@ Status runEncryptedReceiver(const EventLog& log, Intake& intake, FilingBatch& ba
             continue;
         }
         // An empty datagram, or none in time.
-        if (length == 0) continue;
+        if (length == 0) {
+            receiver.batch.rest();
+            continue;
+        }
         // With it, every datagram already waiting, within bounds: they share
         // the syncs of one batch.
         const auto started = std::chrono::steady_clock::now();

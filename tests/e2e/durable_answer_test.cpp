@@ -34,10 +34,11 @@ Recording readRecording(const std::string& trace, const std::string& records, co
     std::set<std::string> unsynced;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
-        // "<pid> <call>(<fd><<path>>, ..." as strace -f -y writes it.
-        const std::size_t blank = line.find(' ');
+        // "<pid> <call>(<fd><<path>>, ..." as strace -f -y writes it, the
+        // pid padded with blanks.
+        const std::size_t blank = line.find_first_not_of(' ', line.find(' '));
         if (blank == std::string::npos) continue;
-        const std::string call = line.substr(blank + 1, line.find('(', blank) - blank - 1);
+        const std::string call = line.substr(blank, line.find('(', blank) - blank);
         const std::size_t open = line.find('<', blank);
         const std::size_t close = open == std::string::npos ? open : line.find('>', open);
         const std::string path = close == std::string::npos ? "" : line.substr(open + 1, close - open - 1);

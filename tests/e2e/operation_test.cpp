@@ -480,7 +480,7 @@ TEST(Check, ShowsTheSettingsAsTakenAndEveryWarningAndWritesNothing) {
           "ignored"}},
         {"COLOR=red\r\nhello\r\n",
          {},
-         {"Quelvar.ini line 1: the key \"COLOR\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW): the line is "
+         {"Quelvar.ini line 1: the key \"COLOR\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is "
           "ignored",
           "Quelvar.ini line 2: the line is no setting and is ignored: \"hello\""}},
         {"TYPE=IN ;inbound only\r\n",
