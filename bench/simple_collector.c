@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 static void appendLine(const char* folder, const char* name, const char* line, size_t length) {
-    char path[4096];
+    char path[8192];
     struct stat info;
     stat(folder, &info);
     snprintf(path, sizeof path, "%s/%s", folder, name);
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* root = argv[2];
-    char switchFolder[4096], newFolder[4096], oldFolder[4096], log[4096];
+    char switchFolder[2048], newFolder[4096], oldFolder[4096], log[4096];
     snprintf(switchFolder, sizeof switchFolder, "%s/00-1A-2B-3C-4D-5E", root);
     snprintf(newFolder, sizeof newFolder, "%s/new", switchFolder);
     snprintf(oldFolder, sizeof oldFolder, "%s/old", switchFolder);
