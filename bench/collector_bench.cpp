@@ -11,7 +11,7 @@
 // calls are traced), and --syscalls counts all its system calls per
 // datagram of a closed loop (two runs under strace -c, the difference).
 // Run as: build/bench/collector_bench [--count N] [--burst N] [--syscalls]
-//         [--collector PATH] [--wrap PROGRAM...]
+//         [--sync on|off|both] [--collector PATH] [--wrap PROGRAM...]
 // (defaults 20000 and 10000). --collector measures another build of the
 // collector (e.g. main's, for a figure before a change); --wrap runs the
 // collector under another program, e.g. --wrap strace -c -o /tmp/calls.txt,
@@ -234,6 +234,7 @@ int main(int argc, char** argv) {
     long count = 20000;
     long burstCount = 10000;
     bool syscalls = false;
+    std::string syncRuns = "both";
     std::string executable;
     std::vector<std::string> wrapper;
     for (int index = 1; index < argc; ++index) {
@@ -241,14 +242,15 @@ int main(int argc, char** argv) {
         if (argument == "--count" && index + 1 < argc) count = std::atol(argv[++index]);
         else if (argument == "--burst" && index + 1 < argc) burstCount = std::atol(argv[++index]);
         else if (argument == "--syscalls") syscalls = true;
+        else if (argument == "--sync" && index + 1 < argc) syncRuns = argv[++index];
         else if (argument == "--collector" && index + 1 < argc) executable = std::filesystem::absolute(argv[++index]);
         else if (argument == "--wrap") {
             wrapper.assign(argv + index + 1, argv + argc);
             break;
         } else {
             std::fprintf(stderr,
-                         "usage: collector_bench [--count N] [--burst N] [--syscalls] [--collector PATH] "
-                         "[--wrap PROGRAM...]\n");
+                         "usage: collector_bench [--count N] [--burst N] [--syscalls] [--sync on|off|both] "
+                         "[--collector PATH] [--wrap PROGRAM...]\n");
             return 2;
         }
     }
@@ -275,6 +277,7 @@ int main(int argc, char** argv) {
     bool allFine = true;
     for (const Mode mode : {Mode{"encrypted", "", false}, Mode{"plain", "ENCRYPT=0\n", true}})
         for (const bool sync : {true, false}) {
+            if (syncRuns != "both" && syncRuns != (sync ? "on" : "off")) continue;
             const std::string configuration = std::string(mode.configuration) + (sync ? "" : "SYNC=0\n");
             const std::string name = std::string(mode.name) + (sync ? ", sync on " : ", SYNC=0  ");
             const std::vector<std::string> around = counting ? syncCounter() : wrapper;
