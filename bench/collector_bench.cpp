@@ -20,8 +20,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,8 +31,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -241,9 +241,12 @@ int main(int argc, char** argv) {
         const std::string argument = argv[index];
         if (argument == "--count" && index + 1 < argc) count = std::atol(argv[++index]);
         else if (argument == "--burst" && index + 1 < argc) burstCount = std::atol(argv[++index]);
-        else if (argument == "--syscalls") syscalls = true;
-        else if (argument == "--sync" && index + 1 < argc) syncRuns = argv[++index];
-        else if (argument == "--collector" && index + 1 < argc) executable = std::filesystem::absolute(argv[++index]);
+        else if (argument == "--syscalls")
+            syscalls = true;
+        else if (argument == "--sync" && index + 1 < argc)
+            syncRuns = argv[++index];
+        else if (argument == "--collector" && index + 1 < argc)
+            executable = std::filesystem::absolute(argv[++index]);
         else if (argument == "--wrap") {
             wrapper.assign(argv + index + 1, argv + argc);
             break;
@@ -287,12 +290,14 @@ int main(int argc, char** argv) {
                     CollectorRun collector(configuration, around, {}, executable);
                     loop = closedLoop(1809, count, 1, mode.plain, false);
                 }
-                std::printf("%s closed loop:        %8.0f datagrams/s  p50 %6.1f us  p99 %6.1f us  %ld unanswered"
-                            "  (%.2fx the 22-call program's rate)",
-                            name.c_str(), loop.perSecond, loop.p50, loop.p99, loop.unanswered,
-                            loop.perSecond / simple.perSecond);
+                std::printf(
+                    "%s closed loop:        %8.0f datagrams/s  p50 %6.1f us  p99 %6.1f us  %ld unanswered"
+                    "  (%.2fx the 22-call program's rate)",
+                    name.c_str(), loop.perSecond, loop.p50, loop.p99, loop.unanswered,
+                    loop.perSecond / simple.perSecond);
                 if (counting)
-                    std::printf("  %.2f syncs/datagram", static_cast<double>(syncsCounted()) / static_cast<double>(count));
+                    std::printf("  %.2f syncs/datagram",
+                                static_cast<double>(syncsCounted()) / static_cast<double>(count));
                 std::printf("\n");
                 allFine = allFine && loop.unanswered == 0;
             }
@@ -333,12 +338,11 @@ int main(int argc, char** argv) {
                         static_cast<double>(number - fewCalls[call]) / static_cast<double>(many - few);
                     if (perDatagram >= 0.05) each += " " + call + " " + std::to_string(perDatagram).substr(0, 4);
                 }
-                std::printf("%s system calls/datagram (closed loop, strace -c): %.1f:%s\n", name.c_str(),
-                            static_cast<double>(manyCalls["total"] - fewCalls["total"]) /
-                                static_cast<double>(many - few),
-                            each.c_str());
+                std::printf(
+                    "%s system calls/datagram (closed loop, strace -c): %.1f:%s\n", name.c_str(),
+                    static_cast<double>(manyCalls["total"] - fewCalls["total"]) / static_cast<double>(many - few),
+                    each.c_str());
             }
         }
     return allFine ? 0 : 1;
 }
-

@@ -60,8 +60,7 @@ int main(int argc, char** argv) {
     for (;;) {
         struct sockaddr_in sender;
         socklen_t senderLength = sizeof sender;
-        const ssize_t count =
-            recvfrom(handle, buffer, sizeof buffer - 1, 0, (struct sockaddr*)&sender, &senderLength);
+        const ssize_t count = recvfrom(handle, buffer, sizeof buffer - 1, 0, (struct sockaddr*)&sender, &senderLength);
         if (count <= 0) continue;
         struct stat info;
         stat(root, &info);

@@ -210,7 +210,8 @@ private:
                 return;
             }
         }
-        warn(L"the key " + shown(key) + L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is ignored");
+        warn(L"the key " + shown(key) +
+             L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is ignored");
     }
 
     Settings& target_;

@@ -63,7 +63,8 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, const std:
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
     const auto write = [&] {
-        return batch_ != nullptr ? batch_->append(file, header, bytes) : platform::appendWithHeader(file, header, bytes);
+        return batch_ != nullptr ? batch_->append(file, header, bytes)
+                                 : platform::appendWithHeader(file, header, bytes);
     };
     Status written = write();
     if (written.is(Status::Code::notFound)) {

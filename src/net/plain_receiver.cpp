@@ -208,8 +208,8 @@ Status runPlainReceiver(const EventLog& log, PlainRecordWriter& writer, FilingBa
             if (receiver.gate.admits(sender, now)) {
                 // The text ends at the first zero byte, or with the datagram.
                 buffer[length] = 0;
-                handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length,
-                               sender, now);
+                handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length, sender,
+                               now);
             }
             if (taken == mostBatchDatagrams || std::chrono::steady_clock::now() - started > batchWork) break;
             if (!platform::receiveWaitingDatagram(receiver.socket, buffer.data(), buffer.size() - 1, length, &sender)

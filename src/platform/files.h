@@ -1,9 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <initializer_list>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/status.h"

@@ -157,8 +157,10 @@ TEST(SettingsWarnings, TellWhatIsIgnoredOrTakenOtherThanItLooks) {
         {"[Quelvar]\r\n; comment\r\n# comment\r\n\r\n  AREACODE = 0755\r\nENCRYPT=0\r\nTYPE=IN,OU\r\nPATH=/srv/cdr\r\n"
          "ALLOW=10.0.0.0/8, 192.168.1.5\r\n",
          {}},
-        {"areacode=0755\n", {"1: the key \"areacode\" is not written AREACODE (keys are in capitals): the line is ignored"}},
-        {"\nSPEED=9\n", {"2: the key \"SPEED\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is ignored"}},
+        {"areacode=0755\n",
+         {"1: the key \"areacode\" is not written AREACODE (keys are in capitals): the line is ignored"}},
+        {"\nSPEED=9\n",
+         {"2: the key \"SPEED\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SYNC): the line is ignored"}},
         {"hello\n", {"1: the line is no setting and is ignored: \"hello\""}},
         {"AREACODE=0755 ; Shenzhen\n", {"1: AREACODE is longer than 8 characters: taken \"0755 ; S\""}},
         {"AREACODE=07a5\n", {"1: AREACODE is not digits: taken \"07a5\""}},
@@ -194,7 +196,10 @@ TEST(SettingsWarnings, SyncIsOnUnlessSyncZeroTurnsItOff) {
     const struct {
         std::string contents;
         bool sync;
-    } cases[] = {{"", true}, {"SYNC=0\n", false}, {"SYNC = 0\r\n", false}, {"SYNC=0\nSYNC=1\n", true},
+    } cases[] = {{"", true},
+                 {"SYNC=0\n", false},
+                 {"SYNC = 0\r\n", false},
+                 {"SYNC=0\nSYNC=1\n", true},
                  {"SYNC=0\nSYNC=off\n", false}};
     for (const auto& each : cases) {
         Settings taken;

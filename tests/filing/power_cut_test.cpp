@@ -43,8 +43,9 @@ std::wstring callText(int n) {
     const std::wstring rid = std::to_wstring(20 + n);
     return L"RECORD:ID=" + std::to_wstring(2 * n + 1) + L"&RID=" + rid + L"-1&CPN=" + cpn +
            L"&CDPN=8002&TYPE=OU&ROUTE=IP&MAC=" + mac + L"&TIME-S=240315093000&DURATION=75&TRUNKN=3&\nRECORD:ID=" +
-           std::to_wstring(2 * n + 2) + L"&RID=" + rid + L"-2&CPN=" + cpn + L"&CDPN=8003&COUNT=2&TYPE=OU&ROUTE=IP&MAC=" +
-           mac + L"&TIME-S=240315093100&TIME-E=240315093200&DURATION=60&TRUNKN=3&";
+           std::to_wstring(2 * n + 2) + L"&RID=" + rid + L"-2&CPN=" + cpn +
+           L"&CDPN=8003&COUNT=2&TYPE=OU&ROUTE=IP&MAC=" + mac +
+           L"&TIME-S=240315093100&TIME-E=240315093200&DURATION=60&TRUNKN=3&";
 }
 
 std::string tokenOf(int n) { return "91" + std::to_string(n) + "0"; }
@@ -108,13 +109,18 @@ std::map<std::string, std::string> afterCut(const std::vector<Step>& steps, std:
                 bytes.replace(step.offset, step.bytes.size(), step.bytes);
                 break;
             }
-            case FileStep::resize: written[step.path].resize(step.offset); break;
-            case FileStep::flush: synced[step.path] = written[step.path]; break;
+            case FileStep::resize:
+                written[step.path].resize(step.offset);
+                break;
+            case FileStep::flush:
+                synced[step.path] = written[step.path];
+                break;
             case FileStep::flushFolder:
                 for (const auto& [path, contents] : written)
                     if (folderOf(path) == step.path) named.insert(path);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     std::map<std::string, std::string> disk;
@@ -174,9 +180,10 @@ TEST_F(PowerCutTest, EveryAnsweredCallIsWholeOnceAndNoUnansweredLineStandsAfterA
         });
         for (std::string name = folderOf(path); name.size() >= (folder.path() / "rec").string().size();
              name = folderOf(name))
-            EXPECT_TRUE(std::any_of(firstWrite, firstAnswer, [&](const Step& step) {
-                return step.step == FileStep::flushFolder && step.path == name;
-            })) << name << " for " << path;
+            EXPECT_TRUE(
+                std::any_of(firstWrite, firstAnswer,
+                            [&](const Step& step) { return step.step == FileStep::flushFolder && step.path == name; }))
+                << name << " for " << path;
     }
 
     for (std::size_t cut = 0; cut <= steps.size(); ++cut) {
@@ -184,7 +191,8 @@ TEST_F(PowerCutTest, EveryAnsweredCallIsWholeOnceAndNoUnansweredLineStandsAfterA
         for (std::size_t index = 0; index < cut; ++index)
             answered.insert(steps[index].answered.begin(), steps[index].answered.end());
         for (const bool recordsWritten : {false, true}) {
-            SCOPED_TRACE("cut before step " + std::to_string(cut) + (recordsWritten ? ", record files as written" : ""));
+            SCOPED_TRACE("cut before step " + std::to_string(cut) +
+                         (recordsWritten ? ", record files as written" : ""));
             fs::remove_all(folder.path() / "rec");
             fs::remove(undoPath());
             for (const auto& [path, contents] : afterCut(steps, cut, recordsWritten, undoPath())) {

@@ -55,8 +55,8 @@ bool fromLocalCalendar(const CalendarTime& calendar, TimeValue& time) {
     {
         const std::lock_guard<std::mutex> guard(last.lock);
         if (last.known && inRange(calendar) && sameHour(calendar, last.calendar)) {
-            const TimeValue candidate = last.time + (calendar.minute - last.calendar.minute) * 60 +
-                                        (calendar.second - last.calendar.second);
+            const TimeValue candidate =
+                last.time + (calendar.minute - last.calendar.minute) * 60 + (calendar.second - last.calendar.second);
             CalendarTime shown;
             if (toLocalCalendar(candidate, shown) && sameHour(shown, calendar) && shown.minute == calendar.minute &&
                 shown.second == calendar.second) {
