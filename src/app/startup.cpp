@@ -70,6 +70,7 @@ Status runCollector(const Settings& settings, const EventLog& log) {
     // Lines of a datagram cut short by a kill go before anything is filed:
     // the switch sends that datagram again.
     FilingBatch batch;
+    batch.setSyncing(settings.sync);
     FilingBatch::Leftover leftover;
     const std::string undoPath = pathIn(settings.programDirAnsi, undoFileName);
     const std::string rec = pathIn(settings.programDirAnsi, "rec");
@@ -142,7 +143,8 @@ std::wstring describe(const Settings& settings) {
                       settings.typeFilter.size() < 2 ? L"none" : quoted(settings.typeFilter)) +
            formatText(L"senders: %s\n",
                       allowed.empty() ? (noValidSender(settings) ? L"none" : L"every sender") : allowed) +
-           (settings.switchesListed ? switchesText(settings) : std::wstring());
+           (settings.switchesListed ? switchesText(settings) : std::wstring()) +
+           formatText(L"sync: %s\n", settings.sync ? L"on" : L"off (SYNC=0)");
 }
 
 std::wstring warningText(const SettingsWarning& warning) {

@@ -96,7 +96,7 @@ bool sameLetters(std::wstring_view a, std::wstring_view b) {
     return true;
 }
 
-constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW", L"SWITCHES"};
+constexpr std::wstring_view keys[] = {L"TYPE", L"PATH", L"ENCRYPT", L"AREACODE", L"ALLOW", L"SWITCHES", L"SYNC"};
 
 // Six pairs of hexadecimal digits, each pair apart from the next by '-' or ':'.
 bool looksLikeMac(std::wstring_view value) {
@@ -164,6 +164,14 @@ public:
         } else if (line.starts_with(L"ALLOW")) {
             checkEquals(line, L"ALLOW");
             readAllowed(withoutLineFeed(valueFrom(line, 6)));
+        } else if (line.starts_with(L"SYNC")) {
+            checkEquals(line, L"SYNC");
+            const std::wstring value = withoutLineFeed(valueFrom(line, 5));
+            if (value == L"0" || value == L"1")
+                target_.sync = value == L"1";
+            else
+                warn(L"SYNC=" + value + L": only 0 (no syncing) or 1 (syncing) is read: syncing stays " +
+                     (target_.sync ? L"on" : L"off"));
         } else {
             warnIgnored(withoutLineFeed(line));
         }
@@ -258,7 +266,7 @@ private:
             }
         }
         warn(L"the key " + shown(key) +
-             L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line is ignored");
+             L" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES, SYNC): the line is ignored");
     }
 
     Settings& target_;

@@ -15,6 +15,9 @@ struct Settings {
     std::wstring typeFilter;
     // Empty means records go under <programDir>/rec.
     std::wstring dataRoot;
+    // Whether each batch of records is on the disk before it is answered
+    // (SYNC=0 turns it off).
+    bool sync = true;
     // The senders that may send; empty: everyone, unless ALLOW lines were
     // given (see noValidSender).
     std::vector<AddressRange> allow;

@@ -63,7 +63,11 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, std::strin
                                      const std::string& subFolder, const std::string& file, const std::string& header,
                                      const std::string& line) const {
     const std::string bytes = line + "\r\n";
-    Status written = platform::appendWithHeader(file, header, bytes, batch_);
+    const auto write = [&] {
+        return batch_ != nullptr ? batch_->append(file, header, bytes)
+                                 : platform::appendWithHeader(file, header, bytes);
+    };
+    Status written = write();
     if (written.is(Status::Code::notFound)) {
         // A switch's own folder makes its err folder no new one.
         if (folders_ != nullptr && !platform::isFolder(switchFolder) &&
@@ -73,7 +77,8 @@ Status PlainRecordWriter::appendLine(const std::string& switchFolder, std::strin
         ensureFolder(switchFolder.substr(0, switchFolder.rfind(platform::pathSeparator)));
         ensureFolder(switchFolder);
         ensureFolder(subFolder);
-        written = platform::appendWithHeader(file, header, bytes, batch_);
+        if (batch_ != nullptr) batch_->foldersMade(programFolder_, subFolder);
+        written = write();
     }
     return written;
 }

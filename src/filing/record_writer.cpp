@@ -36,16 +36,21 @@ Status mayMakeFolders(const NewFolder& made, const std::string& file) {
 
 // Appends one line (and the header, when the file is empty), making the
 // file's folder only when the file cannot be opened for the lack of it.
-Status appendLine(const std::wstring& folder, const std::wstring& path, const std::wstring& header,
-                  const std::wstring& line, FilingBatch* batch, const NewFolder& made) {
+Status appendLine(const std::wstring& root, const std::wstring& folder, const std::wstring& path,
+                  const std::wstring& header, const std::wstring& line, FilingBatch* batch, const NewFolder& made) {
     const std::string file = toAnsi(path);
     const std::string headerBytes = toGbk(header);
     const std::string lineBytes = toGbk(line) + "\r\n";
-    Status written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
+    const auto write = [&] {
+        return batch != nullptr ? batch->append(file, headerBytes, lineBytes)
+                                : platform::appendWithHeader(file, headerBytes, lineBytes);
+    };
+    Status written = write();
     if (written.is(Status::Code::notFound)) {
         if (Status granted = mayMakeFolders(made, file); !granted.ok()) return granted;
         static_cast<void>(ensureFolderPath(folder));
-        written = platform::appendWithHeader(file, headerBytes, lineBytes, batch);
+        if (batch != nullptr) batch->foldersMade(toAnsi(root), toAnsi(folder));
+        written = write();
     }
     return written;
 }
@@ -106,7 +111,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
 
     const bool newFormat = !record[Field::count].empty();
     const NewFolder made{folders_, macFolder, pathIn(recordBase, macFolder),
-                         incomplete ? pathIn(ownBase, macFolder) : std::wstring()};
+                         recordBase != ownBase ? pathIn(ownBase, macFolder) : std::wstring()};
     const std::wstring folder = pathIn(made.switchFolder, newFormat ? L"new" : L"old");
     const std::wstring fileStem = pathIn(folder, formatText(L"CDR_20%s_%s_%s", pair(0), pair(2), pair(4)));
 
@@ -130,7 +135,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         const std::wstring line = formatText(L"%-19s %-24s %-24s %-12s %-2s %-16s %-12s %-5s %-2s %-32s %-15s", rid,
                                              record[Field::cpn], cdpn, teletype, type, timeStartValue, computedEnd,
                                              duration, route, record[Field::trunk], record[Field::account]);
-        return {appendLine(folder, fileStem + L".txt", header, line, batch_, made), {}, noSuchDay};
+        return {appendLine(ownBase, folder, fileStem + L".txt", header, line, batch_, made), {}, noSuchDay};
     }
 
     const std::wstring textHeader = formatText(L"#%s&%s\r\n%s", versionText, macShown, textColumnHeads());
@@ -142,7 +147,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
                    type, route, timeStartValue, record[Field::timeEnd], duration, record[Field::trunk]);
     StoredRecord stored;
     stored.noSuchDay = noSuchDay;
-    stored.text = appendLine(folder, fileStem + L".txt", textHeader, textLine, batch_, made);
+    stored.text = appendLine(ownBase, folder, fileStem + L".txt", textHeader, textLine, batch_, made);
 
     const std::wstring csvHeader =
         formatText(L"#%s&%s\r\n %-17s,%-17s,%-20s,%-22s,%-19s,%-4s,%-4s,%-12s,%-10s,%-5s,%-32s\r\n", versionText,
@@ -152,7 +157,7 @@ StoredRecord RecordWriter::storeRecord(const Record& received) {
         L"%-19s,%-15s,%-24s,%-24s,%-16s,%-4s,%-4s,%-12s,%-12s,%-5s,%-32s", rid, record[Field::account],
         record[Field::cpn], cdpn, teletype, callTypeLabel(type), routeLabel(route), timeStartValue,
         record[Field::timeEnd], duration, record[Field::trunk]);
-    stored.csv = appendLine(folder, fileStem + L".csv", csvHeader, csvLine, batch_, made);
+    stored.csv = appendLine(ownBase, folder, fileStem + L".csv", csvHeader, csvLine, batch_, made);
     return stored;
 }
 

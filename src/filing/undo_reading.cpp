@@ -69,6 +69,7 @@ Status readUndoFile(platform::LockedFile& undo, UndoReading& reading,
     std::string piece;
     std::uint64_t offset = 0;
     bool first = true;
+    bool filedFirst = false;
     for (;;) {
         if (offset >= undoReadLimit) {
             std::string more;
@@ -89,20 +90,26 @@ Status readUndoFile(platform::LockedFile& undo, UndoReading& reading,
             const std::string_view line = std::string_view(pending).substr(start, end - start);
             std::string_view fields[3];
             std::uint64_t number = 0;
-            if (!splitFields(line, fields, 3) || !readNumber(fields[0], number) ||
-                (!first && number != reading.datagram))
-                return {};
-            reading.datagram = number;
-            if (line[0] == 'D' && first) {
-                if (!readHex(fields[1], reading.key) || !readHex(fields[2], reading.answer)) return {};
-                reading.filedBefore = true;
+            if (!splitFields(line, fields, 3) || !readNumber(fields[0], number)) return {};
+            if (line[0] == 'D') {
+                // The D lines of one batch come first, or not at all.
+                if (!first && (!filedFirst || number != reading.batch)) return {};
+                std::pair<std::string, std::string> filed;
+                if (!readHex(fields[1], filed.first) || !readHex(fields[2], filed.second)) return {};
+                reading.filed.push_back(std::move(filed));
+                filedFirst = true;
+                reading.batch = number;
                 reading.kept = pendingStart + end + 1;
-                return {};
+            } else {
+                // The unfinished batch's files: behind its predecessor's D lines, or alone.
+                const std::uint64_t expected = filedFirst ? reading.batch + 1 : reading.batch;
+                if (!first && number != expected) return {};
+                std::uint64_t size = 0;
+                std::string path;
+                if (line[0] != 'U' || !readNumber(fields[1], size) || !readHex(fields[2], path)) return {};
+                if (first) reading.batch = number;
+                unfinished(path, size);
             }
-            std::uint64_t size = 0;
-            std::string path;
-            if (line[0] != 'U' || !readNumber(fields[1], size) || !readHex(fields[2], path)) return {};
-            unfinished(path, size);
             first = false;
             start = end + 1;
         }

@@ -1,6 +1,7 @@
 #include "net/encrypted_receiver.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/format.h"
 #include "core/numbers.h"
@@ -22,6 +23,17 @@ namespace {
 
 constexpr int udpProtocol = 17;
 
+// An answer waiting for its batch to be on the disk; `filedNow` when it
+// answers a datagram of this batch (or a repeat of one), which the batch's
+// failure leaves unanswered.
+struct Answer {
+    std::wstring id;
+    platform::Peer sender;
+    std::size_t carried = 0;
+    std::string key;
+    bool filedNow = false;
+};
+
 // Everything one datagram meets on its way, owned by the loop.
 struct Receiver {
     const EventLog& log;
@@ -33,14 +45,18 @@ struct Receiver {
     Datagram datagram;
     MergedCall call;
     MaclessRowRate maclessRows;
+    // The batch's answers in the order their datagrams came, and the keys it filed.
+    std::vector<Answer> answers;
+    std::vector<std::string> filedKeys;
 };
 
 // Never more bytes than the datagram answered carried: a repeat claiming
 // another's address must not turn the collector into an amplifier.
-void answer(Receiver& receiver, std::wstring_view id, const platform::Peer& sender, std::size_t carried) {
+void answer(Receiver& receiver, const Answer& waiting) {
     // Whether the answer went out is not looked at: a switch without it sends
     // the record again, and is answered again.
-    static_cast<void>(receiver.endpoint.sendText(std::wstring(L"RECORD:ID=").append(id), sender, carried));
+    static_cast<void>(
+        receiver.endpoint.sendText(std::wstring(L"RECORD:ID=").append(waiting.id), waiting.sender, waiting.carried));
 }
 
 void takeBack(Receiver& receiver) {
@@ -49,7 +65,12 @@ void takeBack(Receiver& receiver) {
     for (const Status& failure : failures) receiver.log.writeEventLine(linesNotTakenBack(failure));
 }
 
-// One datagram, from its text to its merged call and its acknowledgement.
+bool filedNow(const Receiver& receiver, const std::string& key) {
+    return std::find(receiver.filedKeys.begin(), receiver.filedKeys.end(), key) != receiver.filedKeys.end();
+}
+
+// One datagram, from its text to its merged call and its answer, which waits
+// for the batch.
 void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carried, const platform::Peer& sender) {
     const std::wstring address = fromAnsi(sender.address);
     if (!isRecordDatagram(text)) {
@@ -81,7 +102,8 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
     std::string firstAnswer;
     if (receiver.recentRecords.isRepeatedRecord(key, platform::currentTime(), &firstAnswer)) {
         // Filed already; the switch may have lost our answer, so answer again.
-        if (!firstAnswer.empty()) answer(receiver, fromGbk(firstAnswer), sender, carried);
+        if (!firstAnswer.empty())
+            receiver.answers.push_back({fromGbk(firstAnswer), sender, carried, key, filedNow(receiver, key)});
         return;
     }
 
@@ -125,12 +147,30 @@ void handleDatagram(Receiver& receiver, std::wstring_view text, std::size_t carr
         takeBack(receiver);
         receiver.recentRecords.forgetRecord(key);
     } else if (!bestId.empty() || anyFiled) {
-        if (!bestId.empty()) answer(receiver, bestId, sender, carried);
+        receiver.filedKeys.push_back(key);
+        if (!bestId.empty()) receiver.answers.push_back({std::wstring(bestId), sender, carried, key, true});
         receiver.recentRecords.rememberAcknowledgement(key, std::move(answerBytes));
     } else {
         // Neither answered nor filed: it takes no room among the recent records.
         receiver.recentRecords.forgetRecord(key);
     }
+}
+
+// The batch on the disk, then its answers in the order their datagrams
+// came; when it cannot be, none of its datagrams is answered or taken for
+// a repeat.
+void commitBatch(Receiver& receiver) {
+    std::vector<Status> failures;
+    const Status committed = receiver.batch.commit(failures);
+    if (!committed.ok()) {
+        receiver.log.writeEventLine(recordNotWritten(committed));
+        for (const Status& failure : failures) receiver.log.writeEventLine(linesNotTakenBack(failure));
+        for (const std::string& key : receiver.filedKeys) receiver.recentRecords.forgetRecord(key);
+    }
+    for (const Answer& waiting : receiver.answers)
+        if (committed.ok() || !waiting.filedNow) answer(receiver, waiting);
+    receiver.answers.clear();
+    receiver.filedKeys.clear();
 }
 
 }  // namespace
@@ -145,11 +185,11 @@ std::string repeatKeyOf(std::wstring_view rid) {
 
 Status runEncryptedReceiver(const EventLog& log, NetworkLog& lines, Intake& intake, FilingBatch& batch,
                             const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, intake, batch, Gate(lines, allow), {}, {}, {}, {}, {}};
+    Receiver receiver{log, intake, batch, Gate(lines, allow), {}, {}, {}, {}, {}, {}, {}};
     // The call filed last before the start may not have been answered.
-    if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
-                                      !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
-        receiver.recentRecords.rememberAcknowledgement(key, std::move(firstAnswer));
+    for (const FilingBatch::Filed& filed : batch.filedBeforeStart())
+        if (!receiver.recentRecords.isRepeatedRecord(filed.key, platform::currentTime()))
+            receiver.recentRecords.rememberAcknowledgement(filed.key, filed.answer);
     if (Status made = receiver.endpoint.create(udpProtocol); !made.ok())
         return cannotStart(log, L"Sock Create failed!\r\n", std::move(made));
     if (Status bound = receiver.endpoint.bindPort(recordPort); !bound.ok())
@@ -173,9 +213,19 @@ Status runEncryptedReceiver(const EventLog& log, NetworkLog& lines, Intake& inta
             continue;
         }
         // An empty datagram, or none in time.
-        if (length == 0) continue;
-        if (!receiver.gate.admits(sender, now)) continue;
-        handleDatagram(receiver, text, length, sender);
+        if (length == 0) {
+            receiver.batch.rest();
+            continue;
+        }
+        // With it, every datagram already waiting, within bounds: they share
+        // the syncs of one batch.
+        const auto started = std::chrono::steady_clock::now();
+        for (std::size_t taken = 1;; ++taken) {
+            if (receiver.gate.admits(sender, now)) handleDatagram(receiver, text, length, sender);
+            if (taken == mostBatchDatagrams || std::chrono::steady_clock::now() - started > batchWork) break;
+            if (!receiver.endpoint.receiveWaitingText(text, sender, length).ok() || length == 0) break;
+        }
+        commitBatch(receiver);
     }
     receiver.gate.close();
     return {};

@@ -1,5 +1,7 @@
 #include "net/plain_receiver.h"
 
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "core/format.h"
@@ -22,6 +24,16 @@ namespace {
 // Room in the kernel for bursts that come faster than records are filed.
 constexpr int burstBufferBytes = 16 << 20;
 
+// An answer waiting for its batch to be on the disk; `filedNow` when it
+// answers a datagram of this batch (or a repeat of one), which the batch's
+// failure leaves unanswered.
+struct Answer {
+    std::string text;
+    platform::Peer sender;
+    std::size_t carried = 0;
+    bool filedNow = false;
+};
+
 // Everything one datagram meets on its way, owned by the loop.
 struct Receiver {
     const EventLog& log;
@@ -30,6 +42,9 @@ struct Receiver {
     Gate gate;
     platform::SocketHandle socket;
     RecentRecordTable recentRecords;
+    // The batch's answers in the order their datagrams came, and the keys it filed.
+    std::vector<Answer> answers;
+    std::vector<std::string> filedKeys;
 };
 
 // The answer is its text and one zero byte, and never more bytes than the
@@ -45,7 +60,11 @@ void acknowledge(Receiver& receiver, std::string_view text, const platform::Peer
         receiver.log.writePlainEventLine("sendto error!");
 }
 
-// One datagram, from its text to its acknowledgement.
+bool filedNow(const Receiver& receiver, const std::string& key) {
+    return std::find(receiver.filedKeys.begin(), receiver.filedKeys.end(), key) != receiver.filedKeys.end();
+}
+
+// One datagram, from its text to its acknowledgement, which waits for the batch.
 void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carried, const platform::Peer& sender) {
     if (!isPlainRecord(text)) {
         if (receiver.gate.mayTellUnknown())
@@ -66,7 +85,7 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
     std::string firstAnswer;
     if (receiver.recentRecords.isRepeatedRecord(key, platform::currentTime(), &firstAnswer)) {
         // Filed already; the switch may have lost our answer, so answer again.
-        acknowledge(receiver, firstAnswer, sender, carried);
+        receiver.answers.push_back({std::move(firstAnswer), sender, carried, filedNow(receiver, key)});
         return;
     }
     // The "recvfrom" line of a record filed is the log of the calls; the
@@ -110,8 +129,26 @@ void handleDatagram(Receiver& receiver, std::string_view text, std::size_t carri
         lines.writePlain(NetworkLine::other,
                          formatBytes("not a record %s:%d [%s]", sender.address, sender.port, shownPayload(text)));
     }
-    acknowledge(receiver, answer, sender, carried);
+    receiver.filedKeys.push_back(key);
+    receiver.answers.push_back({std::string(answer), sender, carried, true});
     receiver.recentRecords.rememberAcknowledgement(key, std::string(answer));
+}
+
+// The batch on the disk, then its answers in the order their datagrams
+// came; when it cannot be, none of its datagrams is answered or taken for
+// a repeat.
+void commitBatch(Receiver& receiver) {
+    std::vector<Status> failures;
+    const Status committed = receiver.batch.commit(failures);
+    if (!committed.ok()) {
+        receiver.log.writePlainEventLine(recordNotWrittenBytes(committed));
+        for (const Status& failure : failures) receiver.log.writePlainEventLine(linesNotTakenBackBytes(failure));
+        for (const std::string& key : receiver.filedKeys) receiver.recentRecords.forgetRecord(key);
+    }
+    for (const Answer& waiting : receiver.answers)
+        if (committed.ok() || !waiting.filedNow) acknowledge(receiver, waiting.text, waiting.sender, waiting.carried);
+    receiver.answers.clear();
+    receiver.filedKeys.clear();
 }
 
 }  // namespace
@@ -137,11 +174,11 @@ std::string plainRepeatKey(std::string_view text) {
 
 Status runPlainReceiver(const EventLog& log, NetworkLog& lines, PlainRecordWriter& writer, FilingBatch& batch,
                         const std::vector<AddressRange>& allow) {
-    Receiver receiver{log, writer, batch, Gate(lines, allow), platform::invalidSocket, {}};
+    Receiver receiver{log, writer, batch, Gate(lines, allow), platform::invalidSocket, {}, {}, {}};
     // The record filed last before the start may not have been answered.
-    if (std::string key, firstAnswer; batch.filedBeforeStart(key, firstAnswer) &&
-                                      !receiver.recentRecords.isRepeatedRecord(key, platform::currentTime()))
-        receiver.recentRecords.rememberAcknowledgement(key, std::move(firstAnswer));
+    for (const FilingBatch::Filed& filed : batch.filedBeforeStart())
+        if (!receiver.recentRecords.isRepeatedRecord(filed.key, platform::currentTime()))
+            receiver.recentRecords.rememberAcknowledgement(filed.key, filed.answer);
     if (Status opened = platform::openUdpSocket(receiver.socket); !opened.ok()) {
         if (opened.is(Status::Code::unavailable)) return cannotStart(log, L"start ws failed!\r\n", std::move(opened));
         if (opened.is(Status::Code::unsupported)) return cannotStart(log, L"ws version error\r\n", std::move(opened));
@@ -169,11 +206,27 @@ Status runPlainReceiver(const EventLog& log, NetworkLog& lines, PlainRecordWrite
             continue;
         }
         // An empty datagram, or none in time.
-        if (length == 0) continue;
-        if (!receiver.gate.admits(sender, now)) continue;
-        // The text ends at the first zero byte, or with the datagram.
-        buffer[length] = 0;
-        handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length, sender);
+        if (length == 0) {
+            receiver.batch.rest();
+            continue;
+        }
+        // With it, every datagram already waiting, within bounds: they share
+        // the syncs of one batch.
+        const auto started = std::chrono::steady_clock::now();
+        for (std::size_t taken = 1;; ++taken) {
+            if (receiver.gate.admits(sender, now)) {
+                // The text ends at the first zero byte, or with the datagram.
+                buffer[length] = 0;
+                handleDatagram(receiver, std::string_view(reinterpret_cast<const char*>(buffer.data())), length,
+                               sender);
+            }
+            if (taken == mostBatchDatagrams || std::chrono::steady_clock::now() - started > batchWork) break;
+            if (!platform::receiveWaitingDatagram(receiver.socket, buffer.data(), buffer.size() - 1, length, &sender)
+                     .ok() ||
+                length == 0)
+                break;
+        }
+        commitBatch(receiver);
     }
     receiver.gate.close();
     platform::closeSocket(receiver.socket);

@@ -13,8 +13,8 @@ namespace quelvar {
 
 // Receives, files and acknowledges plain record datagrams on UDP port 1809
 // from the senders `allow` lets in, until a stop is asked for, the lines the
-// network causes going through `lines`: a record is
-// acknowledged once its three lines are written, and otherwise taken back
+// network causes going through `lines`: a record is acknowledged once its
+// three lines are written and its batch committed, and otherwise taken back
 // through `batch`. Fails when it cannot start, after telling why in the log
 // and on standard error.
 Status runPlainReceiver(const EventLog& log, NetworkLog& lines, PlainRecordWriter& writer, FilingBatch& batch,

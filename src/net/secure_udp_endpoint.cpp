@@ -73,6 +73,14 @@ Status SecureUdpEndpoint::receiveText(std::wstring& text, platform::Peer& sender
     return {};
 }
 
+Status SecureUdpEndpoint::receiveWaitingText(std::wstring& text, platform::Peer& sender, std::size_t& length) {
+    const Status received = platform::receiveWaitingDatagram(socketHandle, receiveBuffer_.data(),
+                                                             receiveBuffer_.size() - blockBytes, length, &sender);
+    if (!received.ok() || length == 0) return received;
+    text = datagramText(receiveBuffer_.data(), length, cipherOn == 1 ? &cipher : nullptr);
+    return {};
+}
+
 Status SecureUdpEndpoint::sendTo(const unsigned char* bytes, std::size_t count, const platform::Peer& target) {
     return platform::sendDatagram(socketHandle, bytes, count, target);
 }

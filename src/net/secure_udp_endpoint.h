@@ -39,6 +39,8 @@ public:
     // empty when it does not fit the datagram (no terminator, single-byte
     // characters only).
     Status receiveText(std::wstring& text, platform::Peer& sender, std::size_t& length);
+    // The same without waiting: a length of 0 when none is there.
+    Status receiveWaitingText(std::wstring& text, platform::Peer& sender, std::size_t& length);
 
     // Sends raw bytes to a dotted address and port.
     Status sendTo(const unsigned char* bytes, std::size_t count, const platform::Peer& target);

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/status.h"
@@ -69,8 +70,11 @@ bool changedLately(const FileVersion& version);
 // notFound when there is none.
 [[nodiscard]] Status readFile(const std::string& path, std::string& contents);
 
-// Opens the file for appending (creating it when missing), writes the bytes
-// and closes it again. notFound when a folder of the path is missing. A
+// Opens the file for appending (creating it when missing) and writes the
+// bytes. Where an open file can still be moved or removed (not on
+// Windows), the file written last stays open while its path still leads to
+// it (one look at the path before each write), so that a log written line
+// by line is not opened for each line. notFound when a folder of the path is missing. A
 // symbolic link in the file's place (on Windows any link or junction) is
 // never followed, and a file that is no regular file never written to: both
 // are refused as a file that cannot be opened.
@@ -93,6 +97,48 @@ protected:
 // (file_faults.h).
 [[nodiscard]] Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes,
                                       AppendWatch* watch = nullptr);
+
+// Files appended to again and again, each kept open while its path still
+// leads to it: one look at the path before the first append of a round
+// (see nextRound) tells whether the file is still there and the same, and
+// gives its size, so that a file an operator moved or removed is opened
+// anew. Opening refuses what appendWithHeader refuses. The owner decides
+// when the bytes go to the disk (sync).
+class AppendingFiles {
+public:
+    AppendingFiles() = default;
+    ~AppendingFiles();
+    AppendingFiles(const AppendingFiles&) = delete;
+    AppendingFiles& operator=(const AppendingFiles&) = delete;
+
+    // As appendWithHeader; `sizeAfter` is the file's size once the bytes are in.
+    [[nodiscard]] Status append(const std::string& path, std::string_view header, std::string_view bytes,
+                                AppendWatch* watch, std::uint64_t& sizeAfter);
+    // Returns once the file's written bytes are on the disk. Passes the
+    // fault hook as a flush.
+    [[nodiscard]] Status sync(const std::string& path);
+    // From here each file is looked at again before its next append; files
+    // not appended to in the rounds since the last call are closed.
+    void nextRound();
+    // Closes the file, for a change made to it by other means (a cut).
+    void forget(const std::string& path);
+    void closeAll();
+
+private:
+    struct Kept {
+        std::intptr_t handle = -1;
+        std::uint64_t volume = 0;
+        std::uint64_t file = 0;
+        std::uint64_t size = 0;
+        bool looked = false;
+        unsigned idleRounds = 0;
+    };
+    std::vector<std::pair<std::string, Kept>> kept_;
+};
+
+// Returns once the folder's names are on the disk (nothing to do where the
+// system keeps them so by itself). Passes the fault hook as flushFolder.
+[[nodiscard]] Status flushFolder(const std::string& path);
 
 // Cuts a file back to `size` bytes when it is longer; `cut` says whether it
 // was. Never through a link in its place or its folder's, never anything but
@@ -186,6 +232,9 @@ public:
     [[nodiscard]] Status writeAt(std::uint64_t offset, std::string_view bytes);
     [[nodiscard]] Status resize(std::uint64_t size);
     [[nodiscard]] Status flush();
+    // The same for the contents alone, where the system can tell them apart
+    // from the file's times.
+    [[nodiscard]] Status flushData();
 
 private:
     std::string path_;

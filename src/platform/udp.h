@@ -53,6 +53,10 @@ int enlargeReceiveBuffer(SocketHandle socket, int bytes);
 [[nodiscard]] Status receiveDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size, std::size_t& length,
                        Peer* sender);
 
+// The same without waiting: a length of 0 when no datagram is there.
+[[nodiscard]] Status receiveWaitingDatagram(SocketHandle socket, unsigned char* buffer, std::size_t size,
+                                            std::size_t& length, Peer* sender);
+
 // One datagram of all bytes to a dotted IPv4 address (empty: 0.0.0.0) and port.
 [[nodiscard]] Status sendDatagram(SocketHandle socket, const unsigned char* bytes, std::size_t count, const Peer& target);
 

@@ -160,7 +160,7 @@ TEST(SettingsWarnings, TellWhatIsIgnoredOrTakenOtherThanItLooks) {
         {"areacode=0755\n",
          {"1: the key \"areacode\" is not written AREACODE (keys are in capitals): the line is ignored"}},
         {"\nSPEED=9\n",
-         {"2: the key \"SPEED\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line is ignored"}},
+         {"2: the key \"SPEED\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES, SYNC): the line is ignored"}},
         {"hello\n", {"1: the line is no setting and is ignored: \"hello\""}},
         {"AREACODE=0755 ; Shenzhen\n", {"1: AREACODE is longer than 8 characters: taken \"0755 ; S\""}},
         {"AREACODE=07a5\n", {"1: AREACODE is not digits: taken \"07a5\""}},
@@ -169,6 +169,7 @@ TEST(SettingsWarnings, TellWhatIsIgnoredOrTakenOtherThanItLooks) {
         {"ENCRYPT=yes\n",
          {"1: ENCRYPT=yes: only a 0 right after '=' selects the plain mode: the encrypted mode stays"}},
         {"ENCRYPT=00\n", {"1: ENCRYPT=00: only the 0 right after '=' counts: the plain mode is taken"}},
+        {"SYNC=no\n", {"1: SYNC=no: only 0 (no syncing) or 1 (syncing) is read: syncing stays on"}},
         {"TYPES=IN\n", {"1: \"TYPES\" is taken for the key TYPE"}},
         {"ALLOW=10.0.0.0/8, switch-7, 10.1.2.3/33\n",
          {"1: ALLOW: \"switch-7\" is no IPv4 address or network: it is left out",
@@ -189,6 +190,22 @@ TEST(SettingsWarnings, LeaveTheGrammarAsItIs) {
     ASSERT_EQ(taken.allow.size(), 2u) << "ALLOW lines add up";
     EXPECT_EQ(addressRangeText(taken.allow[0]), "10.0.0.0/8");
     EXPECT_EQ(addressRangeText(taken.allow[1]), "192.168.1.5/32");
+}
+
+TEST(SettingsWarnings, SyncIsOnUnlessSyncZeroTurnsItOff) {
+    const struct {
+        std::string contents;
+        bool sync;
+    } cases[] = {{"", true},
+                 {"SYNC=0\n", false},
+                 {"SYNC = 0\r\n", false},
+                 {"SYNC=0\nSYNC=1\n", true},
+                 {"SYNC=0\nSYNC=off\n", false}};
+    for (const auto& each : cases) {
+        Settings taken;
+        warningsOf(each.contents, &taken);
+        EXPECT_EQ(taken.sync, each.sync) << each.contents;
+    }
 }
 
 TEST(LoadSettings, AFileThatCannotBeReadIsWarnedOfAndGivesTheDefaults) {

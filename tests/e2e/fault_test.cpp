@@ -9,11 +9,13 @@
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "e2e/harness.h"
 #include "e2e/switch_client.h"
@@ -59,8 +61,14 @@ protected:
         ASSERT_EQ(mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()), 0) << where << ": " << std::strerror(errno);
     }
     void remount(const fs::path& where, unsigned long flags, const std::string& options) {
-        ASSERT_EQ(mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | flags, options.c_str()), 0)
-            << where << ": " << std::strerror(errno);
+        // Read-only only once no file in it is open for writing: the
+        // collector closes the files it keeps open within a second of quiet.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int result = -1;
+        while ((result = mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | flags, options.c_str())) != 0 &&
+               errno == EBUSY && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(result, 0) << where << ": " << std::strerror(errno);
     }
     void start(const std::string& configuration) {
         folder.write("Quelvar.ini", configuration);

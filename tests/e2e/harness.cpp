@@ -102,6 +102,7 @@ void ProgramFolder::spawn(const std::string& preload) {
     char wine[] = "wine";
     std::vector<char*> arguments;
     if (underWine()) arguments.push_back(wine);
+    for (std::string& argument : wrapper_) arguments.push_back(argument.data());
     arguments.push_back(const_cast<char*>(program.c_str()));
     arguments.push_back(nullptr);
     std::vector<std::string> variables;
@@ -164,6 +165,11 @@ std::string portHolders() {
 
 }  // namespace
 
+void ProgramFolder::startUnder(const std::vector<std::string>& wrapper) {
+    wrapper_ = wrapper;
+    start();
+}
+
 void ProgramFolder::start() {
     // Under Wine every program's sockets are the one Wine server's: the
     // previous test's collector may hold the port a moment after it ended.
@@ -203,7 +209,13 @@ void ProgramFolder::stop() {
     // Under Wine as on Windows: ended as the task manager ends a program.
     // (A signal to Wine's process may leave its socket behind in the server.)
     if (underWine()) std::system("wine taskkill /F /IM quelvar.exe >/dev/null 2>&1");
-    else kill(process_, SIGTERM);
+    else if (wrapper_.empty()) kill(process_, SIGTERM);
+    else {
+        // The collector is the wrapping program's child.
+        std::ifstream children("/proc/" + std::to_string(process_) + "/task/" + std::to_string(process_) + "/children");
+        pid_t child = -1;
+        if (children >> child) kill(child, SIGTERM);
+    }
     if (waitForExit(std::chrono::seconds(10)) == -1) {
         kill(process_, SIGKILL);
         waitForExit(std::chrono::seconds(10));

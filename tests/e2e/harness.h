@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/temp_folder.h"
 
@@ -31,6 +32,10 @@ public:
     // Starts the collector and waits until it has logged its start and
     // listens on its port.
     void start();
+    // The same under another program that starts the collector as its child
+    // (strace, say) with these arguments before the collector's path; stop()
+    // then ends the collector, and the other program ends with it.
+    void startUnder(const std::vector<std::string>& wrapper);
     // Ends a running collector from outside, as an operator does.
     void stop();
     bool running() const { return process_ > 0; }
@@ -71,6 +76,7 @@ private:
     std::filesystem::path path_;
     TempFolder outputs_;
     pid_t process_ = -1;
+    std::vector<std::string> wrapper_;
 };
 
 class SwitchClient;

@@ -62,7 +62,7 @@ std::string startedLine(const ProgramFolder& folder, const Mode& mode) {
     return "quelvar 2.0.0.10 started: mode: " + std::string(mode.name) +
            ", UDP port 1809; program folder: " + collectorPath(folder.path()) +
            "; data root: " + collectorPath(folder / "rec") +
-           "; area code: none; type filter: none; senders: every sender\n";
+           "; area code: none; type filter: none; senders: every sender; sync: on\n";
 }
 
 // The log texts written since the start lines.
@@ -201,7 +201,9 @@ TEST(Flood, EmptyDatagramsDoNotHoldUpTheRecordsBetweenThem) {
     for (const Mode& mode : {encrypted, plain}) {
         SCOPED_TRACE(mode.name);
         ProgramFolder folder;
-        configure(folder, mode.configuration);
+        // A thousand records one after another: the loop's pace is looked at
+        // here, not the disk's sync time.
+        configure(folder, mode.configuration + "SYNC=0\r\n");
         folder.start();
         const SwitchClient sw;
         std::string expected;
@@ -356,7 +358,7 @@ TEST(Start, EverySettingIsShownInTheStartLineAndEveryWarningOnStandardError) {
     EXPECT_EQ(folder.standardError(), "quelvar 2.0.0.10 started: mode: plain, UDP port 1809; program folder: " +
                                           collectorPath(folder.path()) + "; data root: " + root +
                                           "; area code: 0755; type filter: IN\\n; senders: 127.0.0.1/32, "
-                                          "10.0.0.0/8, 192.168.1.7/32\n" +
+                                          "10.0.0.0/8, 192.168.1.7/32; sync: on\n" +
                                           warning + "\n");
     EXPECT_EQ(folder.todaysLogTexts(), "Quelvar startup 2.0.0.10\r\nencrypt:0 areacode:0755 \r\n" +
                                            collectorPath(folder.path()) + "\r\n" + warning + "\r\n" +
@@ -441,6 +443,7 @@ struct Shown {
     std::string areaCode = "none";
     std::string typeFilter = "none";
     std::string senders = "every sender";
+    std::string sync = "on";
 };
 
 std::string checkOutput(const ProgramFolder& folder, const std::string& fileNote, const Shown& shown,
@@ -449,7 +452,7 @@ std::string checkOutput(const ProgramFolder& folder, const std::string& fileNote
                          "\nmode: " + shown.mode + ", UDP port 1809\nprogram folder: " + collectorPath(folder.path()) +
                          "\ndata root: " + (shown.dataRoot.empty() ? collectorPath(folder / "rec") : shown.dataRoot) +
                          "\narea code: " + shown.areaCode + "\ntype filter: " + shown.typeFilter +
-                         "\nsenders: " + shown.senders + "\n";
+                         "\nsenders: " + shown.senders + "\nsync: " + shown.sync + "\n";
     for (const std::string& warning : warnings) output += "warning: " + warning + "\n";
     return output + (warnings.empty() ? "no warnings\n" : "");
 }
@@ -479,9 +482,8 @@ TEST(Check, ShowsTheSettingsAsTakenAndEveryWarningAndWritesNothing) {
           "ignored"}},
         {"COLOR=red\r\nhello\r\n",
          {},
-         {"Quelvar.ini line 1: the key \"COLOR\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES): the line "
-          "is "
-          "ignored",
+         {"Quelvar.ini line 1: the key \"COLOR\" is unknown (TYPE, PATH, ENCRYPT, AREACODE, ALLOW, SWITCHES, SYNC): "
+          "the line is ignored",
           "Quelvar.ini line 2: the line is no setting and is ignored: \"hello\""}},
         {"TYPE=IN ;inbound only\r\n",
          {.typeFilter = "IN ;inbound only\\n"},

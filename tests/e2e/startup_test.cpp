@@ -33,7 +33,7 @@ std::string startedLine(const ProgramFolder& folder, const std::string& settings
            collectorPath(folder.path()) + "; data root: " + collectorPath(folder.path() / "rec") + "; " + settings +
            "\n";
 }
-const std::string defaults = "area code: none; type filter: none; senders: every sender";
+const std::string defaults = "area code: none; type filter: none; senders: every sender; sync: on";
 
 std::string todaysRecordFile() {
     const std::string today = todayCompact();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <mutex>
 
 namespace quelvar::platform {
 
@@ -20,7 +21,50 @@ bool toLocalCalendar(TimeValue time, CalendarTime& calendar) {
     return true;
 }
 
+namespace {
+
+// The last calendar time mktime turned into a point in time. Without TZ
+// mktime looks at /etc/localtime on every call; a time of the same local
+// hour is reckoned from it instead, and taken when the calendar shows it.
+struct LastConversion {
+    std::mutex lock;
+    bool known = false;
+    CalendarTime calendar;
+    TimeValue time = 0;
+};
+
+LastConversion& lastConversion() {
+    static LastConversion last;
+    return last;
+}
+
+bool sameHour(const CalendarTime& a, const CalendarTime& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour;
+}
+
+bool inRange(const CalendarTime& calendar) {
+    return calendar.month >= 1 && calendar.month <= 12 && calendar.day >= 1 && calendar.day <= 28 &&
+           calendar.hour >= 0 && calendar.hour <= 23 && calendar.minute >= 0 && calendar.minute <= 59 &&
+           calendar.second >= 0 && calendar.second <= 59;
+}
+
+}  // namespace
+
 bool fromLocalCalendar(const CalendarTime& calendar, TimeValue& time) {
+    LastConversion& last = lastConversion();
+    {
+        const std::lock_guard<std::mutex> guard(last.lock);
+        if (last.known && inRange(calendar) && sameHour(calendar, last.calendar)) {
+            const TimeValue candidate =
+                last.time + (calendar.minute - last.calendar.minute) * 60 + (calendar.second - last.calendar.second);
+            CalendarTime shown;
+            if (toLocalCalendar(candidate, shown) && sameHour(shown, calendar) && shown.minute == calendar.minute &&
+                shown.second == calendar.second) {
+                time = candidate;
+                return true;
+            }
+        }
+    }
     struct tm local {};
     local.tm_year = calendar.year - 1900;
     local.tm_mon = calendar.month - 1;
@@ -34,6 +78,12 @@ bool fromLocalCalendar(const CalendarTime& calendar, TimeValue& time) {
     const time_t value = mktime(&local);
     if (value == static_cast<time_t>(-1) && errno != 0) return false;
     time = static_cast<TimeValue>(value);
+    if (inRange(calendar)) {
+        const std::lock_guard<std::mutex> guard(last.lock);
+        last.known = true;
+        last.calendar = calendar;
+        last.time = time;
+    }
     return true;
 }
 

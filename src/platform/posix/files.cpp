@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "platform/file_faults.h"
@@ -417,12 +418,56 @@ Status readFile(const std::string& path, std::string& contents) {
     return readRegularFile(path, static_cast<std::size_t>(-1) - 1, contents, whole, version);
 }
 
+namespace {
+
+// The file appendToFile wrote last (the event log of the day), kept open.
+struct KeptAppend {
+    std::mutex lock;
+    std::string path;
+    int descriptor = -1;
+    dev_t volume = 0;
+    ino_t file = 0;
+};
+
+KeptAppend& keptAppend() {
+    static KeptAppend kept;
+    return kept;
+}
+
+}  // namespace
+
 Status appendToFile(const std::string& path, std::string_view bytes) {
-    Status refused;
-    const int descriptor = openForAppending(path, false, refused);
-    if (descriptor < 0) return refused;
-    const int error = closeAfter(descriptor, writeAll(descriptor, bytes));
-    return error == 0 ? Status() : systemError("write", path, error);
+    KeptAppend& kept = keptAppend();
+    const std::lock_guard<std::mutex> guard(kept.lock);
+    if (kept.descriptor >= 0) {
+        // Still the same regular file at the end of the same path?
+        struct stat info {};
+        if (kept.path != path || fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_dev != kept.volume || info.st_ino != kept.file) {
+            close(kept.descriptor);
+            kept.descriptor = -1;
+        }
+    }
+    if (kept.descriptor < 0) {
+        Status refused;
+        const int descriptor = openForAppending(path, false, refused);
+        if (descriptor < 0) return refused;
+        struct stat info {};
+        if (fstat(descriptor, &info) != 0) {
+            const int error = errno;
+            close(descriptor);
+            return systemError("write", path, error);
+        }
+        kept.path = path;
+        kept.descriptor = descriptor;
+        kept.volume = info.st_dev;
+        kept.file = info.st_ino;
+    }
+    const int error = writeAll(kept.descriptor, bytes);
+    if (error == 0) return {};
+    close(kept.descriptor);
+    kept.descriptor = -1;
+    return systemError("write", path, error);
 }
 
 Status appendWithHeader(const std::string& path, std::string_view header, std::string_view bytes, AppendWatch* watch) {
@@ -916,9 +961,139 @@ Status LockedFile::flush() {
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
 }
 
+Status LockedFile::flushData() {
+    int error = mayChange({FileStep::flush, path_}) ? 0 : EIO;
+    if (error == 0 && fdatasync(descriptor_) != 0) error = errno;
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
+}
+
 void LockedFile::close() {
     if (descriptor_ >= 0) ::close(descriptor_);
     descriptor_ = -1;
+}
+
+namespace {
+
+// Files not appended to for this many rounds are closed: yesterday's files
+// go within minutes of midnight, and a burst's thousand rounds still keep
+// today's open.
+constexpr unsigned idleRoundsKept = 4096;
+// More files than switches ever send to in a day are not kept open at once.
+constexpr std::size_t mostKeptFiles = 128;
+
+}  // namespace
+
+AppendingFiles::~AppendingFiles() { closeAll(); }
+
+Status AppendingFiles::append(const std::string& path, std::string_view header, std::string_view bytes,
+                              AppendWatch* watch, std::uint64_t& sizeAfter) {
+    auto kept = std::find_if(kept_.begin(), kept_.end(), [&](const auto& each) { return each.first == path; });
+    if (kept != kept_.end() && !kept->second.looked) {
+        // Still the same regular file at the end of the same path, not a link put in its place?
+        struct stat info {};
+        if (fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            static_cast<std::uint64_t>(info.st_dev) == kept->second.volume &&
+            static_cast<std::uint64_t>(info.st_ino) == kept->second.file) {
+            kept->second.size = static_cast<std::uint64_t>(info.st_size);
+            kept->second.looked = true;
+        } else {
+            ::close(static_cast<int>(kept->second.handle));
+            kept_.erase(kept);
+            kept = kept_.end();
+        }
+    }
+    if (kept == kept_.end()) {
+        Status refused;
+        const int descriptor = openForAppending(path, true, refused);
+        if (descriptor < 0) return refused;
+        struct stat info {};
+        if (fstat(descriptor, &info) != 0) {
+            const int error = errno;
+            ::close(descriptor);
+            return systemError("open", path, error);
+        }
+        if (kept_.size() >= mostKeptFiles) {
+            const auto idlest = std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
+                return a.second.idleRounds < b.second.idleRounds;
+            });
+            ::close(static_cast<int>(idlest->second.handle));
+            kept_.erase(idlest);
+        }
+        Kept opened;
+        opened.handle = descriptor;
+        opened.volume = static_cast<std::uint64_t>(info.st_dev);
+        opened.file = static_cast<std::uint64_t>(info.st_ino);
+        opened.size = static_cast<std::uint64_t>(info.st_size);
+        opened.looked = true;
+        kept_.emplace_back(path, opened);
+        kept = kept_.end() - 1;
+    }
+    Kept& file = kept->second;
+    file.idleRounds = 0;
+    if (watch != nullptr)
+        if (Status noted = watch->beforeAppend(path, file.size); !noted.ok()) return noted;
+    std::string whole;
+    if (file.size == 0 && !header.empty()) {
+        whole.reserve(header.size() + bytes.size());
+        whole.append(header).append(bytes);
+        bytes = whole;
+    }
+    const int descriptor = static_cast<int>(file.handle);
+    int error = EIO;
+    if (mayChange({FileStep::write, path, file.size, bytes})) error = writeAll(descriptor, bytes);
+    if (error != 0) {
+        // Never half a line; the file is looked at anew before the next append.
+        const int restored = ftruncate(descriptor, static_cast<off_t>(file.size));
+        static_cast<void>(restored);
+        ::close(descriptor);
+        kept_.erase(kept);
+        return systemError(Status::Code::failed, "write", path, error);
+    }
+    file.size += bytes.size();
+    sizeAfter = file.size;
+    return {};
+}
+
+Status AppendingFiles::sync(const std::string& path) {
+    const auto kept = std::find_if(kept_.begin(), kept_.end(), [&](const auto& each) { return each.first == path; });
+    int error = mayChange({FileStep::flush, path}) ? 0 : EIO;
+    if (error == 0 && kept != kept_.end()) {
+        if (fdatasync(static_cast<int>(kept->second.handle)) != 0) error = errno;
+    } else if (error == 0) {
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (descriptor < 0) return systemError(Status::Code::failed, "write", path, errno);
+        error = closeAfter(descriptor, fdatasync(descriptor) == 0 ? 0 : errno);
+    }
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+void AppendingFiles::nextRound() {
+    for (auto kept = kept_.begin(); kept != kept_.end();) {
+        kept->second.looked = false;
+        if (++kept->second.idleRounds > idleRoundsKept) {
+            ::close(static_cast<int>(kept->second.handle));
+            kept = kept_.erase(kept);
+        } else {
+            ++kept;
+        }
+    }
+}
+
+void AppendingFiles::forget(const std::string& path) {
+    const auto kept = std::find_if(kept_.begin(), kept_.end(), [&](const auto& each) { return each.first == path; });
+    if (kept == kept_.end()) return;
+    ::close(static_cast<int>(kept->second.handle));
+    kept_.erase(kept);
+}
+
+void AppendingFiles::closeAll() {
+    for (const auto& [path, kept] : kept_) ::close(static_cast<int>(kept.handle));
+    kept_.clear();
+}
+
+Status flushFolder(const std::string& path) {
+    const int error = syncFolder(path);
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
 }
 
 }  // namespace quelvar::platform

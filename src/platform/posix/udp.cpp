@@ -67,11 +67,13 @@ Status bindUdpPort(SocketHandle handle, int port) {
     return systemError("bind UDP", portText(port), errno);
 }
 
-Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t size, std::size_t& length,
-                       Peer* sender) {
+namespace {
+
+Status receiveWith(int flags, SocketHandle handle, unsigned char* buffer, std::size_t size, std::size_t& length,
+                   Peer* sender) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t received = recvfrom(handle, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    const ssize_t received = recvfrom(handle, buffer, size, flags, reinterpret_cast<sockaddr*>(&from), &fromLength);
     length = 0;
     if (received < 0) {
         // Nothing came in time, or a signal came first: nothing received.
@@ -86,6 +88,18 @@ Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t s
         sender->ipv4 = ntohl(from.sin_addr.s_addr);
     }
     return {};
+}
+
+}  // namespace
+
+Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t size, std::size_t& length,
+                       Peer* sender) {
+    return receiveWith(0, handle, buffer, size, length, sender);
+}
+
+Status receiveWaitingDatagram(SocketHandle handle, unsigned char* buffer, std::size_t size, std::size_t& length,
+                              Peer* sender) {
+    return receiveWith(MSG_DONTWAIT, handle, buffer, size, length, sender);
 }
 
 Status sendDatagram(SocketHandle handle, const unsigned char* bytes, std::size_t count, const Peer& target) {

@@ -844,9 +844,60 @@ Status LockedFile::flush() {
     return error == 0 ? Status() : systemError(Status::Code::failed, "write", path_, error);
 }
 
+Status LockedFile::flushData() { return flush(); }
+
 void LockedFile::close() {
     if (descriptor_ >= 0) _close(descriptor_);
     descriptor_ = -1;
+}
+
+namespace {
+
+// The size a file had before an append, for the caller's own watch.
+class SizeWatch final : public AppendWatch {
+public:
+    explicit SizeWatch(AppendWatch* inner) : inner_(inner) {}
+    Status beforeAppend(const std::string& path, std::uint64_t sizeBefore) override {
+        size = sizeBefore;
+        return inner_ != nullptr ? inner_->beforeAppend(path, sizeBefore) : Status();
+    }
+    std::uint64_t size = 0;
+
+private:
+    AppendWatch* inner_;
+};
+
+}  // namespace
+
+// Here each append opens its file: a file held open could be neither moved
+// nor removed by an operator without leave to share it.
+AppendingFiles::~AppendingFiles() { closeAll(); }
+
+Status AppendingFiles::append(const std::string& path, std::string_view header, std::string_view bytes,
+                              AppendWatch* watch, std::uint64_t& sizeAfter) {
+    SizeWatch sized(watch);
+    if (Status written = appendWithHeader(path, header, bytes, &sized); !written.ok()) return written;
+    sizeAfter = sized.size + (sized.size == 0 ? header.size() : 0) + bytes.size();
+    return {};
+}
+
+Status AppendingFiles::sync(const std::string& path) {
+    Status refused;
+    const HANDLE file = openForAppending(path, GENERIC_WRITE, false, refused, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return refused;
+    const DWORD error = closeAfter(file, flushFile(file, path));
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
+}
+
+void AppendingFiles::nextRound() {}
+
+void AppendingFiles::forget(const std::string&) {}
+
+void AppendingFiles::closeAll() { kept_.clear(); }
+
+Status flushFolder(const std::string& path) {
+    const DWORD error = mayChange({FileStep::flushFolder, path}) ? 0 : ERROR_WRITE_FAULT;
+    return error == 0 ? Status() : systemError(Status::Code::failed, "write", path, error);
 }
 
 }  // namespace quelvar::platform

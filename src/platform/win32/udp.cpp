@@ -140,6 +140,14 @@ Status receiveDatagram(SocketHandle handle, unsigned char* buffer, std::size_t s
     return {};
 }
 
+Status receiveWaitingDatagram(SocketHandle handle, unsigned char* buffer, std::size_t size, std::size_t& length,
+                              Peer* sender) {
+    length = 0;
+    bool ready = false;
+    if (Status waited = waitForDatagram(handle, 0, ready); !waited.ok() || !ready) return waited;
+    return receiveDatagram(handle, buffer, size, length, sender);
+}
+
 Status sendDatagram(SocketHandle handle, const unsigned char* bytes, std::size_t count, const Peer& target) {
     sockaddr_in to{};
     if (!toSocketAddress(target.address, target.port, to)) return systemError("send to", peerText(target), WSAEINVAL);
