@@ -189,8 +189,9 @@ private:
                  std::wstring(key));
     }
 
-    void readAllowed(std::wstring_view value) {
-        target_.allowGiven = true;
+    // Each item of a comma-separated value, blanks around it left out.
+    template <typename Take>
+    static void forEachItem(std::wstring_view value, Take take) {
         std::size_t start = 0;
         while (start <= value.size()) {
             std::size_t end = value.find(L',', start);
@@ -199,40 +200,36 @@ private:
             const std::size_t first = item.find_first_not_of(L" \t");
             const std::size_t last = item.find_last_not_of(L" \t");
             item = first == std::wstring_view::npos ? std::wstring_view() : item.substr(first, last - first + 1);
-            AddressRange range;
-            if (!item.empty()) {
-                if (parseAddressRange(toAnsi(item), range))
-                    target_.allow.push_back(range);
-                else
-                    warn(L"ALLOW: " + shown(item) + L" is no IPv4 address or network: it is left out");
-            }
             start = end + 1;
+            if (!item.empty()) take(item);
         }
+    }
+
+    void readAllowed(std::wstring_view value) {
+        target_.allowGiven = true;
+        forEachItem(value, [&](std::wstring_view item) {
+            AddressRange range;
+            if (parseAddressRange(toAnsi(item), range))
+                target_.allow.push_back(range);
+            else
+                warn(L"ALLOW: " + shown(item) + L" is no IPv4 address or network: it is left out");
+        });
     }
 
     // Comma-separated MACs; every SWITCHES line adds to the list.
     void readSwitches(std::wstring_view value) {
         target_.switchesListed = true;
-        std::size_t start = 0;
-        while (start <= value.size()) {
-            std::size_t end = value.find(L',', start);
-            if (end == std::wstring_view::npos) end = value.size();
-            std::wstring_view item = value.substr(start, end - start);
-            const std::size_t first = item.find_first_not_of(L" \t");
-            const std::size_t last = item.find_last_not_of(L" \t");
-            item = first == std::wstring_view::npos ? std::wstring_view() : item.substr(first, last - first + 1);
-            start = end + 1;
-            if (item.empty()) continue;
+        forEachItem(value, [&](std::wstring_view item) {
             const auto same = [&](const std::wstring& listed) { return sameSwitch(listed, item); };
             if (std::any_of(target_.switches.begin(), target_.switches.end(), same)) {
                 warn(L"SWITCHES: " + shown(item) + L" is listed twice");
-                continue;
+                return;
             }
             if (!looksLikeMac(item))
                 warn(L"SWITCHES: " + shown(item) +
                      L" is no MAC of six hexadecimal pairs (00-1A-2B-3C-4D-5E): it is kept as it is written");
             target_.switches.emplace_back(item);
-        }
+        });
         if (target_.switches.empty()) warn(L"SWITCHES lists no switch: no new switch gets a folder");
     }
 
