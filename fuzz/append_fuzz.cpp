@@ -1,6 +1,7 @@
 // Rows added in place to a workbook file as it may lie on disk: whatever the
-// file holds, a file that takes rows in place reads afterwards with every
-// cell it had and the new rows below, and takes further rows in place.
+// file holds, a file that takes rows in place (for any of its sheets, which
+// may move to the end of the stream) reads afterwards with every cell it had
+// and the new rows below, and takes further rows in place.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,15 +25,16 @@ std::string text(const Workbook& workbook, const Cell& cell) {
     return std::string(reinterpret_cast<const char*>(value.data()), value.size() * 2);
 }
 
-// The cells of every sheet, as comparable text, row by row.
-std::vector<std::string> cellsOf(const Workbook& workbook) {
-    std::vector<std::string> cells;
+// The cells of each sheet, as comparable text, row by row.
+std::vector<std::vector<std::string>> cellsOf(const Workbook& workbook) {
+    std::vector<std::vector<std::string>> sheets;
     for (const Sheet& sheet : workbook.sheets) {
+        std::vector<std::string>& cells = sheets.emplace_back();
         cells.push_back(std::string(reinterpret_cast<const char*>(sheet.name.data()), sheet.name.size() * 2));
         for (const Cell& cell : sheet.cells)
             cells.push_back(std::to_string(cell.row) + ":" + std::to_string(cell.column) + "=" + text(workbook, cell));
     }
-    return cells;
+    return sheets;
 }
 
 std::string applied(std::string file, const std::vector<FileEdit>& edits, std::uint64_t size) {
@@ -64,16 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                std::u16string(seed % 40, static_cast<char16_t>(seed % 2 ? u'数' + seed : u'a' + seed % 26))});
         }
     std::string changed = file;
-    std::vector<std::string> expected = cellsOf(workbook);
+    std::vector<std::vector<std::string>> expected = cellsOf(workbook);
+    const FileReader read = [&changed](std::uint64_t offset, std::size_t count, std::string& bytes) {
+        if (offset > changed.size() || count > changed.size() - offset) return false;
+        bytes = changed.substr(offset, count);
+        return true;
+    };
     for (int time = 0; time < 2; ++time) {
+        if (site.sheetCount() == 0) return 0;
+        // Any sheet, from the file's first byte: an earlier one moves.
+        const std::size_t sheet = (data[0] + time) % site.sheetCount();
         std::vector<FileEdit> edits;
         std::uint64_t newSize = 0;
-        const std::uint32_t first = site.nextRow();
-        if (!site.append(rows, edits, newSize)) return 0;
+        const std::uint32_t first = site.nextRow(sheet);
+        if (site.append({SheetRows{sheet, rows}}, read, edits, newSize) != AppendSite::Result::added) return 0;
         changed = applied(changed, edits, newSize);
         Workbook after;
         if (readWorkbookFile(changed, after, why) != FileReadResult::ok) __builtin_trap();
-        // The new rows are the last sheet's last cells.
+        // The new rows are their sheet's last cells.
         std::uint32_t row = first;
         std::vector<std::string> added;
         for (const std::vector<RowCell>& cells : rows) {
@@ -83,10 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 std::string(reinterpret_cast<const char*>(cell.text.data()), cell.text.size() * 2));
             ++row;
         }
-        expected.insert(expected.end(), added.begin(), added.end());
+        expected[sheet].insert(expected[sheet].end(), added.begin(), added.end());
         if (cellsOf(after) != expected) __builtin_trap();
         AppendSite again;
-        if (!AppendSite::find(changed, after, again) || again.nextRow() != site.nextRow()) __builtin_trap();
+        if (!AppendSite::find(changed, after, again) || again.nextRow(sheet) != site.nextRow(sheet)) __builtin_trap();
     }
     return 0;
 }
