@@ -268,6 +268,14 @@ int openInOneStep(const std::string& path, int flags, int& error) {
 #endif
 }
 
+// The state of a file just opened; on failure the descriptor is closed.
+Status statOrClose(int descriptor, const std::string& path, const char* operation, struct stat& info) {
+    if (fstat(descriptor, &info) == 0) return {};
+    const int error = errno;
+    close(descriptor);
+    return systemError(operation, path, error);
+}
+
 // Opens a file to append to where it lies: not through a link in its place,
 // nor, with `folderToo`, in the place of its folder, nor below a data root
 // anywhere on its way. The descriptor, or -1 with the reason in `refused`.
@@ -453,11 +461,7 @@ Status appendToFile(const std::string& path, std::string_view bytes) {
         const int descriptor = openForAppending(path, false, refused);
         if (descriptor < 0) return refused;
         struct stat info {};
-        if (fstat(descriptor, &info) != 0) {
-            const int error = errno;
-            close(descriptor);
-            return systemError("write", path, error);
-        }
+        if (Status stated = statOrClose(descriptor, path, "write", info); !stated.ok()) return stated;
         kept.path = path;
         kept.descriptor = descriptor;
         kept.volume = info.st_dev;
@@ -475,11 +479,7 @@ Status appendWithHeader(const std::string& path, std::string_view header, std::s
     const int descriptor = openForAppending(path, true, refused);
     if (descriptor < 0) return refused;
     struct stat info {};
-    if (fstat(descriptor, &info) != 0) {
-        const int error = errno;
-        close(descriptor);
-        return systemError("open", path, error);
-    }
+    if (Status stated = statOrClose(descriptor, path, "open", info); !stated.ok()) return stated;
     if (watch != nullptr) {
         if (Status noted = watch->beforeAppend(path, static_cast<std::uint64_t>(info.st_size)); !noted.ok()) {
             close(descriptor);
@@ -1007,11 +1007,7 @@ Status AppendingFiles::append(const std::string& path, std::string_view header, 
         const int descriptor = openForAppending(path, true, refused);
         if (descriptor < 0) return refused;
         struct stat info {};
-        if (fstat(descriptor, &info) != 0) {
-            const int error = errno;
-            ::close(descriptor);
-            return systemError("open", path, error);
-        }
+        if (Status stated = statOrClose(descriptor, path, "open", info); !stated.ok()) return stated;
         if (kept_.size() >= mostKeptFiles) {
             const auto idlest = std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
                 return a.second.idleRounds < b.second.idleRounds;
