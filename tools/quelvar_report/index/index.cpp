@@ -1329,6 +1329,38 @@ Status replaceable(const std::string& path) {
     return why.empty() ? Status{} : refused(why);
 }
 
+// The alerts raised so far, taken over from the index being replaced: they
+// are the one thing the record files cannot give again. An old index whose
+// alerts cannot be read stops the rebuild rather than lose them.
+Status keepAlerts(sqlite3* database, const std::string& oldPath) {
+    Statement attach(database, "ATTACH DATABASE ? AS old");
+    attach.bind(1, oldPath).run();
+    if (attach.failed()) return attach.status();
+    Status kept = execute(database, "BEGIN IMMEDIATE");
+    for (const auto& [table, columns] : keptTables) {
+        if (!kept.ok()) break;
+        Statement there(database, "SELECT count(*) FROM old.sqlite_master WHERE type = 'table' AND name = ?");
+        there.bind(1, table);
+        const bool found = there.step() && there.integer(0) > 0;
+        there.run();
+        if (there.failed()) {
+            kept = there.status();
+            break;
+        }
+        if (found)
+            kept = execute(database, (std::string("INSERT OR IGNORE INTO main.") + table + "(" + columns + ") SELECT " +
+                                      columns + " FROM old." + table)
+                                         .c_str());
+    }
+    kept = kept.ok() ? execute(database, "COMMIT") : (static_cast<void>(execute(database, "ROLLBACK")), kept);
+    static_cast<void>(execute(database, "DETACH DATABASE old"));
+    if (!kept.ok())
+        return Status::error(Status::Code::damaged, "rebuild", oldPath,
+                             "the alerts raised could not be read from it (" + kept.reason() +
+                                 "): move it away to make the index anew without them");
+    return {};
+}
+
 }  // namespace
 
 Status rebuildIndex(const std::string& named, const std::vector<std::string>& roots, IndexReport& report) {
@@ -1363,6 +1395,7 @@ Status rebuildIndex(const std::string& named, const std::vector<std::string>& ro
     if (sqlite3_open_v2(fresh.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         built = Status::error(Status::Code::failed, "rebuild", fresh, database ? sqlite3_errmsg(database) : "out of memory");
     if (built.ok()) built = updateIndex(database, roots, report);
+    if (built.ok() && existed) built = keepAlerts(database, path);
     if (sqlite3_close(database) != SQLITE_OK && built.ok())
         built = Status::error(Status::Code::failed, "rebuild", fresh, "the new index could not be closed");
     if (!built.ok()) {

@@ -177,7 +177,38 @@ CREATE TABLE IF NOT EXISTS unrated_calls (
     filed      TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS unrated_calls_by_file ON unrated_calls(switch, filed);
+
+-- Alerts raised: each (rule, subject, period) once. Unlike every table
+-- above they cannot be made again from the record files: a new schema and
+-- `index --rebuild` keep them.
+CREATE TABLE IF NOT EXISTS alerts (
+    id         INTEGER PRIMARY KEY,
+    rule       TEXT NOT NULL,     -- silent, call, unlisted, long, cost, budget
+    rule_key   TEXT NOT NULL,     -- the rule's line as written (an edited rule is a new rule)
+    subject    TEXT NOT NULL,     -- the switch folder, the extension, department:NAME, person:NAME
+    period     TEXT NOT NULL,     -- what makes it once: the silence's start, the window's start, the month and 80/100
+    raised     TEXT NOT NULL,     -- when raised, YYYY-MM-DDTHH:MM:SS local (the --at moment)
+    closed     TEXT,              -- a silence: when a record came again; NULL while open (always NULL for others)
+    switch     TEXT, ext TEXT, number TEXT, first TEXT, last TEXT,
+    calls      INTEGER, seconds INTEGER,
+    cost       INTEGER,           -- in li (0.001 yuan)
+    text       TEXT NOT NULL,     -- the one-line message in Chinese
+    UNIQUE (rule_key, subject, period)
+);
+-- Each alert's delivery to each of its rule's channels; `what` is 'raised' or 'closed'.
+CREATE TABLE IF NOT EXISTS alert_sends (
+    alert INTEGER NOT NULL, channel TEXT NOT NULL, what TEXT NOT NULL,
+    attempts INTEGER NOT NULL DEFAULT 0, next_try TEXT NOT NULL, sent TEXT, error TEXT,
+    PRIMARY KEY (alert, channel, what)
+);
 )sql";
+
+// The tables a rebuilt index takes over from the one it replaces, with their columns.
+inline constexpr const char* keptTables[][2] = {
+    {"alerts", "id, rule, rule_key, subject, period, raised, closed, switch, ext, number, first, last, calls, seconds, "
+               "cost, text"},
+    {"alert_sends", "alert, channel, what, attempts, next_try, sent, error"},
+};
 
 // A switch's day's costs taken out of month_costs (?1 switch, ?2 file day),
 // before its day_costs go; and put into them once they are written.

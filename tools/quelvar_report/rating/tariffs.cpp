@@ -53,7 +53,8 @@ bool parseWeekdays(std::string_view text, unsigned& days) {
     return days != 0;
 }
 
-// The minutes of the week a band covers; an empty band covers them all.
+}  // namespace
+
 bool bandMinutes(std::string_view band, std::vector<bool>& covered, std::string& why) {
     covered.assign(7 * 1440, band.empty());
     if (band.empty()) return true;
@@ -90,8 +91,6 @@ bool bandMinutes(std::string_view band, std::vector<bool>& covered, std::string&
     }
     return true;
 }
-
-}  // namespace
 
 bool parseYuan(std::string_view text, Li& amount) {
     const std::size_t point = text.find('.');

@@ -64,6 +64,10 @@ struct TariffRule {
 // Parses yuan with up to three decimals ("0.22", "1", "0.035") into 厘.
 bool parseYuan(std::string_view text, Li& amount);
 
+// The minutes of the week a band as written above covers (Monday 00:00 is
+// minute 0); an empty band covers them all. False with `why` for a bad one.
+bool bandMinutes(std::string_view band, std::vector<bool>& covered, std::string& why);
+
 // A run of units charged alike.
 struct RatingStep {
     const TariffRule* rule = nullptr;
