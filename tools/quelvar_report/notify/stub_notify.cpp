@@ -31,19 +31,4 @@ std::chrono::seconds retryDelay(int failures) {
     return std::chrono::seconds(60 << std::min(std::max(failures, 1) - 1, 6));
 }
 
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
 }  // namespace quelvar::report
