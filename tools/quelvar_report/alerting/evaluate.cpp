@@ -39,7 +39,7 @@ Status continues(sqlite3* database, const AlertRule& rule, const CallSeen& first
     return query.status();
 }
 
-Alert callsAlert(const AlertRule& rule, const std::vector<const CallSeen*>& calls, bool perCall) {
+Alert callsAlert(const AlertRule& rule, const std::vector<const CallSeen*>& calls, bool perCall, bool listing) {
     Alert alert;
     const CallSeen& first = *calls.front();
     alert.rule = rule.name;
@@ -65,7 +65,7 @@ Alert callsAlert(const AlertRule& rule, const std::vector<const CallSeen*>& call
     alert.seconds = seconds;
     alert.cost = cost;
     alert.notify = rule.notify;
-    alert.text = callsText(rule, alert, !first.known && rule.kind == RuleKind::unlisted, static_cast<int>(numbers.size()));
+    alert.text = callsText(rule, alert, listing && !first.known, static_cast<int>(numbers.size()));
     return alert;
 }
 
@@ -74,10 +74,11 @@ Alert callsAlert(const AlertRule& rule, const std::vector<const CallSeen*>& call
 // reach the limit (at its first call in that window) and goes on while each
 // next call comes within the window of the one before and keeps the window
 // at the limit.
-Status bursts(sqlite3* database, const AlertRule& rule, const std::vector<const CallSeen*>& calls,
+// `listing`: a directory is in use, so an extension it lacks is unlisted.
+Status bursts(sqlite3* database, const AlertRule& rule, const std::vector<const CallSeen*>& calls, bool listing,
               std::vector<Alert>& found) {
     if (rule.window == 0) {
-        for (const CallSeen* call : calls) found.push_back(callsAlert(rule, {call}, true));
+        for (const CallSeen* call : calls) found.push_back(callsAlert(rule, {call}, true, listing));
         return {};
     }
     const bool byCost = rule.kind == RuleKind::cost;
@@ -91,7 +92,7 @@ Status bursts(sqlite3* database, const AlertRule& rule, const std::vector<const 
         if (Status checked = continues(database, rule, *burst.front(), burst.front()->at - rule.window, covered);
             !checked.ok())
             return checked;
-        if (!covered) found.push_back(callsAlert(rule, burst, false));
+        if (!covered) found.push_back(callsAlert(rule, burst, false, listing));
         burst.clear();
         return {};
     };
@@ -143,6 +144,7 @@ Status callAlerts(sqlite3* database, const std::vector<const AlertRule*>& rules,
         },
         &incoming);  // the site's own calls only
     if (!rated.ok()) return rated;
+    const bool listing = !sources.directory->empty();
     for (const AlertRule* rule : rules) {
         std::map<std::pair<std::string, std::string>, std::vector<const CallSeen*>> byExtension;
         for (std::size_t i = 0; i < seen.size(); ++i) {
@@ -154,10 +156,10 @@ Status callAlerts(sqlite3* database, const std::vector<const AlertRule*>& rules,
         }
         for (const auto& [extension, calls] : byExtension) {
             if (rule->kind == RuleKind::longCall) {
-                for (const CallSeen* call : calls) found.push_back(callsAlert(*rule, {call}, true));
+                for (const CallSeen* call : calls) found.push_back(callsAlert(*rule, {call}, true, listing));
                 continue;
             }
-            if (Status made = bursts(database, *rule, calls, found); !made.ok()) return made;
+            if (Status made = bursts(database, *rule, calls, listing, found); !made.ok()) return made;
         }
     }
     return {};

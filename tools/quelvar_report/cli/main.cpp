@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "quelvar_report/index/index.h"
+#include "quelvar_report/cli/alerts.h"
 #include "quelvar_report/cli/options.h"
 #include "quelvar_report/rating/categories.h"
 #include "quelvar_report/rating/figures.h"
@@ -82,6 +83,15 @@ int main(int argc, char** argv) {
         if (status != 0) return fail(error);
         for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
         return std::fflush(stdout) == 0 ? 0 : fail("the answer could not be written");
+    }
+    if (quelvar::report::isAlertsCommand(command)) {
+        std::string out, error;
+        const int status = quelvar::report::runAlerts(command, std::vector<std::string>(argv + 2, argv + argc),
+                                                      programFolder, std::time(nullptr), out, error, stderr);
+        if (status != 0) return fail(error);
+        return std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0
+                   ? 0
+                   : fail("the answer could not be written");
     }
     quelvar::report::Options options;
     options.database = programFolder + "/quelvar.db";

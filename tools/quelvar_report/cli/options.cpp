@@ -20,16 +20,22 @@ struct CommandInfo {
     Command command;
     const char* what;
 };
-constexpr std::array<CommandInfo, 6> commandInfo = {{
+constexpr std::array<CommandInfo, 8> commandInfo = {{
     {"index", Command::index, "Brings the index up to date with the record files (reads only what changed)."},
     {"calls", Command::calls, "Lists the calls, in time order."},
     {"summary", Command::summary, "Calls, minutes, average and longest call per group."},
     {"status", Command::status, "Per switch and day: records filed, under err, unreadable, filed twice, silent hours."},
     {"bill", Command::bill, "What the calls of a period cost, per group and category, by the site's tariffs."},
     {"explain", Command::explain, "How one call's cost was made: its person, legs, tariff version, rule, units, bands."},
+    {"alerts", Command::alerts, "What the rules of alerts.csv find, each told once and delivered to its channels."},
+    {"watch", Command::watch, "index, alerts and their deliveries every --every seconds, until stopped (a service)."},
 }};
 
-bool takesPeriod(Command command) { return command != Command::index && command != Command::status; }
+bool isAlerting(Command command) { return command == Command::alerts || command == Command::watch; }
+
+bool takesPeriod(Command command) {
+    return command != Command::index && command != Command::status && !isAlerting(command);
+}
 
 void text(CLI::App* app, const std::string& name, std::optional<std::string>& into, const std::string& type,
           const std::string& help) {
@@ -67,9 +73,9 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std
         if (kind == Command::explain)
             command->add_option("CALL", options.callId,
                                 "the call's id as `calls` shows it, or its key (the id before its '-')");
-        if (kind == Command::index || kind == Command::status)
+        if (kind == Command::index || kind == Command::status || isAlerting(kind))
             command->add_option("--root", options.roots,
-                                kind == Command::index
+                                kind != Command::status
                                     ? "a folder to read, as often as needed (default: the collector's folder, its "
                                       "data root and rec/)"
                                     : "a collector's folder whose log/ to read too, as often as needed")
@@ -109,13 +115,37 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std
         if (kind == Command::bill || kind == Command::explain)
             command->add_option("--tariffs", options.tariffs, "the tariffs (default: tariffs.csv beside the program)")
                 ->type_name("FILE");
+        if (isAlerting(kind)) {
+            command
+                ->add_option_function<std::string>(
+                    "--tariffs",
+                    [&options](const std::string& value) {
+                        options.tariffs = value;
+                        options.tariffsGiven = true;
+                    },
+                    "what calls cost, for cost and budget rules (default: tariffs.csv beside the program)")
+                ->type_name("FILE");
+            command->add_option("--rules", options.rules, "the rules (default: alerts.csv beside the program)")
+                ->type_name("FILE");
+            command->add_option("--sendmail", options.sendmail, "the program mail goes through (default /usr/sbin/sendmail)")
+                ->type_name("PATH");
+        }
+        if (kind == Command::alerts) {
+            text(command, "--at", options.at, "\"YYYY-MM-DD HH:MM\"", "evaluate as of this moment instead of now");
+            command->add_flag("--again", options.again, "tell the alerts still open again too (printed, not delivered)");
+            command->add_flag("--dry-run", options.dryRun, "print what would be raised: deliver and record nothing");
+        }
+        if (kind == Command::watch)
+            command->add_option("--every", options.every, "seconds between runs (default 30)")
+                ->type_name("N")
+                ->check(CLI::Range(1, 86400));
         if (kind == Command::index)
             command
                 ->add_option("--tariffs", options.tariffs,
                              "keep the costs of the days read for these tariffs (default: tariffs.csv beside the "
                              "program, when there is one); a file named here must be readable")
                 ->type_name("FILE");
-        if (kind == Command::summary || kind == Command::bill || kind == Command::explain)
+        if (kind == Command::summary || kind == Command::bill || kind == Command::explain || isAlerting(kind))
             command
                 ->add_option_function<std::string>(
                     "--directory",
@@ -137,14 +167,14 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std
             command->add_option("--lang", lang, "the headings: zh, Chinese (default), or en")
                 ->type_name("zh|en")
                 ->check(oneOf({"zh", "en"}));
-        if (kind != Command::index && kind != Command::explain)
+        if (kind != Command::index && kind != Command::explain && !isAlerting(kind))
             command->add_option("--encoding", encoding, "csv: utf-8 (default, with a byte-order mark) or gb18030")
                 ->type_name("utf-8|gb18030")
                 ->check(oneOf({"utf-8", "gb18030"}));
-        if (kind != Command::index) {
+        if (kind != Command::index && kind != Command::watch) {
             const std::vector<std::string> formats =
-                kind == Command::bill      ? std::vector<std::string>{"table", "csv", "json", "html", "xlsx"}
-                : kind == Command::explain ? std::vector<std::string>{"table", "json"}
+                kind == Command::bill                                 ? std::vector<std::string>{"table", "csv", "json", "html", "xlsx"}
+                : kind == Command::explain || kind == Command::alerts ? std::vector<std::string>{"table", "json"}
                                            : std::vector<std::string>{"table", "csv", "json"};
             std::string names;
             for (const std::string& name : formats) names += (names.empty() ? "" : "|") + name;
@@ -156,7 +186,7 @@ std::unique_ptr<CLI::App> commandLine(Options& options, std::string& format, std
         }
         command->add_option("--db", options.database, "the index (default: quelvar.db beside the program)")
             ->type_name("FILE");
-        if (kind != Command::index)
+        if (kind != Command::index && !isAlerting(kind))
             text(command, "--output", options.output, "FILE",
                  "write the answer there, whole or not at all; {month}, {from} and {to} stand for the period");
         // An option in the place of a value means the value was left out.
@@ -271,6 +301,15 @@ std::string parseOptions(const std::string& name, const std::vector<std::string>
         return "bill --unrated writes a table, csv or json";
     if (options.perDepartment && options.format != Format::xlsx) return "--per-department is for --format xlsx";
     if (options.appendix && options.format != Format::html) return "--appendix is for --format html";
+    if (options.at) {
+        // "YYYY-MM-DD HH:MM" (or with seconds), as a moment of the index.
+        std::string moment = *options.at;
+        if (moment.size() == 16) moment += ":00";
+        if (moment.size() > 10 && moment[10] == ' ') moment[10] = 'T';
+        long long seconds = 0;
+        if (!parseMoment(moment, seconds)) return "bad --at " + *options.at + " (\"YYYY-MM-DD HH:MM\")";
+        options.at = moment;
+    }
     if (options.output) options.output = outputPath(options);
     if (options.switchName) options.switchName = switchFolder(*options.switchName);
     return {};
@@ -303,7 +342,8 @@ std::optional<std::string> commandHelp(const std::string& name) {
 }
 
 std::string usageLines() {
-    return "usage: quelvar-report COMMAND [OPTIONS] (commands: index, calls, summary, status, bill, explain)\n"
+    return "usage: quelvar-report COMMAND [OPTIONS]\n"
+           "(commands: index, calls, summary, status, bill, explain, alerts, watch)\n"
            "`quelvar-report --help` says more.\n";
 }
 

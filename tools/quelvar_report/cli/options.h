@@ -10,7 +10,7 @@
 
 namespace quelvar::report {
 
-enum class Command { index, calls, summary, status, bill, explain };
+enum class Command { index, calls, summary, status, bill, explain, alerts, watch };
 
 struct Options {
     Command command = Command::calls;
@@ -35,6 +35,14 @@ struct Options {
     bool unratedList = false;    // bill --unrated: the unrated calls, one by one
     bool perDepartment = false;  // bill --per-department: a workbook sheet per department
     bool appendix = false;       // bill --format html: the long lists too
+    // alerts and watch
+    std::string rules;           // the rules file; '' for alerts.csv beside the program
+    std::optional<std::string> at;  // alerts --at: the moment, YYYY-MM-DDTHH:MM:SS
+    bool again = false;          // alerts --again: the open ones too
+    bool dryRun = false;         // alerts --dry-run: print only
+    std::string sendmail = "/usr/sbin/sendmail";
+    int every = 30;              // watch: seconds between runs
+    bool tariffsGiven = false;
 };
 
 // Reads the arguments after the command's name into `options`, whose
