@@ -167,8 +167,9 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         kill(child, SIGKILL);
         waitpid(child, &waitStatus, 0);
         if (timedOut)
-            return mailError(Status::Code::busy, address,
-                             options.sendmail + " did not finish within " + std::to_string(options.timeoutSeconds) + " s");
+            return mailError(
+                Status::Code::busy, address,
+                options.sendmail + " did not finish within " + std::to_string(options.timeoutSeconds) + " s");
         return mailError(Status::Code::failed, address, std::strerror(errno), errno);
     }
     if (outputRead.get() >= 0) {

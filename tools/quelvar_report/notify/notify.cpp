@@ -64,9 +64,12 @@ Status parseChannel(std::string_view text, Channel& channel) {
 Status deliver(const Channel& channel, const Message& message, const DeliveryOptions& options) {
     try {
         switch (channel.kind) {
-        case Channel::Kind::log: return writeLog(message, options);
-        case Channel::Kind::mail: return sendMail(channel.target, message, options);
-        case Channel::Kind::webhook: return deliverWebhook(channel.target, isRobotUrl(channel.target), message, options);
+            case Channel::Kind::log:
+                return writeLog(message, options);
+            case Channel::Kind::mail:
+                return sendMail(channel.target, message, options);
+            case Channel::Kind::webhook:
+                return deliverWebhook(channel.target, isRobotUrl(channel.target), message, options);
         }
         return Status::error(Status::Code::unsupported, "deliver", "", "no such kind of channel");
     } catch (const std::exception& failure) {

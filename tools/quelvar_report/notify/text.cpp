@@ -66,19 +66,29 @@ std::string jsonString(std::string_view text) {
     for (const char c : valid) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': result += "\\\""; break;
-        case '\\': result += "\\\\"; break;
-        case '\n': result += "\\n"; break;
-        case '\r': result += "\\r"; break;
-        case '\t': result += "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                result += "\\u00";
-                result += hex[byte >> 4];
-                result += hex[byte & 15];
-            } else {
-                result += c;
-            }
+            case '"':
+                result += "\\\"";
+                break;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            default:
+                if (byte < 0x20) {
+                    result += "\\u00";
+                    result += hex[byte >> 4];
+                    result += hex[byte & 15];
+                } else {
+                    result += c;
+                }
         }
     }
     return result += '"';
@@ -93,8 +103,7 @@ std::string base64(std::string_view bytes, std::size_t lineLength) {
         unsigned long group = 0;
         for (std::size_t j = 0; j < 3; ++j)
             group = group << 8 | (j < n ? static_cast<unsigned char>(bytes[i + j]) : 0u);
-        for (std::size_t j = 0; j < 4; ++j)
-            encoded += j <= n ? alphabet[(group >> (18 - 6 * j)) & 63] : '=';
+        for (std::size_t j = 0; j < 4; ++j) encoded += j <= n ? alphabet[(group >> (18 - 6 * j)) & 63] : '=';
     }
     if (lineLength == 0) return encoded;
     std::string lines;
@@ -103,9 +112,9 @@ std::string base64(std::string_view bytes, std::size_t lineLength) {
 }
 
 std::string encodedWords(std::string_view utf8) {
-    // "=?UTF-8?B?" and "?=" leave 63 of a word's 75 characters: 45 bytes
-    // of text, cut between characters.
-    constexpr std::size_t wordBytes = 45;
+    // 36 bytes of text (cut between characters) make a word of 60
+    // characters: with "Subject: " before it a line stays within 76.
+    constexpr std::size_t wordBytes = 36;
     const std::string text = oneLine(utf8);
     std::string_view rest = text;
     std::string result;

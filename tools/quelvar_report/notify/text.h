@@ -16,8 +16,8 @@ std::string oneLine(std::string_view bytes);
 // LF (0: one line without LF).
 std::string base64(std::string_view bytes, std::size_t lineLength = 0);
 // An unstructured header's value (a Subject) as RFC 2047 "B" words of UTF-8,
-// each at most 75 characters and holding whole characters, folded onto
-// continuation lines.
+// each of at most 60 characters holding whole characters, one a line: the
+// header's lines stay within 76 characters.
 std::string encodedWords(std::string_view utf8);
 
 }  // namespace quelvar::report
