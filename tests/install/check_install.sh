@@ -28,14 +28,23 @@ diff <(grep -v '^Quelvar.ini: ' "$stage/defaults.txt") <(grep -v '^Quelvar.ini: 
     { echo "the example changes the settings"; exit 1; }
 [ "$(LC_ALL=C ls "$folder")" = "Quelvar.ini"$'\n'"quelvar" ] || { echo "--check wrote beside the collector"; ls "$folder"; exit 1; }
 # quelvar-report, where it is built: its examples are read without a
-# complaint, and its timer is there but not enabled.
+# complaint, and its timer and the alerts' service are there but not enabled.
 if [ -e "$stage$prefix/quelvar-report" ]; then
     for file in "$prefix/tariffs.csv.example" "$prefix/directory.csv.example" /etc/systemd/system/quelvar-report.service \
-        /etc/systemd/system/quelvar-report.timer; do
+        /etc/systemd/system/quelvar-report.timer /etc/systemd/system/quelvar-report-alerts.service; do
         [ -e "$stage$file" ] || { echo "missing after install: $file"; exit 1; }
     done
     [ ! -e "$stage/etc/systemd/system/timers.target.wants" ] || { echo "the timer is enabled by the install"; exit 1; }
+    [ ! -e "$stage/etc/systemd/system/multi-user.target.wants" ] || { echo "a service is enabled by the install"; exit 1; }
     grep -q "^ExecStart=$prefix/quelvar-report bill --month last " "$stage/etc/systemd/system/quelvar-report.service"
+    alerts=$stage/etc/systemd/system/quelvar-report-alerts.service
+    grep -q "^ExecStart=$prefix/quelvar-report watch$" "$alerts"
+    grep -q "^User=quelvar$" "$alerts"
+    grep -q "^WorkingDirectory=$prefix$" "$alerts"
+    grep -q "^Restart=on-failure$" "$alerts"
+    # Postfix's and Exim's sendmail must be able to gain their group or user.
+    ! grep -q -E "^(NoNewPrivileges=yes|ProtectSystem=strict|SystemCallFilter=|RestrictAddressFamilies=|PrivateDevices=yes)" "$alerts" ||
+        { echo "the alerts' service keeps sendmail from posting mail"; exit 1; }
     mkdir "$stage/empty"
     "$stage$prefix/quelvar-report" index --root "$stage/empty" --db "$stage/empty.db" >/dev/null
     "$stage$prefix/quelvar-report" bill --month 2026-01 --db "$stage/empty.db" --tariffs "$stage$prefix/tariffs.csv.example" \
@@ -49,9 +58,11 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     if [ -e "$stage/etc/systemd/system/quelvar-report.service" ]; then
         sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar-report.service" >"$stage/quelvar-report.service"
         cp "$stage/etc/systemd/system/quelvar-report.timer" "$stage/"
-        units+=("$stage/quelvar-report.service" "$stage/quelvar-report.timer")
+        sed "s|$prefix|$stage$prefix|g" "$stage/etc/systemd/system/quelvar-report-alerts.service" \
+            >"$stage/quelvar-report-alerts.service"
+        units+=("$stage/quelvar-report.service" "$stage/quelvar-report.timer" "$stage/quelvar-report-alerts.service")
     fi
-    complaints=$(systemd-analyze verify "${units[@]}" 2>&1 | grep -v -E "quelvar(-report)?\.service: .*(User|Group)|Failed to resolve (user|group)" || true)
+    complaints=$(systemd-analyze verify "${units[@]}" 2>&1 | grep -v -E "quelvar(-report|-report-alerts)?\.service: .*(User|Group)|Failed to resolve (user|group)" || true)
     [ -z "$complaints" ] || { echo "$complaints"; exit 1; }
 fi
 echo "install: ok"
