@@ -86,17 +86,6 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-std::string validUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = 0;
-        appendUtf8(out, nextCharacter(text, at, length));
-        at += length;
-    }
-    return out;
-}
-
 std::size_t displayWidth(std::string_view text) {
     std::size_t width = 0;
     for (std::size_t at = 0; at < text.size();) {
@@ -210,26 +199,6 @@ bool toGb18030(std::string_view utf8, std::string& out) {
     converted.resize(converted.size() - toLeft);
     out += converted;
     return true;
-}
-
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : validUtf8(text)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"') out += "\\\"";
-        else if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
 }
 
 std::string jsonStringOrNull(const std::string* text) { return text ? jsonString(*text) : "null"; }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quelvar_report/notify/notify.h"
+
 namespace quelvar::report {
 
 enum class Format { table, csv, json, html, xlsx };
@@ -53,7 +55,8 @@ std::string csvRow(const std::vector<Column>& columns, const std::vector<std::st
 std::string csvField(std::string_view value, Kind kind);
 
 // Text as UTF-8 that is valid: a byte that starts no UTF-8 character becomes
-// U+FFFD.
+// U+FFFD. Defined with the delivery's texts (notify/text.h), as jsonString
+// (notify.h) is: one definition for a page and a message alike.
 std::string validUtf8(std::string_view text);
 
 // What a terminal shows: valid UTF-8 without control characters, which
@@ -64,8 +67,6 @@ std::string printable(std::string_view text);
 // when the conversion is not there.
 bool toGb18030(std::string_view utf8, std::string& out);
 
-// A JSON string literal, quotes included.
-std::string jsonString(std::string_view text);
 // A JSON string, or null for a missing value.
 std::string jsonStringOrNull(const std::string* text);
 
