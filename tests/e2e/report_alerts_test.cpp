@@ -216,9 +216,83 @@ TEST_F(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) {
     EXPECT_NE(again.output.find("没有新的告警"), std::string::npos) << again.output;
 }
 
+std::string base64Decoded(const std::string& text) {
+    static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned value = 0;
+    int bits = 0;
+    for (const char c : text) {
+        const std::size_t digit = digits.find(c);
+        if (digit == std::string::npos) continue;
+        value = (value << 6) | static_cast<unsigned>(digit);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+TEST_F(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) {
+    TempFolder outside;
+    quelvar::test::HttpReceiver receiver(outside.path());
+    ASSERT_TRUE(receiver.ready()) << "the local webhook receiver did not start";
+    receiver.answer("500\n200\n");
+    const quelvar::test::StandInSendmail sendmail(outside.path());
+    folder.write("alerts.csv", "rule,match,band,limit,notify\nlong,*,,3600s,webhook:" + receiver.url() +
+                                   ";mail:ops@example.cn\n");
+    send(macA, "8001", "075512345678", "2026-11-14 10:00", 4000);
+    filed();
+    const std::string mail = " --sendmail '" + sendmail.path() + "'";
+    const auto sends = [&] {
+        return query(database(), "SELECT substr(channel, 1, 4), attempts, next_try, sent, error IS NULL FROM alert_sends "
+                                 "ORDER BY channel");
+    };
+
+    const Json first = alerts("2026-11-14 12:00", mail);
+    ASSERT_EQ(first["alerts"].size(), 1u);
+    // The webhook refused: kept for a minute on; the mail went.
+    EXPECT_EQ(sends(), (std::vector<std::string>{"mail|1|2026-11-14T12:00:00|2026-11-14T12:00:00|1",
+                                                 "webh|1|2026-11-14T12:01:00|NULL|0"}));
+    EXPECT_NE(query(database(), "SELECT error FROM alert_sends WHERE channel LIKE 'webhook:%'").front().find("500"),
+              std::string::npos);
+    EXPECT_NE(folder.read("told.log").find("not delivered to webhook:"), std::string::npos) << folder.read("told.log");
+    // Not yet due: nothing is tried.
+    alerts("2026-11-14 12:00:30", mail);
+    EXPECT_EQ(receiver.requests().size(), 1u);
+    // Due: taken, once.
+    EXPECT_EQ(alerts("2026-11-14 12:02", mail)["alerts"].size(), 0u);
+    alerts("2026-11-14 12:30", mail);
+    EXPECT_EQ(sends(), (std::vector<std::string>{"mail|1|2026-11-14T12:00:00|2026-11-14T12:00:00|1",
+                                                 "webh|2|2026-11-14T12:01:00|2026-11-14T12:02:00|1"}));
+    const std::vector<quelvar::test::HttpReceiver::Request> requests = receiver.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body, requests[0].body);
+    const auto posted = quelvar::test::JsonReader::read(requests[1].body);
+    ASSERT_TRUE(posted.has_value()) << requests[1].body;
+    EXPECT_EQ((*posted)["rule"].string, "long");
+    EXPECT_EQ((*posted)["ext"].string, "8001");
+    EXPECT_EQ((*posted)["seconds"].integer(), 4000);
+    EXPECT_EQ((*posted)["cost"].string, "6.700");
+    EXPECT_EQ((*posted)["text"].string, first["alerts"][0]["text"].string);
+
+    const std::vector<quelvar::test::StandInSendmail::Call> calls = sendmail.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    const std::string& message = calls[0].message;
+    EXPECT_NE(message.find("To: ops@example.cn\n"), std::string::npos) << message;
+    const std::string body = base64Decoded(message.substr(message.find("\n\n") + 2));
+    EXPECT_NE(body.find(first["alerts"][0]["text"].string), std::string::npos) << body;
+    for (const char* part : {"【Quelvar 告警】", "8001", "4000 秒", "6.70 元"})
+        EXPECT_NE(body.find(part), std::string::npos) << part << ": " << body;
+}
+
 #else
 
 TEST(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) { GTEST_SKIP() << "quelvar-report is not built"; }
+TEST(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) {
+    GTEST_SKIP() << "quelvar-report is not built";
+}
 
 #endif
 

@@ -203,7 +203,7 @@ Status deliverDue(sqlite3* database, const std::string& at, const DeliveryOption
         Channel channel;
         Status delivered = parseChannel(entry.channel, channel);
         if (delivered.ok()) {
-            const Message message{alert.text, alert.text, alertJson(alert)};
+            const Message message{subjectOf(alert), alert.text, alertJson(alert)};
             delivered = deliver(channel, message, options);
         }
         if (delivered.ok()) {

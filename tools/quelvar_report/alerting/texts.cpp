@@ -87,6 +87,16 @@ std::string silenceText(const std::string& switchName, const std::string& since,
     return text + "（限 " + timeShown(limit) + "），请检查交换机、网络与采集程序";
 }
 
+std::string subjectOf(const Alert& alert) {
+    std::string kind = "话费超限";
+    if (alert.rule == "silent") kind = alert.closing ? "交换机恢复" : "交换机无话单";
+    else if (alert.rule == "call") kind = "可疑呼叫";
+    else if (alert.rule == "unlisted") kind = "未登记分机外呼";
+    else if (alert.rule == "long") kind = "超长通话";
+    else if (alert.rule == "budget") kind = "话费预算";
+    return std::string(alertWord) + kind + " " + alert.subject;
+}
+
 std::string heardAgainText(const std::string& switchName, const std::string& since, const std::string& again) {
     long long from = 0, to = 0;
     const bool both = parseMoment(since, from) && parseMoment(again, to);

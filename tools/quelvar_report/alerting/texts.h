@@ -21,6 +21,8 @@ std::string callsText(const AlertRule& rule, const Alert& alert, bool unlisted, 
 std::string budgetText(const AlertRule& rule, const Alert& alert, const std::string& month, int percent);
 std::string silenceText(const std::string& switchName, const std::string& since, long long usualSeconds,
                         const std::vector<std::string>& missedDays, long long limit);
+// A mail's subject: the word, what kind of alert, and about what.
+std::string subjectOf(const Alert& alert);
 std::string heardAgainText(const std::string& switchName, const std::string& since, const std::string& again);
 
 }  // namespace quelvar::report
