@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -287,12 +290,60 @@ TEST_F(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) 
         EXPECT_NE(body.find(part), std::string::npos) << part << ": " << body;
 }
 
+// watch as the service runs it: a bad rules file is told and the next run
+// goes on; a call filed now reaches the webhook within seconds; SIGTERM ends
+// it between runs.
+TEST_F(ReportAlerts, WatchTellsAFiledCallWithinSecondsAndStopsOnSigterm) {
+    TempFolder outside;
+    quelvar::test::HttpReceiver receiver(outside.path());
+    ASSERT_TRUE(receiver.ready()) << "the local webhook receiver did not start";
+    folder.write("alerts.csv", "rule,match,band,limit,notify\nlong,*,,soon,log\n");
+    const std::string log = (folder / "watch.log").string();
+    std::string shell = "/bin/sh", option = "-c",
+                command = "exec '" + (folder / "quelvar-report").string() + "' watch --every 1 2>'" + log + "'";
+    char* arguments[] = {shell.data(), option.data(), command.data(), nullptr};
+    pid_t watch = -1;
+    ASSERT_EQ(posix_spawn(&watch, shell.c_str(), nullptr, nullptr, arguments, environ), 0);
+    const auto waitFor = [&](const std::function<bool()>& done, const char* what) {
+        for (int i = 0; i < 600 && !done(); ++i) {
+            if (waitpid(watch, nullptr, WNOHANG) == watch) endTest(std::string("watch ended while waiting for ") + what);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!done()) {
+            kill(watch, SIGKILL);
+            waitpid(watch, nullptr, 0);
+            endTest(std::string("no ") + what + " within 30 s:\n" + quelvar::test::fileText(log));
+        }
+    };
+    waitFor([&] { return quelvar::test::fileText(log).find("line 2: bad limit soon") != std::string::npos; },
+            "error of the bad rules file");
+    folder.write("alerts.csv", "rule,match,band,limit,notify\nlong,*,,3600s,webhook:" + receiver.url() + "\n");
+    const std::time_t began = std::time(nullptr) - 7200;
+    std::tm local{};
+    localtime_r(&began, &local);
+    char start[32];
+    std::strftime(start, sizeof start, "%Y-%m-%d %H:%M", &local);
+    send(macA, "8001", "075512345678", start, 4000);
+    waitFor([&] { return !receiver.requests().empty(); }, "alert at the webhook");
+    kill(watch, SIGTERM);
+    int status = -1;
+    for (int i = 0; i < 200 && waitpid(watch, &status, WNOHANG) != watch; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WIFEXITED(status)) << "watch did not end on SIGTERM";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(receiver.requests().size(), 1u);
+    const auto posted = quelvar::test::JsonReader::read(receiver.requests()[0].body);
+    ASSERT_TRUE(posted.has_value());
+    EXPECT_EQ((*posted)["ext"].string, "8001");
+}
+
 #else
 
 TEST(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) { GTEST_SKIP() << "quelvar-report is not built"; }
 TEST(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) {
     GTEST_SKIP() << "quelvar-report is not built";
 }
+TEST(ReportAlerts, WatchTellsAFiledCallWithinSecondsAndStopsOnSigterm) { GTEST_SKIP() << "quelvar-report is not built"; }
 
 #endif
 
