@@ -208,6 +208,15 @@ TEST_F(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) {
                                         "unlisted|2026-11-14T02:00:00 " + folderA + "|1",
                                         "long|2026-11-14T10:00:00 " + folderA + "|1", "budget|2026-11 80|1",
                                         "budget|2026-11 100|1"}));
+    // A rebuilt index keeps what was raised and delivered: nothing is told again.
+    const std::vector<std::string> raised = query(database(), "SELECT * FROM alerts ORDER BY id");
+    const std::vector<std::string> delivered = query(database(), "SELECT * FROM alert_sends ORDER BY alert");
+    const CommandOutcome rebuilt = runReport(folder.path(), "index --rebuild");
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.output;
+    EXPECT_EQ(query(database(), "SELECT * FROM alerts ORDER BY id"), raised);
+    EXPECT_EQ(query(database(), "SELECT * FROM alert_sends ORDER BY alert"), delivered);
+    EXPECT_EQ(listed(alerts("2026-11-14 15:40")), std::vector<std::string>{});
+
     // The log channel told each on standard error, once.
     const std::string told = folder.read("told.log");
     std::size_t lines = 0;

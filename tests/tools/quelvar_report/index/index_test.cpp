@@ -396,4 +396,22 @@ TEST_F(Index, DailyFiguresAreWhatTheCallsGiveAfterEveryKindOfIndexing) {
     EXPECT_EQ(rows(figureChecks()[0].figures), before);
 }
 
+// The alerts raised cannot be made again from the files: an index of
+// another version is made anew around them.
+TEST_F(Index, AnIndexOfAnotherVersionKeepsItsAlerts) {
+    ASSERT_EQ(sqlite3_exec(database_, quelvar::report::schemaSql, nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(database_,
+                           "PRAGMA user_version = 1;"
+                           "INSERT INTO alerts(rule, rule_key, subject, period, raised, text) VALUES "
+                           "('long', 'long,*,,1h', '8001', 'p', '2026-11-14T12:00:00', 't');"
+                           "INSERT INTO alert_sends(alert, channel, what, next_try) VALUES (1, 'log', 'raised', 'x');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    quelvar::report::IndexReport report;
+    ASSERT_TRUE(quelvar::report::updateIndex(database_, {root_.path().string()}, report).ok());
+    EXPECT_EQ(rows("PRAGMA user_version"), std::vector<std::string>{std::to_string(quelvar::report::schemaVersion)});
+    EXPECT_EQ(rows("SELECT rule, subject FROM alerts"), std::vector<std::string>{"long|8001"});
+    EXPECT_EQ(rows("SELECT channel FROM alert_sends"), std::vector<std::string>{"log"});
+}
+
 }  // namespace
