@@ -30,7 +30,7 @@ diff <(grep -v '^Quelvar.ini: ' "$stage/defaults.txt") <(grep -v '^Quelvar.ini: 
 # quelvar-report, where it is built: its examples are read without a
 # complaint, and its timer and the alerts' service are there but not enabled.
 if [ -e "$stage$prefix/quelvar-report" ]; then
-    for file in "$prefix/tariffs.csv.example" "$prefix/directory.csv.example" /etc/systemd/system/quelvar-report.service \
+    for file in "$prefix/tariffs.csv.example" "$prefix/directory.csv.example" "$prefix/alerts.csv.example" /etc/systemd/system/quelvar-report.service \
         /etc/systemd/system/quelvar-report.timer /etc/systemd/system/quelvar-report-alerts.service; do
         [ -e "$stage$file" ] || { echo "missing after install: $file"; exit 1; }
     done
@@ -50,6 +50,10 @@ if [ -e "$stage$prefix/quelvar-report" ]; then
     "$stage$prefix/quelvar-report" bill --month 2026-01 --db "$stage/empty.db" --tariffs "$stage$prefix/tariffs.csv.example" \
         --directory "$stage$prefix/directory.csv.example" >/dev/null ||
         { echo "the example tariffs or directory are not read"; exit 1; }
+    "$stage$prefix/quelvar-report" alerts --dry-run --root "$stage/empty" --db "$stage/empty.db" \
+        --rules "$stage$prefix/alerts.csv.example" --tariffs "$stage$prefix/tariffs.csv.example" \
+        --directory "$stage$prefix/directory.csv.example" >/dev/null ||
+        { echo "the example rules are not read"; exit 1; }
 fi
 if command -v systemd-analyze >/dev/null 2>&1; then
     # The unit names the installed programs; check it against the staged ones.
