@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -86,7 +87,8 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     using Clock = std::chrono::steady_clock;
     if (const std::string problem = addressProblem(address); !problem.empty())
         return mailError(Status::Code::damaged, address, problem);
-    const auto deadline = Clock::now() + std::chrono::seconds(std::max(1L, options.timeoutSeconds));
+    const long timeout = std::clamp(options.timeoutSeconds, 1L, 86400L);
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout);
     const std::string text = mailText(address, message);
 
     int input[2], output[2];
@@ -100,6 +102,8 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     posix_spawn_file_actions_adddup2(&actions, inputRead.get(), 0);
     posix_spawn_file_actions_adddup2(&actions, outputWrite.get(), 1);
     posix_spawn_file_actions_adddup2(&actions, outputWrite.get(), 2);
+    // Nothing else of this program's (the index, a lock) reaches it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The child starts with no signal blocked and SIGPIPE as usual.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -167,9 +171,8 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         kill(child, SIGKILL);
         waitpid(child, &waitStatus, 0);
         if (timedOut)
-            return mailError(
-                Status::Code::busy, address,
-                options.sendmail + " did not finish within " + std::to_string(options.timeoutSeconds) + " s");
+            return mailError(Status::Code::busy, address,
+                             options.sendmail + " did not finish within " + std::to_string(timeout) + " s");
         return mailError(Status::Code::failed, address, std::strerror(errno), errno);
     }
     if (outputRead.get() >= 0) {

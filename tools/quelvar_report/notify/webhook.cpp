@@ -3,6 +3,7 @@
 // http and https only, redirects followed only to https from https.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -165,7 +166,7 @@ Status deliverWebhook(const std::string& url, bool robot, const Message& message
     const std::string body = robot ? robotBody(message.text) : message.json;
     std::string answer;
     char failure[CURL_ERROR_SIZE] = "";
-    const long timeout = std::max(1L, options.timeoutSeconds);
+    const long timeout = std::clamp(options.timeoutSeconds, 1L, 86400L);
     const bool secure = startsWithNoCase(url, "https://");
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
