@@ -139,8 +139,10 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     int waitStatus = 0;
     bool done = false;
     bool timedOut = false;
+    bool unread = false;  // it stopped reading before the end
+    int failure = 0;
     while (!done) {
-        if (inputWrite.get() >= 0 && written == text.size()) inputWrite.close();
+        if (written == text.size()) inputWrite.close();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             timedOut = true;
@@ -148,14 +150,17 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         }
         pollfd fds[3] = {{inputWrite.get(), POLLOUT, 0}, {outputRead.get(), POLLIN, 0}, {exited.get(), POLLIN, 0}};
         const int wait = exited.get() >= 0 ? static_cast<int>(left) : static_cast<int>(std::min<long long>(left, 10));
-        if (poll(fds, 3, wait) < 0 && errno != EINTR) break;
+        if (poll(fds, 3, wait) < 0 && errno != EINTR) {
+            failure = errno;
+            break;
+        }
         if (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) {
             const ssize_t n = write(inputWrite.get(), text.data() + written, text.size() - written);
             if (n > 0) {
                 written += static_cast<std::size_t>(n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                inputWrite.close();  // it stopped reading: its exit status says why
-                written = text.size();
+                inputWrite.close();  // its exit status says why
+                unread = true;
             }
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -173,7 +178,7 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         if (timedOut)
             return mailError(Status::Code::busy, address,
                              options.sendmail + " did not finish within " + std::to_string(timeout) + " s");
-        return mailError(Status::Code::failed, address, std::strerror(errno), errno);
+        return mailError(Status::Code::failed, address, std::strerror(failure), failure);
     }
     if (outputRead.get() >= 0) {
         char buffer[512];
@@ -184,7 +189,7 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     while (!what.empty() && what.back() == ' ') what.pop_back();
     const std::string printed = what.empty() ? "" : ": " + what;
     if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) {
-        if (written < text.size())
+        if (unread || written < text.size())
             return mailError(Status::Code::failed, address, options.sendmail + " exited before reading the message");
         return {};
     }
