@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -86,7 +87,8 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     using Clock = std::chrono::steady_clock;
     if (const std::string problem = addressProblem(address); !problem.empty())
         return mailError(Status::Code::damaged, address, problem);
-    const auto deadline = Clock::now() + std::chrono::seconds(std::max(1L, options.timeoutSeconds));
+    const long timeout = std::clamp(options.timeoutSeconds, 1L, 86400L);
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout);
     const std::string text = mailText(address, message);
 
     int input[2], output[2];
@@ -100,6 +102,8 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     posix_spawn_file_actions_adddup2(&actions, inputRead.get(), 0);
     posix_spawn_file_actions_adddup2(&actions, outputWrite.get(), 1);
     posix_spawn_file_actions_adddup2(&actions, outputWrite.get(), 2);
+    // Nothing else of this program's (the index, a lock) reaches it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The child starts with no signal blocked and SIGPIPE as usual.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -135,8 +139,10 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     int waitStatus = 0;
     bool done = false;
     bool timedOut = false;
+    bool unread = false;  // it stopped reading before the end
+    int failure = 0;
     while (!done) {
-        if (inputWrite.get() >= 0 && written == text.size()) inputWrite.close();
+        if (written == text.size()) inputWrite.close();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             timedOut = true;
@@ -144,14 +150,17 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         }
         pollfd fds[3] = {{inputWrite.get(), POLLOUT, 0}, {outputRead.get(), POLLIN, 0}, {exited.get(), POLLIN, 0}};
         const int wait = exited.get() >= 0 ? static_cast<int>(left) : static_cast<int>(std::min<long long>(left, 10));
-        if (poll(fds, 3, wait) < 0 && errno != EINTR) break;
+        if (poll(fds, 3, wait) < 0 && errno != EINTR) {
+            failure = errno;
+            break;
+        }
         if (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) {
             const ssize_t n = write(inputWrite.get(), text.data() + written, text.size() - written);
             if (n > 0) {
                 written += static_cast<std::size_t>(n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                inputWrite.close();  // it stopped reading: its exit status says why
-                written = text.size();
+                inputWrite.close();  // its exit status says why
+                unread = true;
             }
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -167,10 +176,9 @@ Status sendMail(const std::string& address, const Message& message, const Delive
         kill(child, SIGKILL);
         waitpid(child, &waitStatus, 0);
         if (timedOut)
-            return mailError(
-                Status::Code::busy, address,
-                options.sendmail + " did not finish within " + std::to_string(options.timeoutSeconds) + " s");
-        return mailError(Status::Code::failed, address, std::strerror(errno), errno);
+            return mailError(Status::Code::busy, address,
+                             options.sendmail + " did not finish within " + std::to_string(timeout) + " s");
+        return mailError(Status::Code::failed, address, std::strerror(failure), failure);
     }
     if (outputRead.get() >= 0) {
         char buffer[512];
@@ -181,7 +189,7 @@ Status sendMail(const std::string& address, const Message& message, const Delive
     while (!what.empty() && what.back() == ' ') what.pop_back();
     const std::string printed = what.empty() ? "" : ": " + what;
     if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) {
-        if (written < text.size())
+        if (unread || written < text.size())
             return mailError(Status::Code::failed, address, options.sendmail + " exited before reading the message");
         return {};
     }

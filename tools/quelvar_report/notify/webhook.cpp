@@ -3,6 +3,7 @@
 // http and https only, redirects followed only to https from https.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -132,8 +133,26 @@ void setUpCurl() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The URL as an error shows it, which the journal and the index keep: a
+// robot's key or token (its query) and a password are left out.
+std::string shownUrl(const std::string& url) {
+    std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return oneLine(url);
+    char* query = nullptr;
+    const bool hidden = curl_url_get(handle.get(), CURLUPART_QUERY, &query, 0) == CURLUE_OK;
+    curl_free(query);
+    curl_url_set(handle.get(), CURLUPART_QUERY, nullptr, 0);
+    curl_url_set(handle.get(), CURLUPART_USER, nullptr, 0);
+    curl_url_set(handle.get(), CURLUPART_PASSWORD, nullptr, 0);
+    char* part = nullptr;
+    if (curl_url_get(handle.get(), CURLUPART_URL, &part, 0) != CURLUE_OK) return "";
+    std::string shown = part;
+    curl_free(part);
+    return hidden ? shown + "?..." : shown;
+}
+
 Status webhookError(const std::string& url, std::string reason, int number = 0) {
-    return Status::error(Status::Code::failed, "post", url, std::move(reason), number);
+    return Status::error(Status::Code::failed, "post", shownUrl(url), std::move(reason), number);
 }
 
 }  // namespace
@@ -157,7 +176,7 @@ Status deliverWebhook(const std::string& url, bool robot, const Message& message
     if (const std::string problem = urlProblem(url); !problem.empty()) return webhookError(url, problem);
     setUpCurl();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    if (!easy) return Status::error(Status::Code::unavailable, "post", url, "libcurl could not start");
+    if (!easy) return Status::error(Status::Code::unavailable, "post", shownUrl(url), "libcurl could not start");
     std::unique_ptr<curl_slist, ListDeleter> headers(
         curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8"));
     // No "Expect: 100-continue" round trip, which some receivers never answer.
@@ -165,7 +184,7 @@ Status deliverWebhook(const std::string& url, bool robot, const Message& message
     const std::string body = robot ? robotBody(message.text) : message.json;
     std::string answer;
     char failure[CURL_ERROR_SIZE] = "";
-    const long timeout = std::max(1L, options.timeoutSeconds);
+    const long timeout = std::clamp(options.timeoutSeconds, 1L, 86400L);
     const bool secure = startsWithNoCase(url, "https://");
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());

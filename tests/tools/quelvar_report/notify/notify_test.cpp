@@ -174,6 +174,15 @@ TEST(Notify, MailFailsWhenSendmailDoesNotTakeIt) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(30)) << "a sendmail that hangs for a minute was waited for";
     EXPECT_NE(status.text().find("did not finish within 1 s"), std::string::npos) << status.text();
 
+    // One that exits without reading the message: the delivery fails, the
+    // program lives on (no SIGPIPE). More than a pipe holds, so that it
+    // is written to after it ended.
+    options.sendmail = "/bin/false";
+    Message large = alert;
+    large.text.assign(1 << 20, 'x');
+    status = quelvar::report::deliver(channel, large, options);
+    EXPECT_NE(status.text().find("exited with 1"), std::string::npos) << status.text();
+
     options.sendmail = folder / "no-such-sendmail";
     status = quelvar::report::deliver(channel, alert, options);
     EXPECT_TRUE(status.is(quelvar::Status::Code::notFound)) << status.text();
@@ -238,6 +247,13 @@ TEST(Notify, WebhookIsTakenOnlyOn2xxAndARobotOnlyWithErrcode0) {
         EXPECT_EQ(status.ok(), c.ok) << c.answer << ": " << status.text();
         EXPECT_NE(status.text().find(c.said), std::string::npos) << status.text();
     }
+    // A robot's key is a password: errors, which the journal and the index
+    // keep, leave it out.
+    receiver.answer("500\n");
+    const quelvar::Status status =
+        quelvar::report::deliverWebhook(receiver.url("/send?key=SECRET"), true, alert, options);
+    EXPECT_NE(status.text().find(receiver.url("/send?...")), std::string::npos) << status.text();
+    EXPECT_EQ(status.text().find("SECRET"), std::string::npos) << status.text();
 
     // 500 and then 200: the second try takes it.
     TempFolder again;
