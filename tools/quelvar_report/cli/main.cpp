@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
             sqlite3_close(database);
         }
         if (!rebuilt.ok()) return fail(rebuilt.text());
+        if (!report.alertsLost.empty()) std::fprintf(stderr, "quelvar-report: %s\n", report.alertsLost.c_str());
         std::printf("made anew: %ld files, %ld calls, %ld lines that could not be read\n", report.filesRead,
                     report.callsAdded, report.unparsableLines);
         return 0;

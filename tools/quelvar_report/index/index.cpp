@@ -1330,8 +1330,9 @@ Status replaceable(const std::string& path) {
 }
 
 // The alerts raised so far, taken over from the index being replaced: they
-// are the one thing the record files cannot give again. An old index whose
-// alerts cannot be read stops the rebuild rather than lose them.
+// are the one thing the record files cannot give again. From an index too
+// damaged to give them the rebuild goes on without them: it is what a
+// damaged index needs, and they are lost either way.
 Status keepAlerts(sqlite3* database, const std::string& oldPath) {
     Statement attach(database, "ATTACH DATABASE ? AS old");
     attach.bind(1, oldPath).run();
@@ -1354,11 +1355,7 @@ Status keepAlerts(sqlite3* database, const std::string& oldPath) {
     }
     kept = kept.ok() ? execute(database, "COMMIT") : (static_cast<void>(execute(database, "ROLLBACK")), kept);
     static_cast<void>(execute(database, "DETACH DATABASE old"));
-    if (!kept.ok())
-        return Status::error(Status::Code::damaged, "rebuild", oldPath,
-                             "the alerts raised could not be read from it (" + kept.reason() +
-                                 "): move it away to make the index anew without them");
-    return {};
+    return kept;
 }
 
 }  // namespace
@@ -1395,7 +1392,10 @@ Status rebuildIndex(const std::string& named, const std::vector<std::string>& ro
     if (sqlite3_open_v2(fresh.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         built = Status::error(Status::Code::failed, "rebuild", fresh, database ? sqlite3_errmsg(database) : "out of memory");
     if (built.ok()) built = updateIndex(database, roots, report);
-    if (built.ok() && existed) built = keepAlerts(database, path);
+    if (built.ok() && existed)
+        if (const Status kept = keepAlerts(database, path); !kept.ok())
+            report.alertsLost = "the alerts raised before could not be read from the old index (" + kept.reason() +
+                                "): one still open may be told again";
     if (sqlite3_close(database) != SQLITE_OK && built.ok())
         built = Status::error(Status::Code::failed, "rebuild", fresh, "the new index could not be closed");
     if (!built.ok()) {

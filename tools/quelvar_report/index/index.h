@@ -14,6 +14,9 @@ struct IndexReport {
     long filesRead = 0;      // new or changed, read in part or whole
     long callsAdded = 0;
     long unparsableLines = 0;
+    // A rebuild that could not read the alerts raised from the index it
+    // replaced (a damaged one) says so here; '' otherwise.
+    std::string alertsLost;
 };
 
 // The roots read when none is given: the collector's program folder (its
@@ -33,7 +36,8 @@ Status updateIndex(sqlite3* database, const std::vector<std::string>& roots, Ind
 // Makes the index at `path` anew from the files under the roots, for one
 // that is damaged: the new one is built beside it and takes its place only
 // once it is complete. A file that is another program's database, or no
-// SQLite database at all, is refused and left as it is.
+// SQLite database at all, is refused and left as it is. The alerts raised
+// and their deliveries are taken over from it, as far as they can be read.
 Status rebuildIndex(const std::string& path, const std::vector<std::string>& roots, IndexReport& report);
 
 // Makes every daily figure anew from `calls` (and forgets every cost), for
