@@ -58,7 +58,7 @@ std::string callsText(const AlertRule& rule, const Alert& alert, bool unlisted, 
     if (rule.kind == RuleKind::longCall) text += "，超过 " + timeShown(rule.seconds);
     if (rule.kind == RuleKind::cost)
         text += "，超过 " + timeShown(rule.window) + "内 " + yuanCents(rule.amount) + " 元";
-    if ((rule.kind == RuleKind::call || rule.kind == RuleKind::unlisted) && rule.window > 0)
+    if ((rule.kind == RuleKind::call || rule.kind == RuleKind::unlisted) && rule.count > 1)
         text += "（" + timeShown(rule.window) + "内达 " + std::to_string(rule.count) + " 次）";
     return text + "［规则 " + rule.key + "］";
 }
