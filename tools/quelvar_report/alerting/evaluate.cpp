@@ -25,15 +25,17 @@ struct CallSeen {
     bool known = false;
 };
 
-// Whether an alert of this rule and subject already covers calls up to
-// `since`: a burst that goes on past the look-back's start, or past a run,
-// is the one raised, not a new one.
-Status continues(sqlite3* database, const AlertRule& rule, const CallSeen& first, long long since, bool& found) {
+// Whether an alert of this rule and subject raised before covers part of
+// this burst: a burst that goes on past the look-back's start, or one whose
+// earlier call was filed late (a record comes when its call ends, so a long
+// call that started first comes last), is the one raised, not a new one.
+Status continues(sqlite3* database, const AlertRule& rule, const CallSeen& first, const std::string& last,
+                 bool& found) {
     Statement query(database,
-                    "SELECT count(*) FROM alerts WHERE rule_key = ? AND subject = ? AND switch = ? AND last >= ? "
-                    "AND first < ?");
-    const std::string from = momentText(since);
-    query.bind(1, rule.key).bind(2, first.number).bind(3, first.switchName).bind(4, from).bind(5, first.start);
+                    "SELECT count(*) FROM alerts WHERE rule_key = ? AND subject = ? AND switch = ? AND first <= ? "
+                    "AND last >= ?");
+    const std::string from = momentText(first.at - rule.window);
+    query.bind(1, rule.key).bind(2, first.number).bind(3, first.switchName).bind(4, last).bind(5, from);
     found = query.step() && query.integer(0) > 0;
     query.run();
     return query.status();
@@ -89,9 +91,9 @@ Status bursts(sqlite3* database, const AlertRule& rule, const std::vector<const 
     const auto finish = [&]() -> Status {
         if (burst.empty()) return {};
         bool covered = false;
-        if (Status checked = continues(database, rule, *burst.front(), burst.front()->at - rule.window, covered);
-            !checked.ok())
-            return checked;
+        std::string last;
+        for (const CallSeen* call : burst) last = std::max(last, call->end);
+        if (Status checked = continues(database, rule, *burst.front(), last, covered); !checked.ok()) return checked;
         if (!covered) found.push_back(callsAlert(rule, burst, false, listing));
         burst.clear();
         return {};
