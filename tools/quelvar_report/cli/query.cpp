@@ -408,6 +408,45 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
     return {};
 }
 
+// ---- The page's alerts
+
+// The alerts of the page's period, as `alerts` left them in the index; none
+// when the index has no alerts table (alerts were never evaluated with it).
+Status pageAlerts(sqlite3* database, const std::string& from, const std::string& to,
+                  std::optional<PageAlerts>& alerts) {
+    alerts.reset();
+    {
+        Statement table(database, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'alerts'");
+        const bool present = table.step();
+        if (table.failed()) return table.status();
+        if (!present) return {};
+    }
+    // Raised in the period, or a silence raised before and still open in it.
+    const std::string inPeriod =
+        " FROM alerts WHERE (raised >= ?1 AND raised < date(?2, '+1 day')) OR "
+        "(rule = 'silent' AND raised < ?1 AND (closed IS NULL OR closed >= ?1))";
+    PageAlerts found;
+    Statement counts(database,
+                     "SELECT rule, count(*)" + inPeriod +
+                         " GROUP BY rule ORDER BY CASE rule WHEN 'silent' THEN 1 WHEN 'call' THEN 2 WHEN 'unlisted' "
+                         "THEN 3 WHEN 'long' THEN 4 WHEN 'cost' THEN 5 WHEN 'budget' THEN 6 ELSE 7 END, rule");
+    counts.bind({from, to});
+    while (counts.step()) {
+        found.byRule.emplace_back(counts.text(0), counts.integer(1));
+        found.count += counts.integer(1);
+    }
+    if (counts.failed()) return counts.status();
+    Statement rows(database, "SELECT rule, subject, raised, COALESCE(closed, ''), text" + inPeriod +
+                                 " ORDER BY rule = 'silent' AND closed IS NULL DESC, raised, id LIMIT " +
+                                 std::to_string(listLimit));
+    rows.bind({from, to});
+    while (rows.step())
+        found.listed.push_back(PageAlert{rows.text(0), rows.text(1), rows.text(2), rows.text(3), rows.text(4)});
+    if (rows.failed()) return rows.status();
+    alerts = std::move(found);
+    return {};
+}
+
 // ---- status
 
 struct DayCounts {
@@ -602,14 +641,9 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
             for (long day = today - options.days + 1; day <= today; ++day) {
                 const std::string date = dateText(day);
                 DayCounts& counts = entry.days[date];
-                // Before its first record a switch was not there to miss an
-                // hour, and on a day it does not usually file it misses none.
-                if (habits.firstDay.empty() || date < habits.firstDay) continue;
-                if (habits.daysLearned && std::find(habits.usualWeekdays.begin(), habits.usualWeekdays.end(),
-                                                    weekdayOf(day)) == habits.usualWeekdays.end())
-                    continue;
+                // None before its first record, nor on a day it does not usually file.
                 const auto found = byDay.find(date);
-                for (const int hour : habits.usualHours) {
+                for (const int hour : habits.usualHoursOn(day)) {
                     const bool over = day < today || hour < local.tm_hour;
                     if (over && (found == byDay.end() || !found->second.contains(hour))) counts.gaps.push_back(hour);
                 }
@@ -990,7 +1024,10 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
                                               &categories, report.trend);
             if (!trend.ok()) return trend;
         }
-        out += renderHtml(report, HtmlOptions{options.appendix});
+        HtmlOptions html{options.appendix, std::nullopt};
+        if (const Status alerts = pageAlerts(database, *options.from, *options.to, html.alerts); !alerts.ok())
+            return alerts;
+        out += renderHtml(report, html);
     } else {
         out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
     }
