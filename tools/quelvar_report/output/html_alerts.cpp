@@ -60,8 +60,7 @@ void writeAlerts(Page& page, const std::optional<PageAlerts>& alerts, bool all) 
             state = alert.closed.empty() ? "<span class=\"flag\">仍在静默</span>" : "已恢复 " + moment(alert.closed);
         page.out += "<tr><td class=\"time\">" + moment(alert.raised) + "</td><td class=\"nowrap\">" +
                     ruleShown(alert.rule) + "</td><td class=\"nowrap\">" + escaped(alert.subject) + "</td><td>" +
-                    escaped(alert.text) +
-                    "</td><td class=\"time\">" + state + "</td></tr>\n";
+                    escaped(alert.text) + "</td><td class=\"time\">" + state + "</td></tr>\n";
     }
     page.out += "</tbody>\n</table>\n</section>\n";
 }
