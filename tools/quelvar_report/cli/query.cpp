@@ -533,6 +533,10 @@ std::vector<std::string> logFolders(const Options& options, const std::string& p
     return folders;
 }
 
+// The last record and the records stamped out of range are looked for in
+// the files of this many days.
+constexpr int historyDays = 28;
+
 Status status(sqlite3* database, const Options& options, const std::string& programFolder, std::time_t now,
               Sink& sink) {
     std::string out;
@@ -544,7 +548,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     const long today = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     const std::string first = dateText(today - options.days + 1);
     const std::string last = dateText(today);
-    const std::string historyStart = dateText(today - 28);
+    const std::string historyStart = dateText(today - historyDays);
     char clock[16];
     std::snprintf(clock, sizeof clock, "T%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     const std::string latestPossible = dateText(today + 1) + clock;
