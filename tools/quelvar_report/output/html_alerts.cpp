@@ -39,7 +39,9 @@ void writeAlerts(Page& page, const std::optional<PageAlerts>& alerts, bool all) 
         return;
     }
     if (alerts->count == 0) {
-        page.out += "<p class=\"none\">无。</p>\n</section>\n";
+        page.out +=
+            "<p class=\"none\">本期没有发出告警（告警由 quelvar-report alerts 或 watch 按 alerts.csv 评估）。</p>\n"
+            "</section>\n";
         return;
     }
     const std::size_t shown = all ? alerts->listed.size() : std::min(alerts->listed.size(), alertsShown);

@@ -99,17 +99,26 @@ TEST_F(PageMonths, ThePageHasTheMonthsAndTheAppendixOnlyWhenAsked) {
 }
 
 TEST_F(PageMonths, ThePageListsTheMonthsAlerts) {
-    const Answer before = run("bill", {"--month", "2026-11", "--format", "html"});
-    ASSERT_EQ(before.status, 0) << before.error;
-    EXPECT_NE(before.out.find("未评估告警"), std::string::npos) << "an index without alerts says so";
-
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    const auto page = [&] {
+        const Answer answer = run("bill", {"--month", "2026-11", "--format", "html"});
+        EXPECT_EQ(answer.status, 0) << answer.error;
+        return answer.out;
+    };
+    // An index made before alerts were kept.
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE IF EXISTS alerts", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(page().find("未评估告警"), std::string::npos) << "an index without alerts says so";
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE IF NOT EXISTS alerts (id INTEGER PRIMARY KEY, rule TEXT NOT NULL, rule_key "
+                           "TEXT NOT NULL, subject TEXT NOT NULL, period TEXT NOT NULL, raised TEXT NOT NULL, closed "
+                           "TEXT, switch TEXT, ext TEXT, number TEXT, first TEXT, last TEXT, calls INTEGER, seconds "
+                           "INTEGER, cost INTEGER, text TEXT NOT NULL, UNIQUE (rule_key, subject, period))",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_NE(page().find("本期没有发出告警"), std::string::npos);
+
     std::string sql =
-        "CREATE TABLE alerts (id INTEGER PRIMARY KEY, rule TEXT NOT NULL, rule_key TEXT NOT NULL, subject TEXT NOT "
-        "NULL, period TEXT NOT NULL, raised TEXT NOT NULL, closed TEXT, switch TEXT, ext TEXT, number TEXT, first "
-        "TEXT, last TEXT, calls INTEGER, seconds INTEGER, cost INTEGER, text TEXT NOT NULL, UNIQUE (rule_key, "
-        "subject, period));"
         // Before the month: a silence over before it (left out), one still open in it.
         "INSERT INTO alerts (rule, rule_key, subject, period, raised, closed, text) VALUES "
         "('silent', 's', 'A', '1', '2026-10-02T09:00:00', '2026-10-03T09:00:00', '交换机 A 静默'),"
@@ -122,18 +131,17 @@ TEST_F(PageMonths, ThePageListsTheMonthsAlerts) {
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
 
-    const Answer page = run("bill", {"--month", "2026-11", "--format", "html"});
-    ASSERT_EQ(page.status, 0) << page.error;
-    const std::size_t section = page.out.find("<section id=\"alerts\"");
+    const std::string out = page();
+    const std::size_t section = out.find("<section id=\"alerts\"");
     ASSERT_NE(section, std::string::npos);
-    EXPECT_NE(page.out.find("共 11 条：交换机静默 1、可疑呼叫 1、未登记分机 9；列出前 8 条，其余见附录", section),
+    EXPECT_NE(out.find("共 11 条：交换机静默 1、可疑呼叫 1、未登记分机 9；列出前 8 条，其余见附录", section),
               std::string::npos)
-        << page.out.substr(section);
-    EXPECT_LT(page.out.find("交换机 B 自 10-20 起静默", section), page.out.find("未登记分机 8910", section))
+        << out.substr(section);
+    EXPECT_LT(out.find("交换机 B 自 10-20 起静默", section), out.find("未登记分机 8910", section))
         << "the silence still open first";
-    EXPECT_EQ(page.out.find("交换机 A 静默"), std::string::npos);
-    EXPECT_EQ(page.out.find("下个月的"), std::string::npos);
-    EXPECT_EQ(page.out.find("未登记分机 8917 外拨"), std::string::npos) << "eight on the page's own pages";
+    EXPECT_EQ(out.find("交换机 A 静默"), std::string::npos);
+    EXPECT_EQ(out.find("下个月的"), std::string::npos);
+    EXPECT_EQ(out.find("未登记分机 8917 外拨"), std::string::npos) << "eight on the page's own pages";
 
     const Answer full = run("bill", {"--month", "2026-11", "--format", "html", "--appendix"});
     ASSERT_EQ(full.status, 0) << full.error;
