@@ -2,12 +2,17 @@
 // 6,000 generated calls and two months before, filed by the real collector,
 // with twelve Saturday-night calls to a satellite number from an extension
 // the directory does not list; the page printed to PDF by headless
-// Chromium must fit on four A4 pages and show those calls.
+// Chromium must fit on four A4 pages and show those calls, and the alerts
+// of the month.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+
+#ifdef QUELVAR_REPORT
+#include <sqlite3.h>
+#endif
 
 #include "e2e/harness.h"
 #include "e2e/report_runner.h"
@@ -106,6 +111,41 @@ protected:
         return result;
     }
 
+    // The alerts a month of such calls raises, as `alerts` keeps them in the
+    // index: more than the page's own pages list.
+    void addAlerts() {
+#ifdef QUELVAR_REPORT
+        sqlite3* index = nullptr;
+        ASSERT_EQ(sqlite3_open((folder / "quelvar.db").c_str(), &index), SQLITE_OK);
+        std::string sql =
+            "CREATE TABLE IF NOT EXISTS alerts (id INTEGER PRIMARY KEY, rule TEXT NOT NULL, rule_key TEXT NOT NULL, "
+            "subject TEXT NOT NULL, period TEXT NOT NULL, raised TEXT NOT NULL, closed TEXT, switch TEXT, ext TEXT, "
+            "number TEXT, first TEXT, last TEXT, calls INTEGER, seconds INTEGER, cost INTEGER, text TEXT NOT NULL, "
+            "UNIQUE (rule_key, subject, period));"
+            "INSERT INTO alerts (rule, rule_key, subject, period, raised, closed, text) VALUES "
+            "('silent', 's', '00-1A-2B-3C-4D-5F', 'a', '2026-11-13T11:20:00', NULL, "
+            "'交换机 00-1A-2B-3C-4D-5F 自 2026-11-13 09:12 起静默，通常的工作时间内已超过 2 小时没有话单'),"
+            "('silent', 's', '00-1A-2B-3C-4D-5F', 'b', '2026-11-08T00:00:30', '2026-11-08T08:03:00', "
+            "'交换机 00-1A-2B-3C-4D-5F 2026-11-07 整天没有话单（通常每天都有）'),"
+            "('call', 'c', '8999', 'c', '2026-11-21T02:00:40', NULL, "
+            "'可疑呼叫：分机 8999 于 2026-11-21 02:00 拨打卫星号码 008821650012，时长 8 分钟'),"
+            "('unlisted', 'u', '8999', 'd', '2026-11-21T02:00:40', NULL, "
+            "'电话簿中没有的分机 8999 外拨 008821650012'),"
+            "('cost', 'o', '8999', 'e', '2026-11-21T02:44:40', NULL, "
+            "'分机 8999 24 小时内话费 758.40 元，超过 500 元'),"
+            "('budget', 'b', 'department:内科', 'f', '2026-11-24T10:00:00', NULL, "
+            "'内科本月话费已达限额 800 元的 80%（640.12 元）'),"
+            "('budget', 'b', 'department:内科', 'g', '2026-11-28T15:30:00', NULL, "
+            "'内科本月话费已达限额 800 元（801.05 元）')";
+        for (int i = 0; i < 5; ++i)
+            sql += ",('long', 'l', '80" + std::to_string(10 + i) + "', 'h" + std::to_string(i) + "', '2026-11-" +
+                   std::to_string(10 + i) + "T16:00:00', NULL, '超长通话：分机 80" + std::to_string(10 + i) +
+                   " 拨打 13912345678，时长 1 小时 12 分钟')";
+        ASSERT_EQ(sqlite3_exec(index, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(index);
+        sqlite3_close(index);
+#endif
+    }
+
     const std::string chromium = "/usr/bin/chromium";
     ScopedTimeZone zone{"CST-8"};
     ProgramFolder folder;
@@ -129,6 +169,7 @@ TEST_F(MonthPage, PrintsOnFourA4PagesWithTheUnusualCallsOnThem) {
     folder.write("tariffs.csv", tariffText);
     folder.write("directory.csv", directoryText());
     ASSERT_EQ(report("index").status, 0);
+    addAlerts();
 
     const fs::path page = folder / "month.html";
     const CommandOutcome written = report("bill --month 2026-11 --format html --output '" + page.string() + "'");
@@ -150,7 +191,8 @@ TEST_F(MonthPage, PrintsOnFourA4PagesWithTheUnusualCallsOnThem) {
     EXPECT_GE(seen, 13u) << "twelve calls and the burst";
     EXPECT_NE(printed.text.find("8999"), std::string::npos);
     for (const char* heading : {"各部门费用", "与前几个月比较", "费用最高的主叫", "异常通话", "未计费通话",
-                                "非工作时间的国际、卫星和声讯电话", "电话簿中没有的分机", "集中拨打同一号码"})
+                                "非工作时间的国际、卫星和声讯电话", "电话簿中没有的分机", "集中拨打同一号码", "告警",
+                                "仍在静默", "其余见附录"})
         EXPECT_NE(printed.text.find(heading), std::string::npos) << heading;
     EXPECT_NE(printed.text.find("09月"), std::string::npos) << "the months before";
     EXPECT_NE(printed.text.find("2026-10"), std::string::npos) << "the month before";

@@ -27,13 +27,15 @@ long dayOf(long long moment) {
 
 std::string dayStart(long day) { return dateText(day) + "T00:00:00"; }
 
+std::uint32_t bit(std::size_t hour) { return std::uint32_t{1} << hour; }
+
 // What one switch's records say, as of the moment.
 struct Learner {
     long firstDay = 0;
     long anchor = 0;  // the day after the history
     std::array<bool, 8> usualWeekday{};
-    std::array<bool, 24> usualHour{};
     bool daysLearned = false;
+    std::array<std::uint32_t, 8> hoursOn{};  // by day of the week
 
     bool countsAsUsual(long day) const {
         return day >= firstDay && (!daysLearned || usualWeekday[static_cast<std::size_t>(weekdayOf(day))]);
@@ -42,12 +44,12 @@ struct Learner {
     void learn(const std::vector<long long>& times, Habits& habits) {
         const long historyStart = anchor - historyDays;
         const long from = std::max(historyStart, firstDay);
-        std::map<long, std::uint32_t> hours;  // day -> a bit per hour with records
+        std::map<long, std::array<int, 24>> hours;  // day -> records per hour
         long long previous = -1;
         for (const long long time : times) {
             const long day = dayOf(time);
             if (day < historyStart || day >= anchor) continue;
-            hours[day] |= std::uint32_t{1} << ((time % secondsADay) / 3600);
+            ++hours[day][static_cast<std::size_t>((time % secondsADay) / 3600)];
             if (previous >= 0) habits.longestQuiet = std::max(habits.longestQuiet, time - previous);
             previous = time;
         }
@@ -64,20 +66,53 @@ struct Learner {
                 if (usualWeekday[weekday]) habits.usualWeekdays.push_back(static_cast<int>(weekday));
             }
         }
+        // Per hour, over the usual days it filed on and over those of each
+        // day of the week: the days, those with records in the hour, and the
+        // records. The day of the last record tells nothing of the hours
+        // after it.
+        struct Tally {
+            int days = 0, seen = 0;
+            long long records = 0;
+        };
+        const long lastDay = times.empty() ? 0 : dayOf(times.back());
+        const std::size_t lastHour = times.empty() ? 23 : static_cast<std::size_t>((times.back() % secondsADay) / 3600);
         int days = 0;
-        std::array<int, 24> seen{};
-        for (const auto& [day, bits] : hours) {
+        std::array<Tally, 24> all{};
+        std::array<std::array<Tally, 24>, 8> on{};
+        for (const auto& [day, counts] : hours) {
             if (day < from || !countsAsUsual(day)) continue;
+            const auto weekday = static_cast<std::size_t>(weekdayOf(day));
             ++days;
-            for (std::size_t hour = 0; hour < 24; ++hour)
-                if (bits & (std::uint32_t{1} << hour)) ++seen[hour];
+            for (std::size_t hour = 0; hour < 24 && (day != lastDay || hour <= lastHour); ++hour)
+                for (Tally* tally : {&all[hour], &on[weekday][hour]}) {
+                    ++tally->days;
+                    tally->seen += counts[hour] > 0 ? 1 : 0;
+                    tally->records += counts[hour];
+                }
         }
-        if (days >= daysForUsualHours)
+        if (days < daysForUsualHours) return;
+        std::uint32_t any = 0;
+        for (std::size_t weekday = 1; weekday <= 7; ++weekday) {
+            if (daysLearned && !usualWeekday[weekday]) continue;
             for (std::size_t hour = 0; hour < 24; ++hour) {
-                usualHour[hour] = seen[hour] * 10 >= days * 9;
-                if (usualHour[hour]) habits.usualHours.push_back(static_cast<int>(hour));
+                // Nine in ten of all usual days: a night hour with a call now
+                // and then is no habit. Once days are learned, also on at
+                // least half of this day of the week, with at least a quarter
+                // of the hour's usual records: a quiet Sunday or Saturday
+                // afternoon is no habit either, while one Wednesday without
+                // its afternoon calls does not unlearn Wednesdays.
+                const Tally& total = all[hour];
+                const Tally& day = on[weekday][hour];
+                bool usual = total.days > 0 && total.seen * 10 >= total.days * 9;
+                if (daysLearned)
+                    usual = usual && day.days > 0 && day.seen * 2 >= day.days &&
+                            day.records * total.days * 4 >= total.records * day.days;
+                if (usual) hoursOn[weekday] |= bit(hour);
             }
-        habits.daysLearned = daysLearned;
+            any |= hoursOn[weekday];
+        }
+        for (std::size_t hour = 0; hour < 24; ++hour)
+            if (any & bit(hour)) habits.usualHours.push_back(static_cast<int>(hour));
     }
 
     // The stretch between two records (or the last one and the moment) as a
@@ -86,9 +121,10 @@ struct Learner {
         const long first = dayOf(from), last = dayOf(to);
         for (long day = first; day <= last; ++day) {
             if (!countsAsUsual(day)) continue;
+            const std::uint32_t usual = hoursOn[static_cast<std::size_t>(weekdayOf(day))];
             const long long midnight = static_cast<long long>(day) * secondsADay;
             for (std::size_t hour = 0; hour < 24; ++hour) {
-                if (!usualHour[hour]) continue;
+                if (!(usual & bit(hour))) continue;
                 const long long begin = std::max(from, midnight + static_cast<long long>(hour) * 3600);
                 const long long end = std::min(to, midnight + static_cast<long long>(hour + 1) * 3600);
                 if (end > begin) silence.usualSeconds += end - begin;
@@ -101,6 +137,15 @@ struct Learner {
 };
 
 }  // namespace
+
+std::vector<int> Habits::usualHoursOn(long day) const {
+    std::vector<int> hours;
+    if (firstDay.empty() || day < firstDayNumber) return hours;
+    const std::uint32_t bits = hoursOn[static_cast<std::size_t>(weekdayOf(day))];
+    for (std::size_t hour = 0; hour < 24; ++hour)
+        if (bits & bit(hour)) hours.push_back(static_cast<int>(hour));
+    return hours;
+}
 
 std::string localMoment(std::time_t time) {
     std::tm local{};
@@ -179,6 +224,9 @@ Status findSilences(sqlite3* database, std::string_view switches, std::chrono::s
         if (records.failed()) return records.status();
 
         learner.learn(times, habit);
+        habit.daysLearned = learner.daysLearned;
+        habit.hoursOn = learner.hoursOn;
+        habit.firstDayNumber = learner.firstDay;
         const bool canJudge = !habit.usualHours.empty() || learner.daysLearned;
         for (std::size_t i = 0; canJudge && i < times.size(); ++i) {
             const bool open = i + 1 == times.size();

@@ -4,7 +4,9 @@
 // that break them.
 #include <sqlite3.h>
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -21,20 +23,29 @@ namespace quelvar::report {
 // Only from the switch's first file on.
 //
 // A usual day: a day of the week on which it filed on at least three in four
-// of those days, once its history spans two weeks (until then no day is
-// usual, and hours are judged on every day).
-// A usual hour: an hour of the day in which it filed on at least nine in ten
-// of the usual days it filed on (every day it filed on, before days are
-// learned), once there are 3 such days. A switch that files in the night now
-// and then has no usual night hour, so a quiet night is no silence.
+// of those days, once its history spans two weeks (until then every day
+// counts, and no whole day is missed).
+// A usual hour of a usual day: an hour in which it filed on at least nine in
+// ten of the usual days it filed on (all days, before days are learned), and
+// once days are learned, on at least half of those days of the week, with on
+// average at least a quarter of the records the hour has over all usual
+// days. None before 3 days with records. So a switch that files in the night
+// now and then has no usual night hour, and one that is quiet on Sundays no
+// usual Sunday hours: neither is a silence.
 struct Habits {
     std::string switchName;
     std::string firstDay;                   // YYYY-MM-DD of its first file
     std::optional<std::string> lastRecord;  // the start of its last record at or before the moment
-    std::vector<int> usualHours;            // 0 .. 23
+    std::vector<int> usualHours;            // 0 .. 23: usual on some usual day
     std::vector<int> usualWeekdays;         // 1 Monday .. 7 Sunday; empty while days are not learned
     bool daysLearned = false;
     long long longestQuiet = 0;  // seconds: the longest time between two records in its history
+    // The usual hours of a day (days since 1970-01-01, as daysFromCivil):
+    // none before its first file or on a day that is not usual.
+    std::vector<int> usualHoursOn(long day) const;
+
+    std::array<std::uint32_t, 8> hoursOn{};  // by day of the week (1 .. 7), a bit per usual hour
+    long firstDayNumber = 0;
 };
 
 // One stretch without records, from the last record before it until the

@@ -18,6 +18,7 @@
 
 #include "platform/files.h"
 #include "platform/status.h"
+#include "quelvar_report/alerting/silence.h"
 #include "quelvar_report/output/bill_render.h"
 #include "quelvar_report/rating/bill.h"
 #include "quelvar_report/rating/figures.h"
@@ -407,12 +408,52 @@ Status summary(sqlite3* database, const Options& options, const Directory& direc
     return {};
 }
 
+// ---- The page's alerts
+
+// The alerts of the page's period, as `alerts` left them in the index; none
+// when the index has no alerts table (alerts were never evaluated with it).
+Status pageAlerts(sqlite3* database, const std::string& from, const std::string& to,
+                  std::optional<PageAlerts>& alerts) {
+    alerts.reset();
+    {
+        Statement table(database, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'alerts'");
+        const bool present = table.step();
+        if (table.failed()) return table.status();
+        if (!present) return {};
+    }
+    // Raised in the period, or a silence raised before and still open in it.
+    const std::string inPeriod =
+        " FROM alerts WHERE (raised >= ?1 AND raised < date(?2, '+1 day')) OR "
+        "(rule = 'silent' AND raised < ?1 AND (closed IS NULL OR closed >= ?1))";
+    PageAlerts found;
+    Statement counts(database,
+                     "SELECT rule, count(*)" + inPeriod +
+                         " GROUP BY rule ORDER BY CASE rule WHEN 'silent' THEN 1 WHEN 'call' THEN 2 WHEN 'unlisted' "
+                         "THEN 3 WHEN 'long' THEN 4 WHEN 'cost' THEN 5 WHEN 'budget' THEN 6 ELSE 7 END, rule");
+    counts.bind({from, to});
+    while (counts.step()) {
+        found.byRule.emplace_back(counts.text(0), counts.integer(1));
+        found.count += counts.integer(1);
+    }
+    if (counts.failed()) return counts.status();
+    Statement rows(database, "SELECT rule, subject, raised, COALESCE(closed, ''), text" + inPeriod +
+                                 " ORDER BY rule = 'silent' AND closed IS NULL DESC, raised, id LIMIT " +
+                                 std::to_string(listLimit));
+    rows.bind({from, to});
+    while (rows.step())
+        found.listed.push_back(PageAlert{rows.text(0), rows.text(1), rows.text(2), rows.text(3), rows.text(4)});
+    if (rows.failed()) return rows.status();
+    alerts = std::move(found);
+    return {};
+}
+
 // ---- status
 
 struct DayCounts {
     long long records = 0, errRecords = 0, unparsable = 0, repeats = 0;
     long long impossibleTimes = 0, longerThanADay = 0;  // records left unrated for it
     std::vector<int> gaps;
+    bool missed = false;  // a usual day over without any record
 };
 
 // A record that no bill charges for what it says (its start no real time,
@@ -428,9 +469,41 @@ constexpr std::size_t suspectsListed = 50;
 struct SwitchStatus {
     std::map<std::string, DayCounts> days;
     std::optional<std::string> lastRecord;
-    std::vector<int> usualHours;
+    Habits habits;
+    const Silence* open = nullptr;  // the silence it is in now
     long long future = 0, past = 0;
+    // What the switch is doing: dead (quiet for longer than it ever was),
+    // silent, ok, or learning (too young for usual hours or days).
+    const char* state() const {
+        if (open) return open->dead ? "dead" : "silent";
+        return habits.usualHours.empty() && !habits.daysLearned ? "learning" : "ok";
+    }
 };
+
+// The silences `status` shows: more than this within usual hours.
+constexpr std::chrono::hours statusSilenceLimit{2};
+
+std::string weekdaysText(const std::vector<int>& weekdays) {
+    static const char* const names[] = {"", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    if (weekdays.size() == 7) return "every day";
+    std::string text;
+    for (const int day : weekdays) text.append(text.empty() ? "" : " ").append(names[day]);
+    return text;
+}
+
+// The days a silence missed, short: a dead switch misses many.
+std::string daysText(const std::vector<std::string>& days) {
+    if (days.size() > 3) return days.front() + " .. " + days.back() + " (" + std::to_string(days.size()) + " days)";
+    std::string text;
+    for (const std::string& day : days) text.append(text.empty() ? "" : " ").append(day);
+    return text;
+}
+
+std::string clockText(long long seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lldh%02lld", seconds / 3600, seconds / 60 % 60);
+    return text;
+}
 
 std::string hoursText(const std::vector<int>& hours) {
     std::string text;
@@ -460,9 +533,8 @@ std::vector<std::string> logFolders(const Options& options, const std::string& p
     return folders;
 }
 
-// A switch's usual busy hours need this many days with records among the
-// last 28: with fewer, no hour is usual and no gap is told.
-constexpr int daysForUsualHours = 3;
+// The last record and the records stamped out of range are looked for in
+// the files of this many days.
 constexpr int historyDays = 28;
 
 Status status(sqlite3* database, const Options& options, const std::string& programFolder, std::time_t now,
@@ -535,38 +607,47 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         }
         if (!query.status().ok()) return query.status();
     }
+    // Each switch's habits and silences; the silences shown are those still
+    // open and those holding a usual day of the days asked for.
+    std::vector<Silence> silences;
     {
-        // Hours with records per switch and day, over the 28 days before
-        // today and the days asked for.
-        const std::string from = std::min(first, historyStart);
+        std::vector<Habits> habits;
+        const Status found =
+            findSilences(database, "*", statusSilenceLimit, localMoment(now), silences, first + "T00:00:00", &habits);
+        if (!found.ok()) return found;
+        for (Habits& habit : habits) {
+            SwitchStatus& entry = switches[habit.switchName];
+            if (!entry.lastRecord) entry.lastRecord = habit.lastRecord;
+            entry.habits = std::move(habit);
+        }
+        std::erase_if(silences, [&](Silence& silence) {
+            std::erase_if(silence.missedDays, [&](const std::string& day) { return day < first || day > last; });
+            return silence.end && silence.missedDays.empty();
+        });
+        for (const Silence& silence : silences) {
+            SwitchStatus& entry = switches[silence.switchName];
+            if (!silence.end) entry.open = &silence;
+            for (const std::string& day : silence.missedDays) entry.days[day].missed = true;
+        }
+    }
+    {
+        // Hours with records per switch and day of the days asked for.
         Statement query(database,
                         "SELECT DISTINCT switch, substr(start, 1, 10), CAST(substr(start, 12, 2) AS INTEGER) FROM calls "
                         "WHERE (flags & 2) = 0 AND start >= ? AND start < date(?, '+1 day')");
-        query.bind({from, last});
+        query.bind({first, last});
         std::map<std::string, std::map<std::string, std::set<int>>> hours;
         while (query.step()) hours[query.text(0)][query.text(1)].insert(static_cast<int>(query.integer(2)));
         if (!query.status().ok()) return query.status();
         for (auto& [name, entry] : switches) {
             const auto& byDay = hours[name];
-            int daysWithRecords = 0;
-            int seen[24] = {};
-            for (const auto& [day, dayHours] : byDay) {
-                if (day < historyStart || day >= last) continue;
-                ++daysWithRecords;
-                for (const int hour : dayHours)
-                    if (hour >= 0 && hour < 24) ++seen[hour];
-            }
-            if (daysWithRecords >= daysForUsualHours)
-                for (int hour = 0; hour < 24; ++hour)
-                    if (seen[hour] * 2 >= daysWithRecords) entry.usualHours.push_back(hour);
-            // Before its first record a switch was not there to miss an hour.
-            const std::string firstDay = byDay.empty() ? std::string() : byDay.begin()->first;
+            const Habits& habits = entry.habits;
             for (long day = today - options.days + 1; day <= today; ++day) {
                 const std::string date = dateText(day);
                 DayCounts& counts = entry.days[date];
-                if (date < firstDay) continue;
+                // None before its first record, nor on a day it does not usually file.
                 const auto found = byDay.find(date);
-                for (const int hour : entry.usualHours) {
+                for (const int hour : habits.usualHoursOn(day)) {
                     const bool over = day < today || hour < local.tm_hour;
                     if (over && (found == byDay.end() || !found->second.contains(hour))) counts.gaps.push_back(hour);
                 }
@@ -598,7 +679,17 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     }
 
     if (options.format == Format::json) {
-        out = "{\"from\":" + jsonString(first) + ",\"to\":" + jsonString(last) + ",\"switches\":[";
+        out = "{\"from\":" + jsonString(first) + ",\"to\":" + jsonString(last) + ",\"silences\":[";
+        for (std::size_t i = 0; i < silences.size(); ++i) {
+            const Silence& silence = silences[i];
+            out += std::string(i ? "," : "") + "\n{\"switch\":" + jsonString(silence.switchName) +
+                   ",\"since\":" + jsonString(silence.start) +
+                   ",\"until\":" + jsonStringOrNull(silence.end ? &*silence.end : nullptr) +
+                   ",\"dead\":" + (silence.dead ? "true" : "false") +
+                   ",\"usual_seconds\":" + std::to_string(silence.usualSeconds) + ",\"missed_days\":" +
+                   jsonStrings(silence.missedDays) + "}";
+        }
+        out += "],\n\"switches\":[";
         bool firstSwitch = true;
         for (const auto& [name, entry] : switches) {
             out += std::string(firstSwitch ? "" : ",") + "\n{\"switch\":" + jsonString(name) + ",\"days\":[";
@@ -613,11 +704,14 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                        ",\"repeats\":" + std::to_string(counts.repeats) +
                        ",\"impossible_times\":" + std::to_string(counts.impossibleTimes) +
                        ",\"longer_than_a_day\":" + std::to_string(counts.longerThanADay) +
-                       ",\"gaps\":" + hoursJson(counts.gaps) + "}";
+                       ",\"gaps\":" + hoursJson(counts.gaps) + ",\"missed\":" + (counts.missed ? "true" : "false") +
+                       "}";
                 firstDay = false;
             }
             out += "],\n \"last_record\":" + jsonStringOrNull(entry.lastRecord ? &*entry.lastRecord : nullptr) +
-                   ",\"usual_hours\":" + hoursJson(entry.usualHours) +
+                   ",\"state\":" + jsonString(entry.state()) +
+                   ",\"usual_hours\":" + hoursJson(entry.habits.usualHours) +
+                   ",\"usual_days\":" + hoursJson(entry.habits.usualWeekdays) +
                    ",\"future_records\":" + std::to_string(entry.future) +
                    ",\"past_records\":" + std::to_string(entry.past) + "}";
         }
@@ -662,21 +756,44 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
                {}};
     Table perSwitch{"Switches",
                     {{"switch"},
+                     {"state"},
                      {"last record", Kind::time},
                      {"usual hours"},
+                     {"usual days"},
                      {"future", Kind::number},
                      {"past", Kind::number}},
                     {}};
     for (const auto& [name, entry] : switches) {
-        for (const auto& [date, counts] : entry.days)
-            if (date >= first && date <= last)
-                days.rows.push_back({switchName(name), date, std::to_string(counts.records),
-                                     std::to_string(counts.errRecords), std::to_string(counts.unparsable),
-                                     std::to_string(counts.repeats), std::to_string(counts.impossibleTimes),
-                                     std::to_string(counts.longerThanADay), hoursText(counts.gaps)});
-        perSwitch.rows.push_back({switchName(name), entry.lastRecord.value_or(""), hoursText(entry.usualHours),
+        const bool dead = entry.open && entry.open->dead;
+        for (const auto& [date, counts] : entry.days) {
+            if (date < first || date > last) continue;
+            const std::string without = dead && date > entry.open->start.substr(0, 10) ? std::string("dead")
+                                        : counts.missed                                 ? std::string("whole day")
+                                                                                        : hoursText(counts.gaps);
+            days.rows.push_back({switchName(name), date, std::to_string(counts.records),
+                                 std::to_string(counts.errRecords), std::to_string(counts.unparsable),
+                                 std::to_string(counts.repeats), std::to_string(counts.impossibleTimes),
+                                 std::to_string(counts.longerThanADay), without});
+        }
+        perSwitch.rows.push_back({switchName(name), entry.state(), entry.lastRecord.value_or(""),
+                                  hoursText(entry.habits.usualHours), weekdaysText(entry.habits.usualWeekdays),
                                   std::to_string(entry.future), std::to_string(entry.past)});
     }
+    // First of all, what needs someone now.
+    Table silent{"Silences: usual hours without a record for more than " +
+                     std::to_string(statusSilenceLimit.count()) + " hours, or usual days without any",
+                 {{"switch"},
+                  {"state"},
+                  {"since", Kind::time},
+                  {"until", Kind::time},
+                  {"usual hours silent"},
+                  {"usual days missed"}},
+                 {}};
+    for (const Silence& silence : silences)
+        silent.rows.push_back({switchName(silence.switchName),
+                               silence.end ? "heard again" : silence.dead ? "dead" : "silent", silence.start,
+                               silence.end.value_or(""), clockText(silence.usualSeconds),
+                               daysText(silence.missedDays)});
     Table log{"Event log (" + (folders.empty() ? std::string("none found") : folders.front()) +
                   (folders.size() > 1 ? " and " + std::to_string(folders.size() - 1) + " more" : "") + ")",
               {{"date"}, {"records not written", Kind::number}},
@@ -688,7 +805,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
     for (const auto& [sender, counts] : total.senders)
         senders.rows.push_back({sender, std::to_string(counts.unknown), std::to_string(counts.tooLong),
                                 std::to_string(counts.refused)});
-    std::vector<Table> tables{days, perSwitch, log, senders};
+    std::vector<Table> tables{silent, days, perSwitch, log, senders};
     if (!suspects.empty()) {
         Table listed{"Records and files to look at: bills leave such records unrated" +
                          (suspectCount > static_cast<long long>(suspects.size())
@@ -699,7 +816,7 @@ Status status(sqlite3* database, const Options& options, const std::string& prog
         for (const Suspect& suspect : suspects)
             listed.rows.push_back({switchName(suspect.switchName), suspect.day, suspect.callId, suspect.file,
                                    suspect.line ? std::to_string(suspect.line) : std::string(), suspect.what});
-        tables.insert(tables.begin() + 2, std::move(listed));
+        tables.insert(tables.begin() + 3, std::move(listed));
     }
     sink += render(tables, options.format);
     return {};
@@ -911,7 +1028,10 @@ Status bill(sqlite3* database, const Options& options, const Tariffs& tariffs, c
                                               &categories, report.trend);
             if (!trend.ok()) return trend;
         }
-        out += renderHtml(report, HtmlOptions{options.appendix});
+        HtmlOptions html{options.appendix, std::nullopt};
+        if (const Status alerts = pageAlerts(database, *options.from, *options.to, html.alerts); !alerts.ok())
+            return alerts;
+        out += renderHtml(report, html);
     } else {
         out += renderBill(report.bill, report.unrated, options.format, options.lang, &notes);
     }

@@ -47,7 +47,7 @@ th,td{padding:5px 8px;border-bottom:1px solid #e4e7eb;text-align:left;vertical-a
 thead th{background:#eef1f4;border-bottom:1px solid #9aa5b1;font-weight:600;white-space:nowrap;vertical-align:bottom}
 tbody th{font-weight:normal}
 .num{text-align:right;white-space:nowrap}
-.time{white-space:nowrap}
+.time,.nowrap{white-space:nowrap}
 .rank{color:#7b8794;width:2.5em}
 table.calls{table-layout:fixed}
 table.calls td{overflow-wrap:anywhere}

@@ -104,6 +104,9 @@ void writeTrend(Page& page);
 // html_unusual.cpp: calls the office should look at; `all` lists every one
 // kept, else the first few of each kind.
 void writeUnusual(Page& page, bool all);
+// html_alerts.cpp: the alerts raised; `all` lists every one read, else the
+// first few.
+void writeAlerts(Page& page, const std::optional<PageAlerts>& alerts, bool all);
 // html_activity.cpp: calls per day, calls by weekday and hour.
 void writeDayChart(Page& page);
 void writeHeatMap(Page& page);

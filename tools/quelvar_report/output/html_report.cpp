@@ -44,7 +44,7 @@ std::string categoryColour(std::size_t index) {
 }
 
 // The page prints on a few A4 pages: the totals, the departments, the months
-// before, the costliest callers and the unusual calls; the long lists
+// before, the costliest callers, the unusual calls and the alerts; the long lists
 // follow in the appendix, when asked for.
 std::string renderHtml(const Report& report, const HtmlOptions& options) {
     html::Page page(report);
@@ -58,6 +58,7 @@ std::string renderHtml(const Report& report, const HtmlOptions& options) {
     html::writeTrend(page);
     html::writeRanked(page, "top-callers", "费用最高的主叫", "按费用", "主叫", "部门", report.topCallers, 10);
     html::writeUnusual(page, false);
+    html::writeAlerts(page, options.alerts, false);
     if (options.appendix) {
         page.out += "<h1 class=\"appendix-title\" id=\"appendix\">附录</h1>\n";
         if (report.bill.by != "department") html::writeBillTable(page);
@@ -66,6 +67,7 @@ std::string renderHtml(const Report& report, const HtmlOptions& options) {
         html::writeHeatMap(page);
         html::writeRanked(page, "top-destinations", "最常拨打的号码", "按通话次数", "号码", "", report.topDestinations);
         html::writeUnusual(page, true);
+        if (options.alerts && options.alerts->listed.size() > alertsShown) html::writeAlerts(page, options.alerts, true);
         html::writeCallList(page, "long-calls", "长时间通话",
                             "时长 " + std::to_string(longCallSeconds / 60) + " 分钟及以上", "时长最长",
                             report.longCalls);

@@ -98,4 +98,57 @@ TEST_F(PageMonths, ThePageHasTheMonthsAndTheAppendixOnlyWhenAsked) {
     EXPECT_EQ(table.error, "--appendix is for --format html");
 }
 
+TEST_F(PageMonths, ThePageListsTheMonthsAlerts) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    const auto page = [&] {
+        const Answer answer = run("bill", {"--month", "2026-11", "--format", "html"});
+        EXPECT_EQ(answer.status, 0) << answer.error;
+        return answer.out;
+    };
+    // An index made before alerts were kept.
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE IF EXISTS alerts", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(page().find("未评估告警"), std::string::npos) << "an index without alerts says so";
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE IF NOT EXISTS alerts (id INTEGER PRIMARY KEY, rule TEXT NOT NULL, rule_key "
+                           "TEXT NOT NULL, subject TEXT NOT NULL, period TEXT NOT NULL, raised TEXT NOT NULL, closed "
+                           "TEXT, switch TEXT, ext TEXT, number TEXT, first TEXT, last TEXT, calls INTEGER, seconds "
+                           "INTEGER, cost INTEGER, text TEXT NOT NULL, UNIQUE (rule_key, subject, period))",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_NE(page().find("本期没有发出告警"), std::string::npos);
+
+    std::string sql =
+        // Before the month: a silence over before it (left out), one still open in it.
+        "INSERT INTO alerts (rule, rule_key, subject, period, raised, closed, text) VALUES "
+        "('silent', 's', 'A', '1', '2026-10-02T09:00:00', '2026-10-03T09:00:00', '交换机 A 静默'),"
+        "('silent', 's', 'B', '2', '2026-10-20T09:00:00', NULL, '交换机 B 自 10-20 起静默'),"
+        "('call', 'c', '8999', '3', '2026-11-21T02:05:00', NULL, '分机 8999 <拨打> 00882'),"
+        "('call', 'c', '8999', '4', '2026-12-01T02:05:00', NULL, '下个月的')";
+    for (int i = 0; i < 9; ++i)
+        sql += ",('unlisted', 'u', '89" + std::to_string(10 + i) + "', '5', '2026-11-0" + std::to_string(i + 1) +
+               "T10:00:00', NULL, '未登记分机 89" + std::to_string(10 + i) + " 外拨')";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    const std::string out = page();
+    const std::size_t section = out.find("<section id=\"alerts\"");
+    ASSERT_NE(section, std::string::npos);
+    EXPECT_NE(out.find("共 11 条：交换机静默 1、可疑呼叫 1、未登记分机 9；列出前 8 条，其余见附录", section),
+              std::string::npos)
+        << out.substr(section);
+    EXPECT_LT(out.find("交换机 B 自 10-20 起静默", section), out.find("未登记分机 8910", section))
+        << "the silence still open first";
+    EXPECT_EQ(out.find("交换机 A 静默"), std::string::npos);
+    EXPECT_EQ(out.find("下个月的"), std::string::npos);
+    EXPECT_EQ(out.find("未登记分机 8917 外拨"), std::string::npos) << "eight on the page's own pages";
+
+    const Answer full = run("bill", {"--month", "2026-11", "--format", "html", "--appendix"});
+    ASSERT_EQ(full.status, 0) << full.error;
+    const std::size_t all = full.out.find("<section id=\"alerts-all\"");
+    ASSERT_NE(all, std::string::npos);
+    EXPECT_NE(full.out.find("未登记分机 8918 外拨", all), std::string::npos);
+    EXPECT_NE(full.out.find("分机 8999 &lt;拨打&gt; 00882", all), std::string::npos);
+}
+
 }  // namespace

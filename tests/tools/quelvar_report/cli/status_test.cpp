@@ -1,6 +1,6 @@
 // status on an index of four weeks: counts per switch and day, the hours a
-// switch usually files in and the gaps in them, times out of range, and the
-// collector's event log.
+// switch usually files in and the gaps in them, silences and dead switches
+// first, times out of range, and the collector's event log.
 #include <filesystem>
 
 #include "tools/quelvar_report/index_fixture.h"
@@ -13,6 +13,7 @@ const std::string busy = "00-1A-2B-3C-4D-5E";     // files at 09, 14 and 16 ever
 const std::string young = "00-1A-2B-3C-4D-5F";    // two days old: no usual hours yet
 const std::string silent = "00-1A-2B-3C-4D-60";   // stopped at the end of November
 const std::string newcomer = "00-1A-2B-3C-4D-61"; // first filed on 6 December
+const std::string skipper = "00-1A-2B-3C-4D-62";  // at 10 every day but Tuesday 8 December, and at night now and then
 
 std::string day(int month, int dayOfMonth) {
     char text[16];
@@ -56,6 +57,11 @@ protected:
 
         for (int n = 25; n <= 27; ++n) call(silent, day(11, n) + "T10:00:00");
         for (int n = 6; n <= 8; ++n) call(newcomer, day(12, n) + "T11:00:00");
+        for (int n = 12; n <= 40; ++n) {
+            const std::string date = n <= 30 ? day(11, n) : day(12, n - 30);
+            if (date != day(12, 8)) call(skipper, date + "T10:00:00");
+            if (n % 3 == 1) call(skipper, date + "T02:00:00");
+        }
         insert(rows);
 
         std::filesystem::create_directories(folder.path() / "log");
@@ -99,7 +105,7 @@ TEST_F(Status, CountsEveryKindOfRowPerSwitchAndDay) {
     const Json answer = json("status", {"--days", "3"});
     EXPECT_EQ(answer["from"].string, "2026-12-08");
     EXPECT_EQ(answer["to"].string, "2026-12-10");
-    ASSERT_EQ(answer["switches"].size(), 4u);
+    ASSERT_EQ(answer["switches"].size(), 5u);
     const Json& entry = switchNamed(answer, busy);
     ASSERT_EQ(entry["days"].size(), 3u);
     struct Expected {
@@ -200,7 +206,44 @@ TEST_F(Status, TableAndCsvShowTheGaps) {
     const Answer csv = run("status", {"--days", "3", "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.error;
     EXPECT_NE(csv.out.find("\r\n" + busy + ",2026-12-09,5,1,1,1,0,0,14 16\r\n"), std::string::npos) << csv.out;
-    EXPECT_NE(csv.out.find("\r\n" + busy + ",2026-12-10T09:10:00,09 14 16,1,1\r\n"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("\r\n" + busy + ",ok,2026-12-10T09:10:00,09 14 16,every day,1,1\r\n"), std::string::npos)
+        << csv.out;
+}
+
+TEST_F(Status, SilencesComeFirstAndADeadSwitchIsShownDead) {
+    const Json answer = json("status", {"--days", "3"});
+    const Json& silences = answer["silences"];
+    ASSERT_EQ(silences.size(), 3u) << "the busy switch's quiet afternoon came back within the day";
+    EXPECT_EQ(silences[0]["switch"].string, silent);
+    EXPECT_EQ(silences[0]["since"].string, "2026-11-27T10:00:00");
+    EXPECT_EQ(silences[0]["until"].type, Json::Type::null);
+    EXPECT_TRUE(silences[0]["dead"].boolean);
+    EXPECT_EQ(switchNamed(answer, silent)["state"].string, "dead");
+    EXPECT_EQ(silences[1]["switch"].string, newcomer);
+    // A usual day missed in the days shown, though the switch came back the day after.
+    EXPECT_EQ(silences[2]["switch"].string, skipper);
+    EXPECT_EQ(silences[2]["since"].string, "2026-12-07T10:00:00");
+    EXPECT_EQ(silences[2]["until"].string, "2026-12-09T10:00:00");
+    EXPECT_EQ(silences[2]["missed_days"].size(), 1u);
+    const Json& skipping = switchNamed(answer, skipper);
+    EXPECT_EQ(skipping["state"].string, "ok");
+    EXPECT_EQ(numbers(skipping["usual_hours"]), std::vector<long long>{10}) << "02 on a night in three is no habit";
+    EXPECT_TRUE(skipping["days"][0]["missed"].boolean);
+    EXPECT_EQ(switchNamed(answer, busy)["state"].string, "ok");
+    EXPECT_EQ(switchNamed(answer, young)["state"].string, "learning");
+
+    const Answer table = run("status", {"--days", "3"});
+    ASSERT_EQ(table.status, 0) << table.error;
+    EXPECT_EQ(table.out.rfind("Silences: ", 0), 0u) << table.out;
+    const std::size_t dead = table.out.find(silent + "  dead         2026-11-27 10:00:00");
+    EXPECT_LT(dead, table.out.find("Records by switch and day")) << table.out;
+    EXPECT_NE(table.out.find(silent + "  2026-12-10        0    0           0        0          0           0  dead\n"),
+              std::string::npos)
+        << table.out;
+    EXPECT_NE(
+        table.out.find(skipper + "  2026-12-08        0    0           0        0          0           0  whole day\n"),
+        std::string::npos)
+        << table.out;
 }
 
 }  // namespace

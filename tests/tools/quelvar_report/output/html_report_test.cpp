@@ -158,7 +158,7 @@ Report fixture() {
 
 // The page with its appendix: every section there is.
 std::string withAppendix(const Report& report) {
-    return quelvar::report::renderHtml(report, quelvar::report::HtmlOptions{true});
+    return quelvar::report::renderHtml(report, quelvar::report::HtmlOptions{true, std::nullopt});
 }
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
