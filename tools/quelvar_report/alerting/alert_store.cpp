@@ -160,7 +160,8 @@ Status openAlerts(sqlite3* database, const std::string& at, std::vector<Alert>& 
                                   " FROM alerts WHERE raised <= ?1 AND ((rule = 'silent' AND closed IS NULL) OR "
                                   "(rule = 'budget' AND substr(period, 1, 7) = substr(?1, 1, 7)) OR "
                                   "(rule NOT IN ('silent', 'budget') AND last >= ?2)) ORDER BY id");
-    query.bind(1, at).bind(2, momentText(moment - alertLookBack));
+    const std::string lookedBackTo = momentText(moment - alertLookBack);
+    query.bind(1, at).bind(2, lookedBackTo);
     while (query.step()) open.push_back(alertOf(query));
     return query.status();
 }

@@ -43,6 +43,9 @@ public:
         return *this;
     }
     Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+    // A temporary would be gone before the step reads it.
+    Statement& bind(int index, std::string&& text) = delete;
+    Statement& bind(int index, std::optional<std::string>&& text) = delete;
     Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
     Statement& bind(int index, const std::optional<std::string>& text) {
         return text ? bind(index, std::string_view(*text)) : bindNull(index);
