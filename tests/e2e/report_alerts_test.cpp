@@ -23,7 +23,7 @@
 #include "support/time_zone.h"
 
 #ifdef QUELVAR_REPORT
-#include <sqlite3.h>
+#include "e2e/index_rows.h"
 
 #include "tools/quelvar_report/fixtures/receivers.h"
 #endif
@@ -38,31 +38,6 @@ using quelvar::test::Json;
 const std::string macA = "00:1A:2B:3C:4D:5E", folderA = "00-1A-2B-3C-4D-5E";
 const std::string macB = "00:1A:2B:3C:4D:5F", folderB = "00-1A-2B-3C-4D-5F";
 
-std::vector<std::string> query(const std::string& database, const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3* index = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &index, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(index);
-        endTest("cannot open the index " + database);
-    }
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(index, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        const std::string why = sqlite3_errmsg(index);
-        sqlite3_close(index);
-        endTest(sql + ": " + why);
-    }
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-            const auto* text = sqlite3_column_text(statement, column);
-            row += (column ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(index);
-    return rows;
-}
 
 class ReportAlerts : public testing::Test {
 protected:
@@ -201,7 +176,7 @@ TEST_F(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) {
     std::sort(afternoon.begin(), afternoon.end());
     EXPECT_EQ(afternoon, (std::vector<std::string>{"budget department:内科", "silent " + folderB + " closed"}));
     EXPECT_EQ(listed(alerts("2026-11-14 15:30")), std::vector<std::string>{});
-    EXPECT_EQ(query(database(), "SELECT rule, CASE WHEN rule = 'long' THEN substr(period, 1, 37) ELSE period END, "
+    EXPECT_EQ(indexRows(database(), "SELECT rule, CASE WHEN rule = 'long' THEN substr(period, 1, 37) ELSE period END, "
                                 "closed IS NULL FROM alerts ORDER BY id"),
               (std::vector<std::string>{"silent|2026-11-06T15:00:00|0", "silent|2026-11-13T09:00:00|0",
                                         "call|2026-11-14T02:00:00 " + folderA + "|1",
@@ -209,12 +184,12 @@ TEST_F(ReportAlerts, SilencesFraudLongCallsAndBudgetsEachOnce) {
                                         "long|2026-11-14T10:00:00 " + folderA + "|1", "budget|2026-11 80|1",
                                         "budget|2026-11 100|1"}));
     // A rebuilt index keeps what was raised and delivered: nothing is told again.
-    const std::vector<std::string> raised = query(database(), "SELECT * FROM alerts ORDER BY id");
-    const std::vector<std::string> delivered = query(database(), "SELECT * FROM alert_sends ORDER BY alert");
+    const std::vector<std::string> raised = indexRows(database(), "SELECT * FROM alerts ORDER BY id");
+    const std::vector<std::string> delivered = indexRows(database(), "SELECT * FROM alert_sends ORDER BY alert");
     const CommandOutcome rebuilt = runReport(folder.path(), "index --rebuild");
     ASSERT_EQ(rebuilt.status, 0) << rebuilt.output;
-    EXPECT_EQ(query(database(), "SELECT * FROM alerts ORDER BY id"), raised);
-    EXPECT_EQ(query(database(), "SELECT * FROM alert_sends ORDER BY alert"), delivered);
+    EXPECT_EQ(indexRows(database(), "SELECT * FROM alerts ORDER BY id"), raised);
+    EXPECT_EQ(indexRows(database(), "SELECT * FROM alert_sends ORDER BY alert"), delivered);
     EXPECT_EQ(listed(alerts("2026-11-14 15:40")), std::vector<std::string>{});
 
     // The log channel told each on standard error, once.
@@ -258,7 +233,7 @@ TEST_F(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) 
     filed();
     const std::string mail = " --sendmail '" + sendmail.path() + "'";
     const auto sends = [&] {
-        return query(database(), "SELECT substr(channel, 1, 4), attempts, next_try, sent, error IS NULL FROM alert_sends "
+        return indexRows(database(), "SELECT substr(channel, 1, 4), attempts, next_try, sent, error IS NULL FROM alert_sends "
                                  "ORDER BY channel");
     };
 
@@ -267,7 +242,7 @@ TEST_F(ReportAlerts, AWebhookThatRefusesIsTriedAgainAndMailGoesThroughSendmail) 
     // The webhook refused: kept for a minute on; the mail went.
     EXPECT_EQ(sends(), (std::vector<std::string>{"mail|1|2026-11-14T12:00:00|2026-11-14T12:00:00|1",
                                                  "webh|1|2026-11-14T12:01:00|NULL|0"}));
-    EXPECT_NE(query(database(), "SELECT error FROM alert_sends WHERE channel LIKE 'webhook:%'").front().find("500"),
+    EXPECT_NE(indexRows(database(), "SELECT error FROM alert_sends WHERE channel LIKE 'webhook:%'").front().find("500"),
               std::string::npos);
     EXPECT_NE(folder.read("told.log").find("not delivered to webhook:"), std::string::npos) << folder.read("told.log");
     // Not yet due: nothing is tried.

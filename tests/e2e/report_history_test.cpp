@@ -15,7 +15,7 @@
 #include "support/time_zone.h"
 
 #ifdef QUELVAR_REPORT
-#include <sqlite3.h>
+#include "e2e/index_rows.h"
 #endif
 
 namespace {
@@ -24,31 +24,6 @@ namespace {
 
 using quelvar::test::Json;
 
-std::vector<std::string> query(const std::string& database, const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3* index = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &index, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(index);
-        endTest("cannot open the index " + database);
-    }
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(index, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        const std::string why = sqlite3_errmsg(index);
-        sqlite3_close(index);
-        endTest(sql + ": " + why);
-    }
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-            const auto* text = sqlite3_column_text(statement, column);
-            row += (column ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(index);
-    return rows;
-}
 
 std::string record(const std::string& id, const std::string& caller, const std::string& callee,
                    const std::string& type, const std::string& route, const std::string& start,
@@ -114,8 +89,8 @@ TEST(ReportHistory, TrunksRoutesAndKeptCostsThroughTheRealCollector) {
     run("index --root '" + folder.path().string() + "' --tariffs '" + cheap + "'");
 
     // The figures are what the calls give.
-    EXPECT_EQ(query(database, "SELECT day, trunk, route, sum(calls), sum(seconds) FROM day_lines GROUP BY 1, 2, 3"),
-              query(database, "SELECT substr(start, 1, 10), trunk, route, count(*), sum(seconds) FROM calls"
+    EXPECT_EQ(indexRows(database, "SELECT day, trunk, route, sum(calls), sum(seconds) FROM day_lines GROUP BY 1, 2, 3"),
+              indexRows(database, "SELECT substr(start, 1, 10), trunk, route, count(*), sum(seconds) FROM calls"
                               " GROUP BY 1, 2, 3"));
     EXPECT_EQ(groups(json("summary --by trunk" + period), "seconds"), (std::vector<std::string>{"3 375", "7 190"}));
     EXPECT_EQ(groups(json("summary --by route" + period), "seconds"), (std::vector<std::string>{"IP 135", "XO 430"}));
@@ -129,14 +104,14 @@ TEST(ReportHistory, TrunksRoutesAndKeptCostsThroughTheRealCollector) {
     Json bill = json("bill --by switch" + cheapBill);
     EXPECT_EQ(groups(bill, "cost"), (std::vector<std::string>{"00-1A-2B-3C-4D-5E 0.600"}));
     EXPECT_EQ(bill["incoming_calls"].integer(), 1);
-    EXPECT_EQ(query(database, "SELECT count(*), sum(calls), sum(cost) FROM day_costs WHERE incoming = 0"),
+    EXPECT_EQ(indexRows(database, "SELECT count(*), sum(calls), sum(cost) FROM day_costs WHERE incoming = 0"),
               std::vector<std::string>{"3|3|600"});
 
     // Other tariffs: the costs kept are not theirs, the calls are rated again.
     const std::string dearBill = " --tariffs '" + dear + "'" + period;
     EXPECT_EQ(groups(json("bill --by switch" + dearBill), "cost"), (std::vector<std::string>{"00-1A-2B-3C-4D-5E 1.200"}));
     run("index --root '" + folder.path().string() + "' --tariffs '" + dear + "'");
-    EXPECT_EQ(query(database, "SELECT count(DISTINCT digest), sum(cost) FROM day_costs WHERE incoming = 0"),
+    EXPECT_EQ(indexRows(database, "SELECT count(DISTINCT digest), sum(cost) FROM day_costs WHERE incoming = 0"),
               std::vector<std::string>{"1|1200"});
     bill = json("bill --by switch" + dearBill);
     EXPECT_EQ(groups(bill, "cost"), (std::vector<std::string>{"00-1A-2B-3C-4D-5E 1.200"}));

@@ -14,39 +14,12 @@
 #include "support/today.h"
 
 #ifdef QUELVAR_REPORT
-#include <sqlite3.h>
+#include "e2e/index_rows.h"
 #endif
 
 namespace {
 
 #ifdef QUELVAR_REPORT
-
-// The rows of a query, each as its columns joined by '|'.
-std::vector<std::string> query(const std::string& database, const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3* index = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &index, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(index);
-        endTest("cannot open the index " + database);
-    }
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(index, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        const std::string why = sqlite3_errmsg(index);
-        sqlite3_close(index);
-        endTest(sql + ": " + why);
-    }
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-            const auto* text = sqlite3_column_text(statement, column);
-            row += (column ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(index);
-    return rows;
-}
 
 std::string record(const std::string& id, const std::string& rid, const std::string& mac, const std::string& start,
                    const std::string& seconds, const std::string& cdpn = "13912345678") {
@@ -93,7 +66,7 @@ TEST(ReportIndex, EveryCallBothModesFiledIsOneRowAndASecondRunReadsOnlyWhatChang
     EXPECT_NE(run.output.find("5 calls added, 0 lines that could not be read"), std::string::npos) << run.output;
 
     const std::string year = todayAs("%Y"), month = todayAs("%m");
-    EXPECT_EQ(query(database, "SELECT switch, call_key, legs, seconds, start, flags FROM calls ORDER BY switch, start"),
+    EXPECT_EQ(indexRows(database, "SELECT switch, call_key, legs, seconds, start, flags FROM calls ORDER BY switch, start"),
               (std::vector<std::string>{
                   "||1|65|" + year + "-" + month + "-01T10:20:30|0",
                   "00-1A-2B-3C-4D-5E|77|2|95|2024-03-15T09:30:00|0",
@@ -101,9 +74,9 @@ TEST(ReportIndex, EveryCallBothModesFiledIsOneRowAndASecondRunReadsOnlyWhatChang
                   "00-1A-2B-3C-4D-5F|78|1|30|2024-03-15T10:00:00|0",
                   "00-1A-2B-3C-4D-60|90|1|40|2024-03-16T12:00:00|0",
               }));
-    EXPECT_EQ(query(database, "SELECT count(*), sum(seconds) FROM calls"),
+    EXPECT_EQ(indexRows(database, "SELECT count(*), sum(seconds) FROM calls"),
               std::vector<std::string>{"5|" + std::to_string(75 + 20 + 30 + 5 + 65 + 40)});
-    EXPECT_EQ(query(database, "SELECT legs.seconds FROM legs JOIN calls ON calls.id = legs.call"
+    EXPECT_EQ(indexRows(database, "SELECT legs.seconds FROM legs JOIN calls ON calls.id = legs.call"
                               " WHERE calls.call_key = '77' ORDER BY legs.leg"),
               (std::vector<std::string>{"75", "20"}));
 
@@ -113,7 +86,7 @@ TEST(ReportIndex, EveryCallBothModesFiledIsOneRowAndASecondRunReadsOnlyWhatChang
     run = runCommand(command, std::chrono::seconds(30));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find(", 3 read, 1 calls added, 0 lines"), std::string::npos) << run.output;
-    EXPECT_EQ(query(database, "SELECT count(*), sum(seconds) FROM calls"),
+    EXPECT_EQ(indexRows(database, "SELECT count(*), sum(seconds) FROM calls"),
               std::vector<std::string>{"6|" + std::to_string(75 + 20 + 30 + 5 + 65 + 40 + 12)});
 
     // A root that is not there is named, with exit status 2.
