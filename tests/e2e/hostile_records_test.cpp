@@ -161,7 +161,7 @@ TEST_P(HostileRecords, ADatagramOfMoreThan64LinesIsRefusedWithOneLogLine) {
 // 12 s of one key repeated at full speed.
 TEST_P(HostileRecords, MemoryStaysFlatWhileOneKeyIsRepeated) {
     if (underWine()) GTEST_SKIP() << "the resident memory is read of a Linux collector only";
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QUELVAR_SANITIZED)
     GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine; bench/memory_bench --repeat measures it";
 #endif
     const std::string record = recordOf("7", "700-1", macOf('E'));
