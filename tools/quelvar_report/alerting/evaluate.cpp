@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "quelvar_report/alerting/alerts.h"
 #include "quelvar_report/alerting/silence.h"
@@ -16,6 +17,18 @@
 
 namespace quelvar::report {
 namespace {
+
+// The calls that started from `from` to `to` (moments as the index keeps
+// them), grouped `by` as the bill groups them.
+RatingPass startedBetween(std::string from, std::string to, bool inOrder, std::string by,
+                          const AlertSources& sources) {
+    return RatingPass{std::string("WHERE ") + notCalls + " AND start >= ? AND start <= ?",
+                      {std::move(from), std::move(to)},
+                      inOrder,
+                      std::move(by),
+                      sources.categories,
+                      ""};
+}
 
 struct CallSeen {
     std::string switchName, number, callId, callee, start, end;
@@ -127,12 +140,7 @@ Status callAlerts(sqlite3* database, const std::vector<const AlertRule*>& rules,
                              "an unlisted rule needs the directory: directory.csv beside the program, or --directory");
     std::vector<CallSeen> seen;
     std::vector<std::string> categories;
-    const RatingPass pass{std::string("WHERE ") + notCalls + " AND start >= ? AND start <= ?",
-                          {momentText(at - alertLookBack), momentText(at)},
-                          true,
-                          "ext",
-                          sources.categories,
-                          ""};
+    const RatingPass pass = startedBetween(momentText(at - alertLookBack), momentText(at), true, "ext", sources);
     long long incoming = 0;
     const Status rated = rateCalls(
         database, pass, *sources.tariffs, *sources.directory,
@@ -176,12 +184,7 @@ Status budgetAlerts(sqlite3* database, const std::vector<const AlertRule*>& rule
     };
     std::map<std::string, Spent> spent;  // department:NAME, person:NAME
     // The bill's calls of the month to the moment, as the bill puts them down.
-    const RatingPass pass{std::string("WHERE ") + notCalls + " AND start >= ? AND start <= ?",
-                          {month + "-01T00:00:00", at},
-                          false,
-                          "department",
-                          sources.categories,
-                          ""};
+    const RatingPass pass = startedBetween(month + "-01T00:00:00", at, false, "department", sources);
     long long incoming = 0;
     const Status rated = rateCalls(
         database, pass, *sources.tariffs, *sources.directory,

@@ -16,15 +16,6 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const char c = text[i];
-        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != prefix[i]) return false;
-    }
-    return true;
-}
-
 Status badEntry(std::string_view text, std::string reason) {
     return Status::error(Status::Code::damaged, "notify", "\"" + oneLine(text) + "\"", std::move(reason));
 }

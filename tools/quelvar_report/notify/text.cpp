@@ -132,4 +132,13 @@ std::string encodedWords(std::string_view utf8) {
     return result;
 }
 
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != prefix[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace quelvar::report

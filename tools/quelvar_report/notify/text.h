@@ -19,5 +19,8 @@ std::string base64(std::string_view bytes, std::size_t lineLength = 0);
 // each of at most 60 characters holding whole characters, one a line: the
 // header's lines stay within 76 characters.
 std::string encodedWords(std::string_view utf8);
+// Whether `text` begins with `prefix` (lower case ASCII), whatever the case
+// of its letters: "Mail:", "HTTPS://".
+bool startsWithNoCase(std::string_view text, std::string_view prefix);
 
 }  // namespace quelvar::report

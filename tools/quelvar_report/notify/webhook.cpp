@@ -24,15 +24,6 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const char c = text[i];
-        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != prefix[i]) return false;
-    }
-    return true;
-}
-
 // The host of an http or https URL, lower case; empty when it has none.
 std::string hostOf(std::string_view url, std::string* scheme = nullptr) {
     std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
